@@ -1,0 +1,127 @@
+// The desktop: top-level windows that other processes can find and send
+// messages to, registered window messages, the one-instance lock, and starting
+// programs and URLs. Built on the D-Bus session bus (Qt DBus).
+//
+// Every process of ours that has windows owns one bus name; each registered
+// window is an object on it with its caption, process id, program path and
+// role. Sending a message is a synchronous bus call: it returns when the window
+// has handled the message, or after 5 s without an answer (the window is then
+// skipped). Broadcasting sends to every window of every process in turn.
+//
+// With no reachable session bus nothing fails: finding finds nothing,
+// broadcasts reach nobody, and one line on standard error says so.
+//
+// Everything here is called from the thread that runs the Qt event loop.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace lyb::desktop {
+
+// Window messages with the values the system has always used.
+constexpr uint32_t WM_SETTINGCHANGE = 0x001A;
+constexpr uint32_t WM_USER = 0x0400;
+
+// Identifies a window anywhere on the session: its owner's bus name and its object path.
+struct WindowHandle {
+    QString service;
+    QString path;
+    bool operator==(const WindowHandle&) const = default;
+};
+
+struct WindowInfo {
+    WindowHandle handle;
+    QString caption;
+    qint64 pid = 0;
+    QString programPath;  // absolute path of the owning program
+    QString role;         // what the window is, e.g. "lyrabell.main"; may be empty
+};
+
+// Answers a message sent to a window; returns the message's result.
+using MessageHandler = std::function<qint64(uint32_t message, quint64 wParam, qint64 lParam)>;
+
+// A top-level window as the rest of the session sees it. Registered on
+// construction, unregistered on destruction. The raise function brings the
+// real widget to the front (raise and activate).
+class TopLevelWindow {
+public:
+    TopLevelWindow(QString caption, QString role, MessageHandler handler,
+                   std::function<void()> raise);
+    ~TopLevelWindow();
+    TopLevelWindow(const TopLevelWindow&) = delete;
+    TopLevelWindow& operator=(const TopLevelWindow&) = delete;
+
+    void setCaption(const QString& caption);
+    QString caption() const;
+    WindowHandle handle() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Returns true when the session bus is reachable.
+bool busAvailable();
+
+// Returns the same id for the same name (compared without regard to case) in
+// every process of the session; ids lie in 0xC000..0xFFFF. 0 for an empty name.
+uint32_t registerWindowMessage(const QString& name);
+
+// Lists every registered top-level window of the session, this process's included.
+std::vector<WindowInfo> listWindows();
+// Finds the first window whose caption is exactly caption.
+std::optional<WindowHandle> findWindow(const QString& caption);
+// Finds the first window with this role (any caption).
+std::optional<WindowHandle> findWindowByRole(const QString& role);
+
+// Sends a message to one window and waits for its answer (at most 5 s);
+// nullopt when the window is gone or did not answer in time.
+std::optional<qint64> sendMessage(const WindowHandle& window, uint32_t message, quint64 wParam,
+                                  qint64 lParam);
+// Sends the message to every window, one after the other, each with the 5 s
+// limit. Returns the number of windows that handled it.
+int broadcastMessage(uint32_t message, quint64 wParam, qint64 lParam);
+
+// Brings a window to the front (raise and activate). False when it is gone.
+bool setForegroundWindow(const WindowHandle& window);
+
+// The one-instance lock of a program, named from its path: a lock file in the
+// private runtime folder held with flock, so it is released when the process
+// ends, however it ends.
+class InstanceLock {
+public:
+    explicit InstanceLock(const QString& programPath);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // True when another process held the lock when this one was made.
+    bool alreadyExisted() const { return alreadyExisted_; }
+    // Gives the lock up early (the destructor does it otherwise).
+    void release();
+
+private:
+    int fd_ = -1;
+    bool alreadyExisted_ = false;
+};
+
+// The verb "Open": a program path started with its parameter text as one
+// argument (posix_spawn, no shell, no wait), or a URL (http:, https:, tel:,
+// file:, mailto:) through the desktop's handler. False when nothing started.
+bool shellExecuteOpen(const QString& file, const QString& parameters);
+
+// Returns the absolute path of the running program (/proc/self/exe).
+QString currentProgramPath();
+// Returns the private per-user folder for temporary files and locks:
+// $XDG_RUNTIME_DIR/lyrabell (created 0700), or a private mkdtemp folder
+// when XDG_RUNTIME_DIR is unset. Never a world-writable fixed path.
+QString runtimeDir();
+
+}  // namespace lyb::desktop

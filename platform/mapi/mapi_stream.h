@@ -1,0 +1,69 @@
+// The stream interface of the message store: a readable, seekable byte stream
+// over a message body or an attachment's contents, in the shape the store
+// hands it out (Read, Seek, Stat, Release with result codes).
+//
+// Reference counting: a stream starts with one reference, owned by whoever
+// received it. AddRef adds one; Release drops one and destroys the stream at 0.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace lyb::mapi {
+
+using HRESULT = int32_t;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001);
+
+constexpr uint32_t STREAM_SEEK_SET = 0;
+constexpr uint32_t STREAM_SEEK_CUR = 1;
+constexpr uint32_t STREAM_SEEK_END = 2;
+constexpr uint32_t STATFLAG_NONAME = 1;
+
+struct STATSTG {
+    uint64_t cbSize = 0;
+};
+
+class IStream {
+public:
+    // Reads up to count bytes; *read (when not null) gets the number read.
+    // S_OK when count bytes were read, S_FALSE at a short read or the end.
+    virtual HRESULT Read(void* buffer, uint32_t count, uint32_t* read) = 0;
+    // Moves the position; *newPosition (when not null) gets it. A position
+    // before the start fails with STG_E_INVALIDFUNCTION and does not move.
+    virtual HRESULT Seek(int64_t move, uint32_t origin, uint64_t* newPosition) = 0;
+    virtual HRESULT Stat(STATSTG* stat, uint32_t flags) = 0;
+
+    uint32_t AddRef() { return ++refs_; }
+    uint32_t Release() {
+        const uint32_t left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    virtual ~IStream() = default;
+
+private:
+    std::atomic<uint32_t> refs_{1};
+};
+
+// A stream over bytes held in memory (decoded attachment parts, tests).
+class CMemoryStream final : public IStream {
+public:
+    explicit CMemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    HRESULT Read(void* buffer, uint32_t count, uint32_t* read) override;
+    HRESULT Seek(int64_t move, uint32_t origin, uint64_t* newPosition) override;
+    HRESULT Stat(STATSTG* stat, uint32_t flags) override;
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t position_ = 0;
+};
+
+}  // namespace lyb::mapi

@@ -1,0 +1,100 @@
+// The registry: three hives of keys and typed values, kept in one SQLite
+// database per user and shared by every program of the system.
+//
+// Where it lives: the file named by LYRABELL_REGISTRY, else
+// $XDG_CONFIG_HOME/lyrabell/registry.sqlite3 (~/.config when unset).
+//
+// Keys are backslash paths below a hive ("Software\\Corvendale\\Lyrabell").
+// Key and value names compare without regard to case and are kept as first
+// written. The empty value name is the key's default value. Every read goes to
+// the database and every write is committed at once (write-ahead log and a
+// busy timeout, so several processes read and write at the same time).
+//
+// Bad input: a missing database is created. A database that is corrupt or
+// cannot be written is named once on standard error; reads then give nothing
+// (callers fall back to their defaults) and writes return false. Nothing here
+// throws or aborts on bad data.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+namespace lyb::reg {
+
+enum class Hive { CurrentUser, ClassesRoot, LocalMachine };
+
+// The registry types we keep, with their platform numbers.
+enum class Type : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
+
+struct Value {
+    QString name;
+    Type type = Type::Sz;
+    // The stored bytes: REG_SZ as UTF-16LE (a terminating zero is kept when the
+    // writer included one), REG_DWORD as 4 little-endian bytes, REG_BINARY as is.
+    QByteArray data;
+};
+
+// Parses "HKCU", "HKCR", "HKLM" (and the long HKEY_ forms); nullopt otherwise.
+std::optional<Hive> parseHive(const QString& text);
+// Parses "REG_SZ", "REG_DWORD", "REG_BINARY"; nullopt otherwise.
+std::optional<Type> parseType(const QString& text);
+QString hiveName(Hive hive);
+QString typeName(Type type);
+
+// Returns the database path in use (LYRABELL_REGISTRY or the XDG default).
+QString databasePath();
+
+// Decodes REG_SZ bytes to text, dropping the trailing zero (and anything after
+// the first zero character). Odd trailing bytes are ignored.
+QString decodeSz(const QByteArray& data);
+// Encodes text as REG_SZ bytes; with withTerminator the zero character is included.
+QByteArray encodeSz(const QString& text, bool withTerminator = true);
+
+// An open key. Cheap to copy: it names the key, the database is opened per call.
+class Key {
+public:
+    // Creates the key (and its parents) when needed; nullopt when it cannot be written.
+    static std::optional<Key> create(Hive hive, const QString& path);
+    // Opens an existing key; nullopt when it does not exist or the database is unusable.
+    static std::optional<Key> open(Hive hive, const QString& path);
+    // Deletes a key that has no subkeys, with its values. False when it has
+    // subkeys, does not exist or the database cannot be written.
+    static bool remove(Hive hive, const QString& path);
+
+    Hive hive() const { return hive_; }
+    const QString& path() const { return path_; }
+
+    std::optional<Value> read(const QString& name) const;
+    // Typed reads: nullopt when the value is missing or has another type, except
+    // readDword, which takes the first four bytes of a value of any type that
+    // holds at least four (the settings do not check an integer's type).
+    std::optional<QString> readString(const QString& name) const;
+    std::optional<uint32_t> readDword(const QString& name) const;
+    std::optional<QByteArray> readBinary(const QString& name) const;
+
+    bool write(const Value& value) const;
+    bool writeString(const QString& name, const QString& text, bool withTerminator = true) const;
+    bool writeDword(const QString& name, uint32_t number) const;
+    bool writeBinary(const QString& name, const QByteArray& bytes) const;
+    // False when the value does not exist or the database cannot be written.
+    bool deleteValue(const QString& name) const;
+
+    QStringList subkeys() const;  // names as written, sorted without regard to case
+    QList<Value> values() const;  // the default value (if set) first, then by name
+
+private:
+    Key(Hive hive, QString path) : hive_(hive), path_(std::move(path)) {}
+    Hive hive_;
+    QString path_;
+};
+
+// Every key with its values, as text for people: "[HKCU\\path]" lines followed by
+// "name"=type:data lines (the default value shown as @), hives in order.
+QString exportText();
+
+}  // namespace lyb::reg
