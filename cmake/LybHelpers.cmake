@@ -5,9 +5,18 @@
 # temporary folder, the offscreen Qt platform and the null audio device, so
 # tests never touch the user's settings or mail and can run in parallel.
 # DBUS runs it under a private dbus-run-session.
+#
+# Tests labelled "threaded" also make up lyb_threaded_tests, the set that the
+# thread sanitizer build runs; that build leaves the other tests out.
 function(lyb_add_test)
   cmake_parse_arguments(T "DBUS" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(LYB_SANITIZE STREQUAL "thread" AND NOT "threaded" IN_LIST T_LABELS)
+    return()
+  endif()
   add_executable(${T_NAME} ${T_SOURCES})
+  if("threaded" IN_LIST T_LABELS)
+    add_dependencies(lyb_threaded_tests ${T_NAME})
+  endif()
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${T_NAME} PRIVATE
     LYB_SOURCE_DIR="${CMAKE_SOURCE_DIR}" LYB_BINARY_DIR="${CMAKE_BINARY_DIR}")
