@@ -1,0 +1,198 @@
+// The one-instance lock, starting programs and URLs, and the private folder.
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/desktop_internal.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+namespace lyb::desktop {
+
+namespace {
+
+// Returns true when path is a folder of this user with no access for others,
+// reached without following a symbolic link.
+bool privateFolder(const QByteArray& path) {
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0) {
+        return false;
+    }
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+QString makeTemporaryFolder() {
+    QByteArray base = qgetenv("TMPDIR");
+    if (base.isEmpty()) {
+        base = "/tmp";
+    }
+    QByteArray templ = base + "/lyrabell-XXXXXX";
+    if (::mkdtemp(templ.data()) == nullptr) {
+        return {};
+    }
+    return QString::fromLocal8Bit(templ);
+}
+
+// Waits for a started program in the background so that it does not stay a
+// zombie; waiting for one pid never takes another part's child.
+void reapLater(pid_t pid) {
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+// Starts argv[0] (searched on PATH when it has no slash) without a shell.
+bool spawn(const QList<QByteArray>& args) {
+    std::vector<char*> argv;
+    argv.reserve(size_t(args.size()) + 1);
+    for (const QByteArray& a : args) {
+        argv.push_back(const_cast<char*>(a.constData()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (rc != 0) {
+        return false;
+    }
+    reapLater(pid);
+    return true;
+}
+
+bool isUrl(const QString& file) {
+    static const char* const kSchemes[] = {"http:", "https:", "tel:", "mailto:", "file:"};
+    for (const char* scheme : kSchemes) {
+        if (file.startsWith(QLatin1String(scheme), Qt::CaseInsensitive)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool openUrl(const QString& text) {
+    // LYRABELL_URL_OPENER names a program to take URLs instead of the
+    // desktop's handler (scripts and tests use it).
+    const QByteArray opener = qgetenv("LYRABELL_URL_OPENER");
+    if (!opener.isEmpty()) {
+        return spawn({opener, text.toUtf8()});
+    }
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
+        QDesktopServices::openUrl(QUrl(text))) {
+        return true;
+    }
+    return spawn({QByteArrayLiteral("xdg-open"), text.toUtf8()});
+}
+
+}  // namespace
+
+InstanceLock::InstanceLock(const QString& programPath) {
+    const QString dir = runtimeDir();
+    if (dir.isEmpty()) {
+        return;
+    }
+    // A hash keeps the name short and free of slashes whatever the path.
+    const QByteArray key = programPath.toUtf8();
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : key) {
+        hash ^= static_cast<uint8_t>(c);
+        hash *= 1099511628211ull;
+    }
+    const QByteArray file = QFile::encodeName(dir) + "/instance-" +
+                            QByteArray::number(qulonglong(hash), 16).rightJustified(16, '0') +
+                            ".lock";
+    fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) {
+        std::fprintf(stderr, "lyrabell: cannot open the instance lock %s: %s\n", file.constData(),
+                     std::strerror(errno));
+        return;
+    }
+    int rc;
+    while ((rc = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        alreadyExisted_ = errno == EWOULDBLOCK;
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+InstanceLock::~InstanceLock() {
+    release();
+}
+
+void InstanceLock::release() {
+    if (fd_ >= 0) {
+        ::flock(fd_, LOCK_UN);
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool shellExecuteOpen(const QString& file, const QString& parameters) {
+    if (file.isEmpty()) {
+        return false;
+    }
+    if (isUrl(file)) {
+        return openUrl(file);
+    }
+    QList<QByteArray> args{QFile::encodeName(file)};
+    if (!parameters.isEmpty()) {
+        args << parameters.toUtf8();
+    }
+    return spawn(args);
+}
+
+QString currentProgramPath() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+    if (n <= 0 || size_t(n) >= sizeof buf) {
+        return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
+    }
+    return QFile::decodeName(QByteArray(buf, n));
+}
+
+QString runtimeDir() {
+    static QMutex mutex;
+    static QString fallback;  // made once per process when needed
+    QMutexLocker lock(&mutex);
+    const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
+    if (!xdg.isEmpty()) {
+        const QByteArray dir = xdg + "/lyrabell";
+        if (::mkdir(dir.constData(), 0700) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "lyrabell: cannot create %s: %s\n", dir.constData(),
+                         std::strerror(errno));
+        } else if (privateFolder(dir)) {
+            return QFile::decodeName(dir);
+        } else {
+            std::fprintf(stderr, "lyrabell: %s is not a private folder of this user\n",
+                         dir.constData());
+        }
+    }
+    if (fallback.isEmpty() || !privateFolder(QFile::encodeName(fallback))) {
+        fallback = makeTemporaryFolder();
+    }
+    return fallback;
+}
+
+}  // namespace lyb::desktop
