@@ -9,28 +9,40 @@ namespace lyb::mapi {
 HRESULT CMemoryStream::Read(void* buffer, uint32_t count, uint32_t* read) {
     const uint64_t available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, available));
-    if (n > 0) std::memcpy(buffer, bytes_.data() + position_, n);
+    if (n > 0)
+        std::memcpy(buffer, bytes_.data() + position_, n);
     position_ += n;
-    if (read) *read = n;
+    if (read)
+        *read = n;
     return n == count ? S_OK : S_FALSE;
 }
 
 HRESULT CMemoryStream::Seek(int64_t move, uint32_t origin, uint64_t* newPosition) {
     int64_t base = 0;
     switch (origin) {
-        case STREAM_SEEK_SET: base = 0; break;
-        case STREAM_SEEK_CUR: base = static_cast<int64_t>(position_); break;
-        case STREAM_SEEK_END: base = static_cast<int64_t>(bytes_.size()); break;
-        default: return STG_E_INVALIDFUNCTION;
+        case STREAM_SEEK_SET:
+            base = 0;
+            break;
+        case STREAM_SEEK_CUR:
+            base = static_cast<int64_t>(position_);
+            break;
+        case STREAM_SEEK_END:
+            base = static_cast<int64_t>(bytes_.size());
+            break;
+        default:
+            return STG_E_INVALIDFUNCTION;
     }
-    if (move < 0 ? move < -base : move > INT64_MAX - base) return STG_E_INVALIDFUNCTION;
+    if (move < 0 ? move < -base : move > INT64_MAX - base)
+        return STG_E_INVALIDFUNCTION;
     position_ = static_cast<uint64_t>(base + move);
-    if (newPosition) *newPosition = position_;
+    if (newPosition)
+        *newPosition = position_;
     return S_OK;
 }
 
 HRESULT CMemoryStream::Stat(STATSTG* stat, uint32_t) {
-    if (!stat) return E_INVALIDARG;
+    if (!stat)
+        return E_INVALIDARG;
     stat->cbSize = bytes_.size();
     return S_OK;
 }

@@ -41,7 +41,8 @@ public:
     uint32_t AddRef() { return ++refs_; }
     uint32_t Release() {
         const uint32_t left = --refs_;
-        if (left == 0) delete this;
+        if (left == 0)
+            delete this;
         return left;
     }
 

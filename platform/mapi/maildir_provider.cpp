@@ -1,0 +1,759 @@
+#include "platform/mapi/maildir_provider.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/mapi/mime_content.h"
+
+namespace lyb::mapi {
+
+namespace {
+
+// ---------------------------------------------------------------- entry ids
+
+constexpr char kMagic[] = "LYB1";
+
+QByteArray makeId(char kind, const QString& first, const QString& second) {
+    QByteArray id(kMagic);
+    id.append(kind);
+    id.append(first.toUtf8());
+    id.append('\0');
+    id.append(second.toUtf8());
+    return id;
+}
+
+bool parseId(const QByteArray& id, char kind, QString& first, QString& second) {
+    if (id.size() < 5 || !id.startsWith(kMagic) || id[4] != kind)
+        return false;
+    const QByteArray body = id.mid(5);
+    const qsizetype nul = body.indexOf('\0');
+    if (nul < 0)
+        return false;
+    first = QString::fromUtf8(body.left(nul));
+    second = QString::fromUtf8(body.mid(nul + 1));
+    return true;
+}
+
+// ---------------------------------------------------------------- tables
+
+// A table over rows computed in advance; SetColumns picks from each row.
+class CRowTable final : public IMAPITable {
+public:
+    explicit CRowTable(SRowSet rows) : rows_(std::move(rows)) {}
+
+    HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
+        columns_ = tags;
+        return S_OK;
+    }
+    HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
+        rows.clear();
+        while (count-- > 0 && next_ < rows_.size())
+            rows.push_back(project(rows_[next_++]));
+        return S_OK;
+    }
+
+private:
+    SRow project(const SRow& full) const {
+        SRow row;
+        for (uint32_t tag : columns_) {
+            auto it = std::find_if(full.begin(), full.end(),
+                                   [tag](const SPropValue& v) { return v.ulPropTag == tag; });
+            row.push_back(it != full.end() ? *it : SPropValue::error(tag, MAPI_E_NOT_FOUND));
+        }
+        return row;
+    }
+
+    SRowSet rows_;
+    std::vector<uint32_t> columns_{PR_ENTRYID};
+    size_t next_ = 0;
+};
+
+SPropValue binProp(uint32_t tag, QByteArray bytes) {
+    SPropValue v;
+    v.ulPropTag = tag;
+    v.bin = std::move(bytes);
+    return v;
+}
+SPropValue strProp(uint32_t tag, QString text) {
+    SPropValue v;
+    v.ulPropTag = tag;
+    v.str = std::move(text);
+    return v;
+}
+SPropValue longProp(uint32_t tag, int32_t n) {
+    SPropValue v;
+    v.ulPropTag = tag;
+    v.l = n;
+    return v;
+}
+
+// ---------------------------------------------------------------- Maildir files
+
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+bool isDir(const QString& path) {
+    struct stat st;
+    return ::stat(native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(const QString& path) {
+    struct stat st;
+    return ::lstat(native(path).constData(), &st) == 0;
+}
+
+QString uniqueOf(const QString& fileName) {
+    const qsizetype colon = fileName.indexOf(QLatin1Char(':'));
+    return colon < 0 ? fileName : fileName.left(colon);
+}
+
+// The flags of a file name in the ":2,FLAGS" form; empty otherwise.
+QString flagsOf(const QString& fileName) {
+    const qsizetype info = fileName.indexOf(QLatin1String(":2,"));
+    return info < 0 ? QString() : fileName.mid(info + 3);
+}
+
+struct DirScan {
+    std::vector<QString> names;
+    bool ok = false;
+};
+
+DirScan readDir(const QString& dir) {
+    DirScan scan;
+    DIR* d = ::opendir(native(dir).constData());
+    if (!d)
+        return scan;
+    scan.ok = true;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;  // ".", ".." and hidden files are not messages
+        scan.names.push_back(QFile::decodeName(e->d_name));
+    }
+    ::closedir(d);
+    return scan;
+}
+
+int64_t mtimeNs(const QString& dir) {
+    struct stat st;
+    if (::stat(native(dir).constData(), &st) != 0)
+        return -1;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Maps unique names to their paths (relative to the Maildir: "new/x", "cur/x:2,S").
+using FileMap = std::map<QString, QString>;
+
+// Lists a Maildir: new/ first, then cur/ until its modification time holds
+// still over one read (a few times at most), one entry per unique name. A
+// message moved from new/ to cur/ meanwhile is found in one or the other.
+bool listMaildir(const QString& root, FileMap& files) {
+    files.clear();
+    DirScan fresh = readDir(root + QStringLiteral("/new"));
+    for (const QString& name : fresh.names)
+        files[uniqueOf(name)] = QStringLiteral("new/") + name;
+    const QString curDir = root + QStringLiteral("/cur");
+    bool curOk = false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const int64_t before = mtimeNs(curDir);
+        DirScan cur = readDir(curDir);
+        curOk = curOk || cur.ok;
+        for (const QString& name : cur.names)
+            files[uniqueOf(name)] = QStringLiteral("cur/") + name;
+        if (mtimeNs(curDir) == before)
+            break;
+    }
+    return fresh.ok || curOk;
+}
+
+// Finds the current file of a unique name: the hint when it still exists,
+// else a scan of new/ and cur/. Empty when the message is gone.
+QString locate(const QString& root, const QString& unique, const QString& hint) {
+    if (!hint.isEmpty() && exists(root + QLatin1Char('/') + hint))
+        return hint;
+    for (const char* sub : {"cur", "new"}) {
+        const QString dir = QString::fromLatin1(sub);
+        for (const QString& name : readDir(root + QLatin1Char('/') + dir).names) {
+            if (uniqueOf(name) == unique)
+                return dir + QLatin1Char('/') + name;
+        }
+    }
+    return {};
+}
+
+bool makeDir(const QString& path) {
+    return ::mkdir(native(path).constData(), 0700) == 0 || errno == EEXIST;
+}
+
+// Moves a file without replacing anything at the target: a hard link then an
+// unlink, or a plain rename on file systems without links when the target is free.
+bool moveNoReplace(const QString& from, const QString& to) {
+    const QByteArray src = native(from), dst = native(to);
+    if (::link(src.constData(), dst.constData()) == 0) {
+        ::unlink(src.constData());
+        return true;
+    }
+    if (errno == EEXIST || errno == ENOENT)
+        return false;
+    if (exists(to))
+        return false;
+    return ::rename(src.constData(), dst.constData()) == 0;
+}
+
+// ---------------------------------------------------------------- content cache
+
+// Parsed messages are kept for the few messages used last, so building one
+// record parses its file once while thousands of open messages stay small.
+class CContentCache {
+public:
+    std::shared_ptr<const MimeContent> find(const QString& key) {
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->first == key) {
+                auto hit = *it;
+                entries_.erase(it);
+                entries_.push_front(hit);
+                return hit.second;
+            }
+        }
+        return nullptr;
+    }
+    void put(const QString& key, std::shared_ptr<const MimeContent> content) {
+        std::lock_guard lock(mutex_);
+        entries_.emplace_front(key, std::move(content));
+        if (entries_.size() > kCapacity)
+            entries_.pop_back();
+    }
+
+private:
+    static constexpr size_t kCapacity = 4;
+    std::mutex mutex_;
+    std::deque<std::pair<QString, std::shared_ptr<const MimeContent>>> entries_;
+};
+
+CContentCache& contentCache() {
+    static CContentCache cache;
+    return cache;
+}
+
+// ---------------------------------------------------------------- objects
+
+QString extensionOf(const QString& fileName) {
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : fileName.mid(dot);
+}
+
+SRow attachmentRow(const MimeAttachment& a, uint32_t number) {
+    SRow row{longProp(PR_ATTACH_NUM, static_cast<int32_t>(number)),
+             strProp(PR_ATTACH_MIME_TAG_W, a.mimeType)};
+    if (!a.fileName.isEmpty()) {
+        row.push_back(strProp(PR_ATTACH_FILENAME_W, a.fileName));
+        row.push_back(strProp(PR_ATTACH_LONG_FILENAME_W, a.fileName));
+        const QString ext = extensionOf(a.fileName);
+        if (!ext.isEmpty())
+            row.push_back(strProp(PR_ATTACH_EXTENSION_W, ext));
+    }
+    return row;
+}
+
+class CMaildirAttach final : public IAttach {
+public:
+    CMaildirAttach(std::shared_ptr<const MimeContent> content, uint32_t number)
+        : content_(std::move(content)), number_(number) {}
+
+protected:
+    SPropValue getProp(uint32_t tag) override {
+        const MimeAttachment& a = content_->attachments[number_];
+        if (tag == PR_ATTACH_DATA_BIN) {
+            if (!a.hasContent)
+                return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+            return binProp(tag, a.data);
+        }
+        for (const SPropValue& v : attachmentRow(a, number_)) {
+            if (v.ulPropTag == tag)
+                return v;
+        }
+        return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+    }
+
+private:
+    std::shared_ptr<const MimeContent> content_;
+    uint32_t number_;
+};
+
+class CMaildirMessage final : public IMessage {
+public:
+    // A message of a Maildir (root non-empty) or a lone file or buffer.
+    CMaildirMessage(QString root, QString unique, QString relPath)
+        : root_(std::move(root)), unique_(std::move(unique)), relPath_(std::move(relPath)) {}
+    explicit CMaildirMessage(const QByteArray& bytes)
+        : own_(std::make_shared<MimeContent>(parseMimeContent(bytes))) {}
+    CMaildirMessage(QString path, std::shared_ptr<const MimeContent> content)
+        : relPath_(std::move(path)), own_(std::move(content)) {}
+
+    HRESULT GetAttachmentTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
+        auto c = content();
+        if (!c)
+            return MAPI_E_NOT_FOUND;
+        SRowSet rows;
+        for (size_t i = 0; i < c->attachments.size(); ++i) {
+            rows.push_back(attachmentRow(c->attachments[i], static_cast<uint32_t>(i)));
+        }
+        table = std::make_unique<CRowTable>(std::move(rows));
+        return S_OK;
+    }
+
+    HRESULT OpenAttach(uint32_t number, uint32_t, std::unique_ptr<IAttach>& attach) override {
+        auto c = content();
+        if (!c)
+            return MAPI_E_NOT_FOUND;
+        if (number >= c->attachments.size())
+            return MAPI_E_NOT_FOUND;
+        attach = std::make_unique<CMaildirAttach>(std::move(c), number);
+        return S_OK;
+    }
+
+    HRESULT SetProps(const std::vector<SPropValue>& values) override {
+        HRESULT hr = S_OK;
+        for (const SPropValue& v : values) {
+            if (v.ulPropTag != PR_MESSAGE_FLAGS) {
+                hr = MAPI_W_ERRORS_RETURNED;
+                continue;
+            }
+            const HRESULT one = setSeen((v.l & MSGFLAG_READ) != 0);
+            if (Failed(one))
+                return one;
+        }
+        return hr;
+    }
+
+protected:
+    SPropValue getProp(uint32_t tag) override {
+        if (tag == PR_ENTRYID && !root_.isEmpty())
+            return binProp(tag, messageEntryId(root_, unique_));
+        if (tag == PR_MESSAGE_FLAGS) {
+            auto c = content();
+            if (!c)
+                return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+            int32_t flags = flagsOf(QFileInfo(relPath_).fileName()).contains(QLatin1Char('S'))
+                                ? MSGFLAG_READ
+                                : 0;
+            if (!c->attachments.empty())
+                flags |= MSGFLAG_HASATTACH;
+            return longProp(tag, flags);
+        }
+        auto c = content();
+        if (!c)
+            return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+        switch (tag) {
+            case PR_SUBJECT_W:
+                if (c->subject)
+                    return strProp(tag, *c->subject);
+                break;
+            case PR_BODY_W:
+                if (c->bodyText)
+                    return strProp(tag, *c->bodyText);
+                break;
+            case PR_BODY_HTML_W:
+                if (c->bodyHtml)
+                    return strProp(tag, *c->bodyHtml);
+                break;
+            case PR_MIME_RAW:
+                return binProp(tag, c->raw);
+            case PR_HASATTACH: {
+                SPropValue v;
+                v.ulPropTag = tag;
+                v.b = !c->attachments.empty();
+                return v;
+            }
+            case PR_MESSAGE_DELIVERY_TIME: {
+                SPropValue v;
+                v.ulPropTag = tag;
+                if (c->deliveryTime) {
+                    v.ft = *c->deliveryTime;
+                } else {
+                    struct stat st;
+                    if (::stat(native(filePath()).constData(), &st) != 0)
+                        break;
+                    v.ft = unixToFileTime(st.st_mtim.tv_sec);
+                }
+                return v;
+            }
+            default:
+                break;
+        }
+        return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+    }
+
+private:
+    QString filePath() const {
+        return root_.isEmpty() ? relPath_ : root_ + QLatin1Char('/') + relPath_;
+    }
+
+    // The parsed file, read when first needed; null when the file is gone.
+    std::shared_ptr<const MimeContent> content() {
+        if (own_)
+            return own_;
+        const QString key = root_ + QLatin1Char('\0') + unique_;
+        if (auto hit = contentCache().find(key))
+            return hit;
+        QFile file(filePath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            relPath_ = locate(root_, unique_, QString());
+            if (relPath_.isEmpty())
+                return nullptr;
+            file.setFileName(filePath());
+            if (!file.open(QIODevice::ReadOnly))
+                return nullptr;
+        }
+        auto parsed = std::make_shared<const MimeContent>(parseMimeContent(file.readAll()));
+        contentCache().put(key, parsed);
+        return parsed;
+    }
+
+    // Renames the file to carry the Seen flag or not (maildir_provider.h).
+    HRESULT setSeen(bool seen) {
+        if (root_.isEmpty())
+            return MAPI_E_NO_SUPPORT;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const QString current = locate(root_, unique_, relPath_);
+            if (current.isEmpty())
+                return MAPI_E_NOT_FOUND;
+            relPath_ = current;
+            const QString name = QFileInfo(current).fileName();
+            const bool inNew = current.startsWith(QLatin1String("new/"));
+            const bool hasInfo = name.contains(QLatin1Char(':'));
+            if (hasInfo && !name.contains(QLatin1String(":2,")))
+                return MAPI_E_NO_SUPPORT;
+            QString flags = flagsOf(name);
+            if (seen == flags.contains(QLatin1Char('S')))
+                return S_OK;
+            if (seen) {
+                flags.append(QLatin1Char('S'));
+            } else {
+                flags.remove(QLatin1Char('S'));
+            }
+            std::sort(flags.begin(), flags.end());
+            if (!seen && inNew && !hasInfo)
+                return S_OK;
+            const QString target = QStringLiteral("cur/") + unique_ + QStringLiteral(":2,") + flags;
+            if (::rename(native(filePath()).constData(),
+                         native(root_ + QLatin1Char('/') + target).constData()) == 0) {
+                relPath_ = target;
+                return S_OK;
+            }
+            if (errno != ENOENT)
+                return errno == EACCES || errno == EROFS || errno == EPERM ? MAPI_E_NO_ACCESS
+                                                                           : E_FAIL;
+            relPath_.clear();  // renamed by someone else meanwhile: look again
+        }
+        return MAPI_E_NOT_FOUND;
+    }
+
+    QString root_;
+    QString unique_;
+    QString relPath_;
+    std::shared_ptr<const MimeContent> own_;
+};
+
+class CMaildirFolder final : public IMAPIFolder {
+public:
+    explicit CMaildirFolder(QString root) : root_(std::move(root)) {}
+
+    HRESULT GetContentsTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
+        SRowSet rows;
+        if (!root_.isEmpty()) {
+            FileMap files;
+            if (!listMaildir(root_, files))
+                return MAPI_E_NOT_FOUND;
+            for (const auto& [unique, rel] : files) {
+                hints_[unique] = rel;
+                const int32_t flags = flagsOf(rel).contains(QLatin1Char('S'))
+                                          ? static_cast<int32_t>(MSGFLAG_READ)
+                                          : 0;
+                rows.push_back(SRow{binProp(PR_ENTRYID, messageEntryId(root_, unique)),
+                                    longProp(PR_MESSAGE_FLAGS, flags)});
+            }
+        }
+        table = std::make_unique<CRowTable>(std::move(rows));
+        return S_OK;
+    }
+
+    HRESULT DeleteMessages(const std::vector<QByteArray>& entryIds, uint32_t) override {
+        HRESULT hr = S_OK;
+        for (const QByteArray& id : entryIds) {
+            const HRESULT one = deleteOne(id);
+            if (Failed(one))
+                hr = one;
+        }
+        return hr;
+    }
+
+    HRESULT OpenEntry(const QByteArray& entryId, uint32_t, uint32_t* objType,
+                      std::unique_ptr<IMAPIProp>& object) override {
+        QString root, unique;
+        if (!parseId(entryId, 'M', root, unique) || root != root_ || root_.isEmpty() ||
+            unique.isEmpty()) {
+            return MAPI_E_INVALID_ENTRYID;
+        }
+        auto hint = hints_.find(unique);
+        const QString rel = locate(root_, unique, hint != hints_.end() ? hint->second : QString());
+        if (rel.isEmpty())
+            return MAPI_E_NOT_FOUND;
+        object = std::make_unique<CMaildirMessage>(root_, unique, rel);
+        if (objType)
+            *objType = MAPI_MESSAGE;
+        return S_OK;
+    }
+
+protected:
+    SPropValue getProp(uint32_t tag) override {
+        if (tag == PR_ENTRYID)
+            return binProp(tag, makeId('F', root_, QString()));
+        if (tag == PR_DISPLAY_NAME_W)
+            return strProp(tag, QStringLiteral("Inbox"));
+        return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+    }
+
+private:
+    HRESULT deleteOne(const QByteArray& id) {
+        QString root, unique;
+        if (!parseId(id, 'M', root, unique) || root != root_ || root_.isEmpty() ||
+            unique.isEmpty()) {
+            return MAPI_E_INVALID_ENTRYID;
+        }
+        auto hint = hints_.find(unique);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const QString rel = locate(
+                root_, unique, hint != hints_.end() && attempt == 0 ? hint->second : QString());
+            if (rel.isEmpty())
+                return MAPI_E_NOT_FOUND;
+            const QString trash = root_ + QStringLiteral("/.Trash");
+            if (!makeDir(trash) || !makeDir(trash + QStringLiteral("/cur")) ||
+                !makeDir(trash + QStringLiteral("/new")) ||
+                !makeDir(trash + QStringLiteral("/tmp"))) {
+                return MAPI_E_NO_ACCESS;
+            }
+            QFile marker(trash + QStringLiteral("/maildirfolder"));
+            if (!marker.exists() && marker.open(QIODevice::WriteOnly))
+                marker.close();
+            const QString from = root_ + QLatin1Char('/') + rel;
+            const QString to = trash + QLatin1Char('/') + rel;
+            if (moveNoReplace(from, to))
+                return S_OK;
+            if (exists(to) && exists(from)) {
+                // The same unique name is in Trash already: keep both under a new name.
+                const QString alt = trash + QLatin1Char('/') + rel.left(4) + unique +
+                                    QStringLiteral(".") + QString::number(::getpid()) +
+                                    QStringLiteral("T") + QString::number(time(nullptr)) +
+                                    rel.mid(4 + unique.size());
+                return moveNoReplace(from, alt) ? S_OK : E_FAIL;
+            }
+            if (exists(from))
+                return MAPI_E_NO_ACCESS;
+        }
+        return MAPI_E_NOT_FOUND;
+    }
+
+    QString root_;
+    std::map<QString, QString> hints_;  // unique name -> file, from the last listing
+};
+
+HRESULT openFolder(const QString& root, std::unique_ptr<IMAPIProp>& object, uint32_t* objType) {
+    if (!root.isEmpty() && !isDir(root + QStringLiteral("/cur")) &&
+        !isDir(root + QStringLiteral("/new"))) {
+        return MAPI_E_NOT_FOUND;
+    }
+    object = std::make_unique<CMaildirFolder>(root);
+    if (objType)
+        *objType = MAPI_FOLDER;
+    return S_OK;
+}
+
+HRESULT openAny(const QByteArray& entryId, uint32_t flags, uint32_t* objType,
+                std::unique_ptr<IMAPIProp>& object) {
+    QString root, second;
+    if (parseId(entryId, 'F', root, second))
+        return openFolder(root, object, objType);
+    if (parseId(entryId, 'M', root, second)) {
+        CMaildirFolder folder(root);
+        return folder.OpenEntry(entryId, flags, objType, object);
+    }
+    return MAPI_E_INVALID_ENTRYID;
+}
+
+class CMaildirStore final : public IMsgStore {
+public:
+    CMaildirStore(QString name, QString root) : name_(std::move(name)), root_(std::move(root)) {}
+
+    HRESULT GetReceiveFolder(const QString&, uint32_t, QByteArray& entryId) override {
+        entryId = makeId('F', root_, QString());
+        return S_OK;
+    }
+    HRESULT OpenEntry(const QByteArray& entryId, uint32_t flags, uint32_t* objType,
+                      std::unique_ptr<IMAPIProp>& object) override {
+        return openAny(entryId, flags, objType, object);
+    }
+
+protected:
+    SPropValue getProp(uint32_t tag) override {
+        if (tag == PR_DISPLAY_NAME_W)
+            return strProp(tag, name_);
+        if (tag == PR_ENTRYID)
+            return binProp(tag, makeId('S', name_, root_));
+        return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+    }
+
+private:
+    QString name_;
+    QString root_;
+};
+
+class CMaildirSession final : public IMAPISession {
+public:
+    explicit CMaildirSession(std::vector<Account> accounts) : accounts_(std::move(accounts)) {}
+
+    HRESULT GetMsgStoresTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
+        SRowSet rows;
+        for (const Account& a : accounts_) {
+            rows.push_back(SRow{strProp(PR_DISPLAY_NAME_W, a.displayName),
+                                binProp(PR_ENTRYID, makeId('S', a.displayName, a.maildir))});
+        }
+        table = std::make_unique<CRowTable>(std::move(rows));
+        return S_OK;
+    }
+    HRESULT OpenMsgStore(const QByteArray& entryId, uint32_t,
+                         std::unique_ptr<IMsgStore>& store) override {
+        QString name, root;
+        if (!parseId(entryId, 'S', name, root))
+            return MAPI_E_INVALID_ENTRYID;
+        store = std::make_unique<CMaildirStore>(name, root);
+        return S_OK;
+    }
+    HRESULT OpenEntry(const QByteArray& entryId, uint32_t flags, uint32_t* objType,
+                      std::unique_ptr<IMAPIProp>& object) override {
+        return openAny(entryId, flags, objType, object);
+    }
+
+private:
+    std::vector<Account> accounts_;
+};
+
+QString executableDir() {
+    char buffer[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return {};
+    return QFileInfo(QFile::decodeName(QByteArray(buffer, static_cast<int>(n)))).absolutePath();
+}
+
+}  // namespace
+
+QByteArray messageEntryId(const QString& maildir, const QString& uniqueName) {
+    return makeId('M', maildir, uniqueName);
+}
+
+QString accountsFilePath() {
+    const QByteArray env = qgetenv("LYRABELL_ACCOUNTS");
+    if (!env.isEmpty())
+        return QFile::decodeName(env);
+    QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/lyrabell/accounts.conf");
+}
+
+std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) {
+    std::vector<Account> accounts;
+    for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
+        const QString line = rawLine.trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        Account a;
+        a.displayName = line.left(eq).trimmed();
+        if (a.displayName.isEmpty())
+            continue;
+        QString path = line.mid(eq + 1).trimmed();
+        if (path == QLatin1String("~")) {
+            path = QDir::homePath();
+        } else if (path.startsWith(QLatin1String("~/"))) {
+            path = QDir::homePath() + path.mid(1);
+        }
+        if (!path.isEmpty())
+            a.maildir = QDir::cleanPath(QDir(baseDir).absoluteFilePath(path));
+        accounts.push_back(std::move(a));
+    }
+    return accounts;
+}
+
+QString demoMaildir() {
+    QStringList candidates;
+#ifdef LYB_DEMO_DIR
+    candidates << QStringLiteral(LYB_DEMO_DIR "/Maildir");
+#endif
+    const QString exe = executableDir();
+    if (!exe.isEmpty()) {
+        candidates << exe + QStringLiteral("/demo/Maildir")
+                   << exe + QStringLiteral("/../demo/Maildir");
+    }
+    for (const QString& c : candidates) {
+        if (isDir(c + QStringLiteral("/cur")) || isDir(c + QStringLiteral("/new"))) {
+            return QDir::cleanPath(c);
+        }
+    }
+    return {};
+}
+
+std::vector<Account> loadAccounts() {
+    const QString path = accountsFilePath();
+    QFile file(path);
+    if (!file.exists()) {
+        std::vector<Account> defaults;
+        const QString demo = demoMaildir();
+        if (!demo.isEmpty())
+            defaults.push_back({QStringLiteral("Demo Voicemail"), demo});
+        defaults.push_back({QStringLiteral("SMS"), QString()});
+        return defaults;
+    }
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parseAccounts(QString::fromUtf8(file.readAll()), QFileInfo(path).absolutePath());
+}
+
+HRESULT MAPILogonEx(uint32_t, std::unique_ptr<IMAPISession>& session) {
+    ensureMimeInitialised();
+    session = std::make_unique<CMaildirSession>(loadAccounts());
+    return S_OK;
+}
+
+HRESULT OpenMessageFile(const QString& path, std::unique_ptr<IMessage>& message) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return MAPI_E_NOT_FOUND;
+    auto content = std::make_shared<const MimeContent>(parseMimeContent(file.readAll()));
+    message = std::make_unique<CMaildirMessage>(QFileInfo(path).absoluteFilePath(), content);
+    return S_OK;
+}
+
+std::unique_ptr<IMessage> OpenMessageBytes(const QByteArray& bytes) {
+    return std::make_unique<CMaildirMessage>(bytes);
+}
+
+}  // namespace lyb::mapi
