@@ -1,0 +1,37 @@
+// The body text of a message as the caller parser reads it: the first body
+// property the message offers, as one UTF-16 text, and the removal of HTML
+// comments, a fixed set of entities and tags.
+//
+// Bad input: read_body_text never fails; a body that cannot be opened, sized
+// or read gives an empty text, and a UTF-16 body of odd length drops its last
+// byte. strip_markup handles unclosed comments and tags by leaving the text
+// from there on as it is; it runs in time proportional to the text's length
+// times the number of markers removed and never loops.
+#pragma once
+
+#include <QString>
+
+#include "platform/mapi/mapi.h"
+
+namespace lyb::store {
+
+// Gives the first of PR_BODY_W, PR_BODY_A, the raw MIME text (headers
+// dropped), PR_BODY_HTML_W, PR_BODY_HTML_A that opens as a stream, widened to
+// UTF-16 (8-bit bytes become the characters of the same value) and cut at the
+// first NUL; empty when there is none. No transfer decoding is done.
+QString read_body_text(mapi::IMessage& message);
+
+// Removes, in this order: comments "<!--...-->"; the entities &copy; &reg;
+// &trade; &quot; &amp; &raquo; &laquo; &nbsp; (any case, deleted, not
+// replaced); tags "<...>" unless a digit follows the "<"; then turns "&lt;"
+// and "&gt;" (exact case) into "<" and ">".
+void strip_markup(QString& text);
+
+// Deletes count characters at index; the count is clipped to the end, and
+// nothing happens for a count of 0 or less or an index outside the text.
+void delete_chars(QString& text, qsizetype index, qsizetype count);
+// Replaces every occurrence of from by to, left to right, without rescanning
+// the replacement; returns the number of replacements.
+int replace_all(QString& text, const QString& from, const QString& to);
+
+}  // namespace lyb::store

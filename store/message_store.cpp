@@ -1,0 +1,141 @@
+#include "store/message_store.h"
+
+namespace lyb::store {
+
+using namespace lyb::mapi;
+
+namespace {
+
+std::unique_ptr<CVoiceMailMessage> buildRecord(std::unique_ptr<IMAPIProp> object) {
+    std::unique_ptr<IMessage> message = entry_cast<IMessage>(std::move(object));
+    if (!message)
+        return nullptr;
+    try {
+        return std::make_unique<CVoiceMailMessage>(message);
+    } catch (...) {
+        return nullptr;  // the message is released with its pointer
+    }
+}
+
+}  // namespace
+
+void read_entry_table(IMAPITable& table, std::vector<CEntryInfo>& out) {
+    table.SetColumns({PR_DISPLAY_NAME_W, PR_ENTRYID}, 0);
+    out.clear();
+    for (;;) {
+        SRowSet rows;
+        if (Failed(table.QueryRows(1, 0, rows)) || rows.size() != 1)
+            break;
+        CEntryInfo info;
+        for (const SPropValue& v : rows[0]) {
+            if (v.ulPropTag == PR_ENTRYID)
+                info.entry_id = v.bin;
+            if (v.ulPropTag == PR_DISPLAY_NAME_W)
+                info.display_name = v.str;
+        }
+        out.push_back(std::move(info));
+    }
+}
+
+bool logon(CMapiSession& session) {
+    std::unique_ptr<IMAPISession> s;
+    if (MAPILogonEx(0, s) != S_OK)
+        s.reset();
+    session.reset(std::move(s));
+    return session.is_logged_on();
+}
+
+bool list_stores(const CMapiSession& session, std::vector<CEntryInfo>& stores) {
+    stores.clear();
+    if (!session.is_logged_on())
+        return false;
+    std::unique_ptr<IMAPITable> table;
+    if (Failed(session.get()->GetMsgStoresTable(MAPI_UNICODE, table)) || !table)
+        return false;
+    read_entry_table(*table, stores);
+    return true;
+}
+
+std::unique_ptr<CMessageStore> open_store_by_name(const CMapiSession& session,
+                                                  const QString& name) {
+    std::vector<CEntryInfo> stores;
+    if (!list_stores(session, stores))
+        return nullptr;
+    for (const CEntryInfo& info : stores) {
+        if (info.display_name.compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        auto result = std::make_unique<CMessageStore>();
+        if (Failed(session.get()->OpenMsgStore(info.entry_id, MDB_NO_DIALOG | MAPI_BEST_ACCESS,
+                                               result->store)) ||
+            !result->store) {
+            return nullptr;
+        }
+        result->info = info;
+        return result;  // later rows with the same name are never tried
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CMessageFolder> open_inbox(CMessageStore& store) {
+    if (!store.store)
+        return nullptr;
+    QByteArray inboxId;
+    if (Failed(store.store->GetReceiveFolder(QString(), 0, inboxId)))
+        return nullptr;
+    std::unique_ptr<IMAPIProp> object;
+    uint32_t type = 0;
+    if (Failed(store.store->OpenEntry(inboxId, 0, &type, object)))
+        return nullptr;
+    auto folder = std::make_unique<CMessageFolder>();
+    folder->folder = entry_cast<IMAPIFolder>(std::move(object));
+    if (!folder->folder)
+        return nullptr;
+    return folder;
+}
+
+bool list_messages(CMessageFolder& folder, std::vector<CEntryInfo>& messages) {
+    messages.clear();
+    if (!folder.folder)
+        return false;
+    std::unique_ptr<IMAPITable> table;
+    if (Failed(folder.folder->GetContentsTable(0, table)) || !table)
+        return false;
+    read_entry_table(*table, messages);
+    return true;
+}
+
+std::unique_ptr<CVoiceMailMessage> open_voicemail(CMessageFolder& folder, const CEntryInfo& entry) {
+    if (!folder.folder)
+        return nullptr;
+    std::unique_ptr<IMAPIProp> object;
+    uint32_t type = 0;
+    if (Failed(folder.folder->OpenEntry(entry.entry_id, 0, &type, object)))
+        return nullptr;
+    return buildRecord(std::move(object));
+}
+
+std::unique_ptr<CVoiceMailMessage> open_voicemail_by_entry_id(const CMapiSession& session,
+                                                              const QByteArray& entryId) {
+    if (!session.is_logged_on())
+        return nullptr;
+    std::unique_ptr<IMAPIProp> object;
+    uint32_t type = 0;
+    if (Failed(session.get()->OpenEntry(entryId, 0, &type, object)))
+        return nullptr;
+    return buildRecord(std::move(object));
+}
+
+void close_store(std::unique_ptr<CMessageStore>& store) {
+    store.reset();
+}
+void close_folder(std::unique_ptr<CMessageFolder>& folder) {
+    folder.reset();
+}
+
+bool delete_message(CMessageFolder* folder, const QByteArray& entryId) {
+    if (!folder || !folder->folder)
+        return false;
+    return folder->folder->DeleteMessages({entryId}, 0) == S_OK;
+}
+
+}  // namespace lyb::store

@@ -1,0 +1,352 @@
+#include "store/voicemail_message.h"
+
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <optional>
+
+#include "audio/decode/wave_header.h"
+#include "store/body_text.h"
+
+namespace lyb::store {
+
+using namespace lyb::mapi;
+
+namespace {
+
+// The attachment columns in the order the table is asked for them.
+const std::vector<uint32_t> kAttachmentColumns{
+    PR_ATTACH_EXTENSION_W, PR_ATTACH_FILENAME_W,       PR_ATTACH_LONG_FILENAME_W,
+    PR_ATTACH_PATHNAME_W,  PR_ATTACH_TRANSPORT_NAME_W, PR_ATTACH_LONG_PATHNAME_W,
+    PR_ATTACH_MIME_TAG_W};
+
+std::optional<SPropValue> getProp(IMessage& message, uint32_t tag) {
+    std::vector<SPropValue> values;
+    const HRESULT hr = message.GetProps({tag}, MAPI_UNICODE, values);
+    if (Failed(hr) || values.size() != 1 || PROP_TYPE(values[0].ulPropTag) == PT_ERROR ||
+        values[0].ulPropTag != tag) {
+        return std::nullopt;
+    }
+    return values[0];
+}
+
+// Platform-style character classes: ASCII punctuation is every printable
+// character that is not a letter, digit or space.
+bool isPunct(QChar c) {
+    if (c.unicode() < 0x80)
+        return c.unicode() > 0x20 && c.unicode() < 0x7F && !c.isLetterOrNumber();
+    return c.isPunct() || c.isSymbol();
+}
+bool isDigit(QChar c) {
+    return c.isDigit();
+}
+bool isSpace(QChar c) {
+    return c.isSpace();
+}
+
+IStream* openFirstAttachmentStream(IMessage& message) {
+    std::unique_ptr<IMAPITable> table;
+    if (message.GetAttachmentTable(0, table) != S_OK || !table)
+        return nullptr;
+    if (Failed(table->SetColumns({PR_ATTACH_NUM}, 0)))
+        return nullptr;
+    SRowSet rows;
+    if (table->QueryRows(1, 0, rows) != S_OK || rows.size() != 1 || rows[0].empty()) {
+        return nullptr;
+    }
+    const uint32_t number = static_cast<uint32_t>(rows[0][0].l);
+    table.reset();
+    std::unique_ptr<IAttach> attach;
+    if (message.OpenAttach(number, 0, attach) != S_OK || !attach)
+        return nullptr;
+    IStream* stream = nullptr;
+    if (attach->OpenProperty(PR_ATTACH_DATA_BIN, 0, 0, &stream) != S_OK) {
+        if (stream)
+            stream->Release();
+        return nullptr;
+    }
+    return stream;
+}
+
+int32_t measureLength(IMessage& message, bool gsm) {
+    IStream* stream = openFirstAttachmentStream(message);
+    if (!stream)
+        return -1;
+    int32_t length = -1;
+    if (gsm) {
+        STATSTG stat;
+        if (stream->Stat(&stat, STATFLAG_NONAME) == S_OK) {
+            const uint32_t size = static_cast<uint32_t>(stat.cbSize & 0xFFFFFFFFu);
+            length = static_cast<int32_t>(((size / 33u) * 160u) / 8000u);
+        }
+    } else {
+        uint8_t buffer[2048];
+        uint32_t got = 0;
+        // A short read reports S_FALSE: a wave file shorter than the buffer
+        // still has a header to read.
+        const HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
+        audio::WaveHeader header;
+        if (!Failed(hr) && got > 0 && audio::ParseWaveHeaderFromMemory(header, buffer, got) &&
+            header.avg_bytes_per_sec != 0) {
+            const double seconds = static_cast<double>(header.data_size) / header.avg_bytes_per_sec;
+            length = static_cast<int32_t>(std::trunc(seconds));
+        }
+    }
+    stream->Release();
+    return length;
+}
+
+bool endsWithIgnoringCase(const QString& name, const char* suffix) {
+    const QString tail = name.size() < 4 ? name : name.right(4);
+    return tail.compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- scanner
+
+bool CCallerScanner::step() {
+    const QChar c = rest[position++];
+    const char16_t u = c.unicode();
+    switch (state) {
+        case 0:
+            if (u == '+') {
+                state = 1;
+            } else if (isDigit(c)) {
+                state = 1;
+                number += c;
+            } else if (u == '"') {
+                state = 3;
+            } else if (u == '<') {
+                state = 6;
+            } else if (u == '(') {
+                state = 1;
+            } else if (c.isLetter()) {
+                state = 2;
+                name += c;
+            }
+            return true;
+        case 1:
+            if (isPunct(c) || u == ')' || isSpace(c))
+                return true;
+            if (!isDigit(c))
+                return false;
+            number += c;
+            return true;
+        case 2:
+            if (u == '(' || u == '<') {
+                state = 6;
+            } else if (isPunct(c)) {
+                return false;
+            } else if (isSpace(c)) {
+                state = 4;
+                name += c;
+            } else {
+                name += c;
+            }
+            return true;
+        case 3:
+            if (u == '"') {
+                state = 0;
+            } else {
+                name += c;
+            }
+            return true;
+        case 4:
+            if (u == '(' || u == '<') {
+                state = 6;
+            } else if (isPunct(c)) {
+                return false;
+            } else if (isSpace(c)) {
+                state = 5;
+            } else {
+                name += c;
+            }
+            return true;
+        case 5:
+            if (u == '(' || u == '<') {
+                state = 6;
+                return true;
+            }
+            return isSpace(c);
+        case 6:
+            if (u == '>' || u == ')')
+                return false;
+            if (isDigit(c))
+                number += c;
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CCallerScanner::scan() {
+    while (position < rest.size() && step()) {
+    }
+}
+
+// ---------------------------------------------------------------- parser
+
+bool CDefaultVoiceMailParser::parse(const QString& subject, const QString& body) {
+    caller_name.clear();
+    caller_number.clear();
+    QString text = body;
+    strip_markup(text);
+
+    struct Try {
+        const QString* text;
+        const char* keyword;
+    };
+    const Try tries[] = {{&text, "caller id"},
+                         {&text, "caller name"},
+                         {&text, "from"},
+                         {&subject, "from"},
+                         {&subject, "Voice Mail Message ("}};
+    for (const Try& t : tries) {
+        if (!caller_name.isEmpty() || !caller_number.isEmpty())
+            break;
+        const QString keyword = QString::fromLatin1(t.keyword).toLower();
+        const qsizetype at = t.text->toLower().lastIndexOf(keyword);
+        if (at < 0)
+            continue;
+        CCallerScanner scanner(t.text->mid(at + keyword.size()));
+        scanner.scan();
+        caller_name = scanner.name;
+        caller_number = scanner.number;
+    }
+    return !caller_name.isEmpty() || !caller_number.isEmpty();
+}
+
+// ---------------------------------------------------------------- record
+
+int64_t received_time_from_file_time(uint64_t fileTime) {
+    // File times above the signed range are not convertible on the device.
+    if (fileTime > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        return 0;
+    const int64_t seconds = static_cast<int64_t>(fileTime / 10000000ull) - 11644473600ll;
+    const time_t instant = static_cast<time_t>(seconds);
+    struct tm local {};
+    if (!localtime_r(&instant, &local))
+        return 0;
+    if (local.tm_year < 0)
+        return 0;  // local year before 1900
+    local.tm_isdst = -1;
+    const time_t back = mktime(&local);
+    if (back == static_cast<time_t>(-1) && seconds != -1)
+        return 0;
+    return static_cast<int64_t>(back);
+}
+
+bool CVoiceMailMessage::read_attachments(IMessage& message, std::vector<CAttachmentInfo>& out) {
+    out.clear();
+    std::unique_ptr<IMAPITable> table;
+    if (message.GetAttachmentTable(0, table) != S_OK || !table)
+        return false;
+    table->SetColumns(kAttachmentColumns, 0);
+    for (;;) {
+        SRowSet rows;
+        if (table->QueryRows(1, 0, rows) != S_OK || rows.size() != 1)
+            break;
+        CAttachmentInfo info;
+        for (const SPropValue& v : rows[0]) {
+            switch (v.ulPropTag) {
+                case PR_ATTACH_FILENAME_W:
+                    info.file_name = v.str;
+                    break;
+                case PR_ATTACH_MIME_TAG_W:
+                    info.mime_type = v.str;
+                    break;
+                case PR_ATTACH_EXTENSION_W:
+                    info.extension = v.str;
+                    break;
+                case PR_ATTACH_LONG_FILENAME_W:
+                    info.long_file_name = v.str;
+                    break;
+                case PR_ATTACH_PATHNAME_W:
+                    info.path_name = v.str;
+                    break;
+                case PR_ATTACH_TRANSPORT_NAME_W:
+                    info.transport_name = v.str;
+                    break;
+                case PR_ATTACH_LONG_PATHNAME_W:
+                    info.long_path_name = v.str;
+                    break;
+                default:
+                    break;
+            }
+        }
+        out.push_back(std::move(info));
+    }
+    return true;
+}
+
+CVoiceMailMessage::CVoiceMailMessage(std::unique_ptr<IMessage>& message) {
+    if (!message)
+        throw CNotVoiceMail();
+    IMessage& m = *message;
+
+    std::vector<CAttachmentInfo> attachments;
+    if (!read_attachments(m, attachments) || attachments.empty())
+        throw CNotVoiceMail();
+    const CAttachmentInfo& first = attachments.front();
+    const QString mime = first.mime_type.toLower();
+    if (mime.contains(QLatin1String("wav"))) {
+        audio_type_ = QStringLiteral(".wav");
+    } else if (mime.contains(QLatin1String("gsm"))) {
+        audio_type_ = QStringLiteral(".gsm");
+    } else if (endsWithIgnoringCase(first.file_name, ".wav")) {
+        audio_type_ = QStringLiteral(".wav");
+    } else if (endsWithIgnoringCase(first.file_name, ".gsm")) {
+        audio_type_ = QStringLiteral(".gsm");
+    } else {
+        throw CNotVoiceMail();
+    }
+
+    const QString body = read_body_text(m);
+    const auto subject = getProp(m, PR_SUBJECT_W);
+    CDefaultVoiceMailParser parser;
+    parser.parse(subject ? subject->str : QString(), body);
+    caller_name_ = parser.caller_name;
+    caller_number_ = parser.caller_number;
+
+    if (const auto delivery = getProp(m, PR_MESSAGE_DELIVERY_TIME)) {
+        received_time_ = received_time_from_file_time(delivery->ft);
+    }
+    if (const auto flags = getProp(m, PR_MESSAGE_FLAGS))
+        read_ = flags->l & MSGFLAG_READ ? 1 : 0;
+
+    length_ = measureLength(m, audio_type_ == QLatin1String(".gsm"));
+    message_ = std::move(message);
+}
+
+IStream* CVoiceMailMessage::open_audio_stream() {
+    return openFirstAttachmentStream(*message_);
+}
+
+void CVoiceMailMessage::set_read(bool read) {
+    const int flag = read ? 1 : 0;
+    if (flag == read_)
+        return;
+    read_ = flag;
+    const auto flags = getProp(*message_, PR_MESSAGE_FLAGS);
+    if (!flags)
+        return;
+    SPropValue value = *flags;
+    value.l = read ? (value.l | static_cast<int32_t>(MSGFLAG_READ))
+                   : (value.l & ~static_cast<int32_t>(MSGFLAG_READ));
+    message_->SetProps({value});  // failures are not reported
+}
+
+QByteArray CVoiceMailMessage::entry_id() {
+    const auto id = getProp(*message_, PR_ENTRYID);
+    return id ? id->bin : QByteArray();
+}
+
+IStream* open_audio_stream(CVoiceMailMessage& record) {
+    return record.open_audio_stream();
+}
+void set_read(CVoiceMailMessage& record, bool read) {
+    record.set_read(read);
+}
+
+}  // namespace lyb::store

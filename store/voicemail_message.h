@@ -1,0 +1,136 @@
+// The voicemail record: one message of the store recognised as a voicemail,
+// with the caller, length, received time, read state and audio type read
+// from it, and the parser that finds the caller in the subject and body.
+//
+// Recognition looks only at the first attachment: a MIME type containing
+// "wav" or "gsm", else a file name ending in ".wav" or ".gsm" (any case).
+//
+// Bad input: the parser and scanner accept any text and stop at its end; a
+// message whose properties are missing, unreadable or malformed gives empty
+// texts, a received time of 0 or a length of -1, never an exception, except
+// "Not a voice mail" when the first attachment is neither wave nor GSM.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "platform/mapi/mapi.h"
+
+namespace lyb::store {
+
+// Thrown by record construction for a message that is not a voicemail.
+class CNotVoiceMail : public std::exception {
+public:
+    const char* what() const noexcept override { return "Not a voice mail"; }
+    QString text() const { return QStringLiteral("Not a voice mail"); }
+};
+
+// One row of a message's attachment table; empty texts for missing columns.
+struct CAttachmentInfo {
+    QString file_name;
+    QString mime_type;
+    QString extension;
+    QString long_file_name;
+    QString path_name;
+    QString transport_name;
+    QString long_path_name;
+};
+
+class CVoiceMailParser {
+public:
+    virtual ~CVoiceMailParser() = default;
+    // Fills caller_name and caller_number from the texts; true when either is
+    // non-empty afterwards.
+    virtual bool parse(const QString& subject, const QString& body) = 0;
+
+    QString caller_name;
+    QString caller_number;
+};
+
+// Tries, while both results are empty: the body (markup removed) after
+// "caller id", "caller name", "from", then the subject after "from" and
+// "Voice Mail Message (", each time the text after the keyword's last
+// occurrence (any case), read by CCallerScanner.
+class CDefaultVoiceMailParser final : public CVoiceMailParser {
+public:
+    bool parse(const QString& subject, const QString& body) override;
+};
+
+// Reads one caller description character by character: a number (digits
+// only, "+" and separators skipped), or a name of at most two words, a quoted
+// name, and a number in angle brackets or parentheses after a name.
+class CCallerScanner {
+public:
+    explicit CCallerScanner(QString text) : rest(std::move(text)) {}
+    // Scans until the end of rest or until a state stops.
+    void scan();
+    // Handles the character at position; false when the scan stops there.
+    bool step();
+
+    QString number;
+    QString name;
+    int state = 0;
+    QString rest;
+    qsizetype position = 0;
+};
+
+// The received time of a delivery time (a file time): the instant as the
+// local calendar gives it back, 0 when it cannot be converted or the local
+// year is before 1900.
+int64_t received_time_from_file_time(uint64_t fileTime);
+
+class CVoiceMailMessage {
+public:
+    // Builds the record from an opened message. On success the record takes
+    // the message (message becomes null); when this throws CNotVoiceMail (or
+    // anything else), message stays the caller's.
+    explicit CVoiceMailMessage(std::unique_ptr<mapi::IMessage>& message);
+
+    CVoiceMailMessage(const CVoiceMailMessage&) = delete;
+    CVoiceMailMessage& operator=(const CVoiceMailMessage&) = delete;
+
+    QString caller_name() const { return caller_name_; }
+    QString caller_number() const { return caller_number_; }
+    void set_caller_name(const QString& name) { caller_name_ = name; }
+    int32_t length_seconds() const { return length_; }
+    int64_t received_time() const { return received_time_; }  // seconds since 1970, 0 = none
+    int is_read() const { return read_; }
+    QString audio_type() const { return audio_type_; }  // ".wav" or ".gsm"
+    bool is_gsm() const {
+        return audio_type_.compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
+    }
+
+    // A stream over the first attachment's data from its start, or null (a
+    // message only partly downloaded). The caller owns the reference.
+    mapi::IStream* open_audio_stream();
+    // Marks the message read or unread in the store and in the record; store
+    // failures are silent (the record keeps the new value).
+    void set_read(bool read);
+
+    // The message's PR_ENTRYID; empty when it has none.
+    QByteArray entry_id();
+    mapi::IMessage& message() { return *message_; }
+
+    // The attachment table as read during construction's step 2; false when
+    // the table cannot be opened.
+    static bool read_attachments(mapi::IMessage& message, std::vector<CAttachmentInfo>& out);
+
+private:
+    std::unique_ptr<mapi::IMessage> message_;
+    QString caller_name_;
+    QString caller_number_;
+    int32_t length_ = -1;
+    int64_t received_time_ = 0;
+    int read_ = 0;
+    QString audio_type_;
+};
+
+// Free forms of the record's operations.
+mapi::IStream* open_audio_stream(CVoiceMailMessage& record);
+void set_read(CVoiceMailMessage& record, bool read);
+
+}  // namespace lyb::store
