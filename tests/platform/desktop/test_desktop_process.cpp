@@ -1,0 +1,196 @@
+// The instance lock, the open verb and the private runtime folder.
+#include "platform/desktop/desktop.h"
+#include "peer.h"
+
+#include <QFileInfo>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+using namespace lyb::desktop;
+using namespace lyb::desktop::test;
+
+namespace {
+
+// Waits until a file written by a started program is complete (its last line
+// is "end"); gives up after 30 s so that a fault fails instead of hanging.
+QStringList waitForRecord(const QString& path) {
+    for (int i = 0; i < 3000; ++i) {
+        QStringList lines = readLines(path);
+        if (!lines.isEmpty() && lines.last() == "end") {
+            lines.removeLast();
+            return lines;
+        }
+        QThread::msleep(10);
+    }
+    return {"timed out"};
+}
+
+// Writes an executable script that records its argument count and arguments.
+QString recordingScript(const QString& name, const QString& record) {
+    const QString path = tempPath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("#!/bin/sh\n"
+                           "{ echo \"$#\"; for a in \"$@\"; do echo \"$a\"; done; echo end; } "
+                           "> '%1.part'\n"
+                           "mv '%1.part' '%1'\n")
+                .arg(record)
+                .toUtf8());
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+TEST(InstanceLock, SecondHolderSeesTheFirstUntilItIsKilled) {
+    const QString program = "/opt/some place/lyrabell";
+    Peer holder({"lock", program});
+    ASSERT_EQ(holder.readLine(), "held");
+    {
+        InstanceLock second(program);
+        EXPECT_TRUE(second.alreadyExisted());
+        InstanceLock other("/opt/some place/lyblauncher");
+        EXPECT_FALSE(other.alreadyExisted());
+    }
+    holder.kill();  // SIGKILL: no destructor runs
+    InstanceLock after(program);
+    EXPECT_FALSE(after.alreadyExisted());
+
+    // The lock is also exclusive within one process, and release gives it up.
+    Peer probe({"lock", program});
+    EXPECT_EQ(probe.readLine(), "existed");
+    after.release();
+    Peer next({"lock", program});
+    EXPECT_EQ(next.readLine(), "held");
+}
+
+TEST(ShellExecuteOpen, StartsAProgramWithTheParameterAsOneArgument) {
+    struct Case {
+        QString parameters;
+        QStringList expected;
+    } cases[] = {
+        {"  two  blanks \"and quotes\" $HOME ;", {"1", "  two  blanks \"and quotes\" $HOME ;"}},
+        {"", {"0"}},
+        {"<OID>", {"1", "<OID>"}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString record = tempPath(QStringLiteral("args%1.txt").arg(n));
+        const QString script = recordingScript(QStringLiteral("with blank %1.sh").arg(n++), record);
+        ASSERT_TRUE(shellExecuteOpen(script, c.parameters));
+        EXPECT_EQ(waitForRecord(record), c.expected) << c.parameters.toStdString();
+    }
+}
+
+TEST(ShellExecuteOpen, FailsWhenNothingCanStart) {
+    const QString plain = tempPath("not-executable");
+    QFile f(plain);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\n");
+    f.close();
+    for (const QString& file : {tempPath("missing-program"), plain, QDir::tempPath(),
+                                QString(), QStringLiteral("no-such-program-on-path-xyz")}) {
+        EXPECT_FALSE(shellExecuteOpen(file, "x")) << file.toStdString();
+    }
+}
+
+TEST(ShellExecuteOpen, HandsUrlsToTheUrlOpener) {
+    const QString record = tempPath("url.txt");
+    const QString opener = recordingScript("opener.sh", record);
+    ASSERT_EQ(setenv("LYRABELL_URL_OPENER", opener.toUtf8().constData(), 1), 0);
+    for (const QString url : {"tel:+15551234567", "HTTPS://example.org/update?a=1&b=2",
+                              "mailto:someone@example.org", "file:///tmp/a%20b.wav"}) {
+        QFile::remove(record);
+        EXPECT_TRUE(shellExecuteOpen(url, "ignored"));
+        EXPECT_EQ(waitForRecord(record), (QStringList{"1", url}));
+    }
+    unsetenv("LYRABELL_URL_OPENER");
+}
+
+TEST(ShellExecuteOpen, LeavesNoZombies) {
+    const QString record = tempPath("zombie.txt");
+    const QString script = recordingScript("zombie.sh", record);
+    ASSERT_TRUE(shellExecuteOpen(script, "x"));
+    waitForRecord(record);
+    // The reaper collects the child soon after it ends; wait for that rather
+    // than assume a time.
+    bool zombie = true;
+    for (int i = 0; i < 3000 && zombie; ++i) {
+        zombie = false;
+        for (const QFileInfo& proc : QDir("/proc").entryInfoList(QDir::Dirs)) {
+            QFile stat(proc.filePath() + "/stat");
+            if (!stat.open(QIODevice::ReadOnly)) {
+                continue;
+            }
+            const QList<QByteArray> fields = stat.readAll().split(' ');
+            // fields: pid (comm) state ppid ... (comm has no blanks here)
+            if (fields.size() > 3 && fields[2] == "Z" && fields[3].toInt() == getpid()) {
+                zombie = true;
+            }
+        }
+        if (zombie) {
+            QThread::msleep(10);
+        }
+    }
+    EXPECT_FALSE(zombie);
+}
+
+struct EnvGuard {
+    explicit EnvGuard(const char* name) : name_(name) {
+        if (const char* v = getenv(name)) {
+            saved_ = v;
+            had_ = true;
+        }
+    }
+    ~EnvGuard() {
+        if (had_) {
+            setenv(name_, saved_.c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    const char* name_;
+    std::string saved_;
+    bool had_ = false;
+};
+
+bool isPrivateFolder(const QString& path) {
+    struct stat st {};
+    return lstat(path.toUtf8().constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == getuid() && (st.st_mode & 0777) == 0700;
+}
+
+TEST(RuntimeDir, IsAPrivateFolderUnderTheRuntimeDirectory) {
+    const QString xdg = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    ASSERT_FALSE(xdg.isEmpty());
+    EXPECT_EQ(runtimeDir(), xdg + "/lyrabell");
+    EXPECT_TRUE(isPrivateFolder(runtimeDir()));
+}
+
+TEST(RuntimeDir, FallsBackToOneTemporaryFolderWhenUnsetOrUnsafe) {
+    EnvGuard guard("XDG_RUNTIME_DIR");
+    unsetenv("XDG_RUNTIME_DIR");
+    const QString first = runtimeDir();
+    EXPECT_TRUE(first.startsWith(QDir::tempPath() + "/lyrabell-")) << first.toStdString();
+    EXPECT_TRUE(isPrivateFolder(first));
+    EXPECT_EQ(runtimeDir(), first);
+
+    // A "lyrabell" entry that is a link to somewhere else is never used.
+    const QString fake = tempPath("fake-runtime");
+    ASSERT_TRUE(QDir().mkpath(fake + "/elsewhere"));
+    ASSERT_TRUE(QFile::link(fake + "/elsewhere", fake + "/lyrabell"));
+    setenv("XDG_RUNTIME_DIR", fake.toUtf8().constData(), 1);
+    EXPECT_EQ(runtimeDir(), first);
+}
+
+TEST(CurrentProgramPath, IsThisTestProgram) {
+    EXPECT_EQ(currentProgramPath(), QFileInfo("/proc/self/exe").canonicalFilePath());
+    EXPECT_TRUE(QFileInfo(currentProgramPath()).isAbsolute());
+}
+
+}  // namespace
