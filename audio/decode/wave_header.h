@@ -3,10 +3,13 @@
 // and store streams.
 //
 // Bad input (what the parsers do with malformed headers): every read must
-// yield its full width or the parse fails; the chunk walk uses 64-bit
-// positions and fails when it passes the end of the input, so no chunk size
-// can make it loop; no field value is validated here (channel count, rates,
-// block align and sizes are taken as they stand; the decoders guard their use).
+// yield its full width or the parse fails; ids match letter by letter in
+// either case; the chunk walk uses 64-bit positions and fails when a chunk
+// header would pass the end of the input (the reader's GetLength, or the
+// buffer's length), so no chunk size can make it loop or wrap; an fmt
+// extension longer than the rest of the input fails the parse before anything
+// is allocated. No field value is validated here (channel count, rates, block
+// align and sizes are taken as they stand; the decoding job guards their use).
 #pragma once
 
 #include <cstdint>
@@ -43,7 +46,8 @@ constexpr size_t kWaveHeaderSize = 44;
 class CWaveReader {
 public:
     virtual ~CWaveReader() = default;
-    // Returns the bytes read, 0 at the end or on error.
+    // Returns the bytes read: fewer than count only at the end of the source,
+    // 0 at the end or on error.
     virtual uint32_t Read(void* buffer, uint32_t count) = 0;
     // origin 0 = from the start, 1 = from the current position, 2 = from the
     // end; any other origin does nothing and returns 0. Returns the new position.
@@ -54,7 +58,8 @@ public:
     virtual uint64_t GetLength() = 0;
 };
 
-// Reads a file opened by the caller (POSIX descriptor); Close(true) closes it.
+// Reads a file opened by the caller (POSIX descriptor) and takes it over:
+// Close(true) or the destructor closes it; Close(false) gives it back unclosed.
 class CFileWaveReader final : public CWaveReader {
 public:
     explicit CFileWaveReader(int fd) : fd_(fd) {}
@@ -69,7 +74,9 @@ private:
     int fd_;
 };
 
-// Reads a store stream; takes over the caller's reference, released by Close(true).
+// Reads a store stream; takes over the caller's reference, released by
+// Close(true) or the destructor (Close(false) gives it back). A short read
+// (S_FALSE) yields the bytes it carried; any failure yields 0.
 class CStreamWaveReader final : public CWaveReader {
 public:
     explicit CStreamWaveReader(mapi::IStream* stream) : stream_(stream) {}
@@ -92,6 +99,8 @@ bool ParseWaveHeaderFromMemory(WaveHeader& header, const uint8_t* buffer, size_t
 std::vector<uint8_t> SerializeWaveHeader(const WaveHeader& header);
 // Sets fmt size to 16 and writes the 44 bytes to the descriptor; false on a short write.
 bool WriteWaveHeader(WaveHeader& header, int fd);
+// Writes all size bytes, retrying after partial writes and EINTR; false on failure.
+bool WriteAll(int fd, const void* data, size_t size);
 // True exactly for the tags we decode: 1, 2, 6, 7, 16, 17, 49 and 307.
 bool IsSupportedFormatTag(uint16_t tag);
 
