@@ -1,0 +1,113 @@
+// The decoding job: reads a recording (a wave file, a raw GSM file or a store
+// stream), picks the decoder by format tag and writes a 16-bit PCM wave file
+// on a thread of its own.
+//
+// Lifecycle:
+//  1. The constructor opens the input and creates (truncates) the output, then
+//     reads the header (none for raw GSM). It throws CFileException when a
+//     file cannot be opened and CWaveDecoderException for "Invalid wav
+//     header." or "Unsupported wav format (N).".
+//  2. Start runs the thread. It writes the complete 44-byte header first, with
+//     the final sizes computed from the input, then one write per decoded unit
+//     (1024 input bytes, one ADPCM block, one GSM or G.729 frame), in input
+//     order, never rewriting. The input is read to its end (trailing chunks
+//     after the data chunk are decoded as audio); the data size only enters
+//     the header. Another handle may read the output while it grows.
+//  3. When the work ends (input exhausted, a read or write failed, or stop
+//     set) the thread posts WM_DECODING_FINISHED to the notifier. An OKI
+//     stream with an unsupported bit rate writes nothing and first posts
+//     WM_DECODING_ERROR with "Error: oki adpcm unsupported bit rate.".
+//  4. The destructor sets stop (the thread leaves after its current unit),
+//     joins the thread, then closes the input and the output.
+//
+// Bad input: a header with no channels, or an ADPCM header (tags 2 and 17)
+// with a block align of 0, is refused as "Invalid wav header."; header sizes
+// are computed in 64 bits and clamped to 0xFFFFFFFF; a short final block is
+// decoded as far as it holds whole units.
+//
+// The GSM and G.729 frame decoders keep process-wide state: only one job may
+// run at a time (the owner destroys the old job before creating a new one).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "audio/decode/exception.h"
+#include "audio/decode/wave_header.h"
+#include "platform/mapi/mapi_stream.h"
+
+namespace lyb::audio {
+
+// Posted when the decoding thread's work ends (WM_USER + 101); text is empty.
+constexpr uint32_t WM_DECODING_FINISHED = 0x0400 + 101;
+// Posted before WM_DECODING_FINISHED when the thread refuses its input (WM_USER + 102).
+constexpr uint32_t WM_DECODING_ERROR = 0x0400 + 102;
+
+constexpr const char* kInvalidHeaderText = "Invalid wav header.";
+constexpr const char* kOkiUnsupportedText = "Error: oki adpcm unsupported bit rate.";
+
+// Receives the job's notices. Called on the decoding thread, so an
+// implementation must be thread-safe (the application posts an event).
+class IDecodeNotifier {
+public:
+    virtual ~IDecodeNotifier() = default;
+    virtual void post(uint32_t message, const std::string& text) = 0;
+};
+
+// Returns the header of the decoded output for an input header: format tag
+// 1, 16 bits, the output channels and rate, and the data size computed from
+// the input's data size (input_length, the whole input, for raw GSM), with the
+// riff size as data size + 36. Tag 1 keeps every field as read. Sizes that do
+// not fit 32 bits become 0xFFFFFFFF. Unsupported tags give data size 0.
+WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t input_length);
+
+class CWaveDecoder {
+public:
+    // File source. An input path ending in ".gsm" (any case) is raw GSM.
+    CWaveDecoder(const std::string& input_path, const std::string& output_path,
+                 IDecodeNotifier* notify);
+    // Stream source: takes over the caller's reference to stream (released
+    // even when the constructor throws). is_gsm marks raw GSM content.
+    CWaveDecoder(mapi::IStream* stream, const std::string& output_path, IDecodeNotifier* notify,
+                 bool is_gsm);
+    virtual ~CWaveDecoder();
+
+    CWaveDecoder(const CWaveDecoder&) = delete;
+    CWaveDecoder& operator=(const CWaveDecoder&) = delete;
+
+    // Starts the decoding thread; a second call does nothing.
+    void Start();
+
+    // The input's header as parsed (format tag 49 and nothing else for raw GSM).
+    const WaveHeader& header() const { return header_; }
+    bool rawGsm() const { return raw_gsm_; }
+
+private:
+    void OpenOutput(const std::string& output_path);
+    void ReadInputHeader(bool raw_gsm);
+    void Run();
+    void Post(uint32_t message, const std::string& text = {});
+    bool Stopped() const { return stop_.load(std::memory_order_acquire); }
+    bool Write(const void* data, size_t size);
+
+    void CopyLoop();
+    void G711Loop(bool alaw);
+    void ImaLoop();
+    void MsAdpcmLoop();
+    void OkiLoop(uint64_t bit_rate);
+    void GsmLoop();
+    void G729Loop();
+
+    WaveHeader header_;
+    std::unique_ptr<CWaveReader> reader_;
+    int output_ = -1;
+    bool raw_gsm_ = false;
+    IDecodeNotifier* notify_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace lyb::audio
