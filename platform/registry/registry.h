@@ -13,7 +13,13 @@
 // Bad input: a missing database is created. A database that is corrupt or
 // cannot be written is named once on standard error; reads then give nothing
 // (callers fall back to their defaults) and writes return false. Nothing here
-// throws or aborts on bad data.
+// throws or aborts on bad data. The fault is named once per database path in
+// each process.
+//
+// A value whose type number is none of ours (only a foreign writer makes one)
+// is read as it is stored, type number and bytes, and listed and exported
+// with its bytes in hex; write() refuses such types, so it stays read-only
+// here. A REG_DWORD value must be written with exactly four bytes.
 #pragma once
 
 #include <QByteArray>
@@ -77,6 +83,9 @@ public:
     std::optional<uint32_t> readDword(const QString& name) const;
     std::optional<QByteArray> readBinary(const QString& name) const;
 
+    // Writing creates the key again (with its parents) when it was removed
+    // since it was opened. False for a type we do not keep or when the
+    // database cannot be written.
     bool write(const Value& value) const;
     bool writeString(const QString& name, const QString& text, bool withTerminator = true) const;
     bool writeDword(const QString& name, uint32_t number) const;
