@@ -1,0 +1,338 @@
+#include "audio/output/wave_player.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace lyb::audio {
+
+using namespace lyb::waveout;
+
+namespace {
+
+constexpr auto kStep = std::chrono::milliseconds(10);
+
+}  // namespace
+
+const char* CWaveIOException::MessageFor(int code) {
+    switch (code) {
+        case kNoError:
+            return "No error.";
+        case kCannotOpenFile:
+            return "Cannot open file.";
+        case kCannotCreateFile:
+            return "Cannot create file.";
+        case kCannotOpenDevice:
+            return "Cannot open sound device.";
+        case kCannotReadHeader:
+            return "Cannot read wav header.";
+        case kUnsupportedFormat:
+            return "Unsupported sound format.";
+        default:
+            return "Unknown error.";
+    }
+}
+
+void CWavePlayer::Queue::Push(WAVEHDR* h) {
+    std::lock_guard lock(mutex_);
+    items_[(first_ + size_) % kBufferCount] = h;
+    ++size_;
+}
+
+WAVEHDR* CWavePlayer::Queue::Pop() {
+    std::lock_guard lock(mutex_);
+    if (size_ == 0)
+        return nullptr;
+    WAVEHDR* h = items_[first_];
+    first_ = (first_ + 1) % kBufferCount;
+    --size_;
+    return h;
+}
+
+void CWavePlayer::Queue::Clear() {
+    std::lock_guard lock(mutex_);
+    first_ = size_ = 0;
+}
+
+CWavePlayer::CWavePlayer(const std::string& path) : path_(path) {
+    {
+        std::lock_guard lock(countMutex_);
+        completed_ = 0;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw CWaveIOException(CWaveIOException::kCannotOpenFile);
+    file_ = std::make_unique<CFileWaveReader>(fd);
+    if (!ParseWaveHeader(header_, *file_)) {
+        file_.reset();
+        throw CWaveIOException(CWaveIOException::kCannotReadHeader);
+    }
+    dataStart_ = file_->GetPosition();
+    const uint16_t bits = header_.bits_per_sample;
+    const bool playable = (bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
+                          header_.channels <= 8 && header_.sample_rate <= 384000;
+    bytesPerMs_ = static_cast<uint32_t>(static_cast<double>(bits / 8) * header_.channels *
+                                        header_.sample_rate * 0.001);
+    if (header_.format_tag != WAVE_FORMAT_PCM || bytesPerMs_ == 0 || !playable) {
+        file_.reset();
+        throw CWaveIOException(CWaveIOException::kUnsupportedFormat);
+    }
+    frameBytes_ = (bits / 8) * header_.channels;
+    bufferSize_ = kBufferMilliseconds * bytesPerMs_;
+    duration_ = static_cast<uint32_t>(static_cast<double>(header_.data_size) / bytesPerMs_);
+    announcedBytes_ = header_.data_size - header_.data_size % frameBytes_;
+}
+
+CWavePlayer::~CWavePlayer() {
+    Stop();
+    file_->Close(true);
+}
+
+uint32_t CWavePlayer::Position() const {
+    return static_cast<uint32_t>(position_.load() / bytesPerMs_);
+}
+
+void CWavePlayer::Play() {
+    if (state_ != kStopped)
+        return;
+    stop_ = false;
+    ended_ = false;
+    if (waveOutGetNumDevs() == 0)
+        throw CWaveIOException(CWaveIOException::kCannotOpenDevice);
+    WAVEFORMATEX format;
+    format.wFormatTag = header_.format_tag;
+    format.nChannels = header_.channels;
+    format.nSamplesPerSec = header_.sample_rate;
+    format.nBlockAlign = static_cast<uint16_t>(frameBytes_);
+    format.wBitsPerSample = header_.bits_per_sample;
+    format.nAvgBytesPerSec = header_.bits_per_sample * header_.channels * header_.sample_rate / 8;
+    HWAVEOUT device = nullptr;
+    if (waveOutOpen(&device, 0, format, &CWavePlayer::CALLBACK_Done, this) != MMSYSERR_NOERROR) {
+        throw CWaveIOException(CWaveIOException::kCannotOpenDevice);
+    }
+    {
+        std::lock_guard lock(transportMutex_);
+        device_ = device;
+    }
+    // Reports of buffers a previous run's device discarded must not be
+    // collected by this one.
+    {
+        std::lock_guard lock(countMutex_);
+        completed_ = 0;
+    }
+    blocks_.clear();
+    for (auto& record : records_) {
+        blocks_.push_back(std::make_unique<char[]>(bufferSize_));
+        record = WAVEHDR{};
+        record.lpData = blocks_.back().get();
+        record.dwBufferLength = bufferSize_;
+        free_.Push(&record);
+    }
+    state_ = kPlaying;
+    feeder_ = std::thread([this] { FeederLoop(); });
+    writer_ = std::thread([this] { WriterLoop(); });
+}
+
+void CWavePlayer::Pause() {
+    std::lock_guard lock(transportMutex_);
+    if (state_ != kPlaying)
+        return;
+    waveOutPause(device_);
+    state_ = kPaused;
+}
+
+void CWavePlayer::Resume() {
+    std::lock_guard lock(transportMutex_);
+    if (state_ != kPaused)
+        return;
+    waveOutRestart(device_);
+    state_ = kPlaying;
+}
+
+void CWavePlayer::Stop() {
+    if (state_ == kStopped)
+        return;
+    stop_ = true;
+    feeder_.join();
+    writer_.join();
+    {
+        std::lock_guard lock(transportMutex_);
+        waveOutReset(device_);
+        waveOutClose(device_);
+        device_ = nullptr;
+    }
+    // The workers are gone and the device has given everything back: every
+    // buffer sits in a queue.
+    free_.Clear();
+    playing_.Clear();
+    ready_.Clear();
+    blocks_.clear();
+    {
+        std::lock_guard lock(fileMutex_);
+        file_->Seek(static_cast<int64_t>(dataStart_), 0);
+    }
+    state_ = kStopped;
+    position_ = 0;
+}
+
+bool CWavePlayer::Seek(uint32_t ms) {
+    std::lock_guard transport(transportMutex_);
+    const bool pausedHere = state_ == kPlaying;
+    if (pausedHere) {
+        waveOutPause(device_);
+        state_ = kPaused;
+    }
+    uint64_t offset = uint64_t{bytesPerMs_} * ms;
+    offset -= offset % frameBytes_;  // never land inside a sample frame
+    const uint64_t target = dataStart_ + offset;
+    if (target >= file_->GetLength()) {
+        if (pausedHere) {
+            waveOutRestart(device_);
+            state_ = kPlaying;
+        }
+        return false;
+    }
+    {
+        std::lock_guard file(fileMutex_);
+        file_->Seek(static_cast<int64_t>(target), 0);
+        if (device_) {
+            waveOutReset(device_);
+            RecycleReturned();
+        }
+        // Their data was read before the seek.
+        while (WAVEHDR* h = ready_.Pop())
+            free_.Push(h);
+    }
+    position_ = offset;
+    if (pausedHere) {
+        waveOutRestart(device_);
+        state_ = kPlaying;
+    }
+    return true;
+}
+
+// After a reset every buffer the device held is back on the playing queue and
+// counted as completed; they go back to the free queue without being counted
+// as played, since the seek has just set the position.
+void CWavePlayer::RecycleReturned() {
+    uint32_t returned = 0;
+    while (WAVEHDR* h = playing_.Pop()) {
+        waveOutUnprepareHeader(device_, h);
+        free_.Push(h);
+        ++returned;
+    }
+    std::lock_guard lock(countMutex_);
+    completed_ -= std::min(completed_, returned);
+}
+
+int CWavePlayer::RateMode() {
+    std::lock_guard lock(transportMutex_);
+    uint32_t rate = 0;
+    if (!device_ || waveOutGetPlaybackRate(device_, &rate) != MMSYSERR_NOERROR ||
+        rate == waveout::kRateNormal) {
+        return kRateNormal;
+    }
+    return kRateFast;
+}
+
+MMRESULT CWavePlayer::SetRateMode(int mode) {
+    std::lock_guard lock(transportMutex_);
+    if (!device_)
+        return MMSYSERR_INVALHANDLE;
+    return waveOutSetPlaybackRate(device_, mode == kRateNormal ? waveout::kRateNormal : kFastRate);
+}
+
+void CWavePlayer::set_source_complete() {
+    uint64_t bytes;
+    {
+        std::lock_guard lock(fileMutex_);
+        const uint64_t length = file_->GetLength();
+        bytes = length > dataStart_ ? length - dataStart_ : 0;
+    }
+    sourceBytes_ = bytes - bytes % frameBytes_;
+    sourceComplete_ = true;
+    CheckEnded(position_.load());
+}
+
+void CWavePlayer::CheckEnded(uint64_t position) {
+    if (position >= announcedBytes_ || (sourceComplete_ && position >= sourceBytes_)) {
+        ended_ = true;
+    }
+}
+
+void CWavePlayer::CALLBACK_Done(HWAVEOUT, uint32_t message, void* instance, WAVEHDR*) {
+    if (message != WOM_DONE)
+        return;
+    auto* self = static_cast<CWavePlayer*>(instance);
+    std::lock_guard lock(self->countMutex_);
+    ++self->completed_;
+}
+
+void CWavePlayer::FeederLoop() {
+    while (!stop_) {
+        Fill();
+        Collect();
+        std::this_thread::sleep_for(kStep);
+    }
+}
+
+void CWavePlayer::Fill() {
+    std::lock_guard file(fileMutex_);
+    WAVEHDR* h = free_.Pop();
+    if (!h)
+        return;
+    char* data = h->lpData;
+    *h = WAVEHDR{};
+    h->lpData = data;
+    uint32_t got = file_->Read(data, bufferSize_);
+    // At the growing end of a file the last frame may be incomplete: leave
+    // its bytes for the next read.
+    if (const uint32_t split = got % frameBytes_) {
+        file_->Seek(-static_cast<int64_t>(split), 1);
+        got -= split;
+    }
+    h->dwBufferLength = got;
+    ready_.Push(h);
+}
+
+void CWavePlayer::Collect() {
+    std::lock_guard transport(transportMutex_);
+    {
+        std::lock_guard lock(countMutex_);
+        if (completed_ == 0)
+            return;
+    }
+    WAVEHDR* h = playing_.Pop();
+    if (!h)
+        return;
+    {
+        std::lock_guard lock(countMutex_);
+        --completed_;
+    }
+    if (h->dwFlags & WHDR_PREPARED)
+        waveOutUnprepareHeader(device_, h);
+    const uint64_t position = position_.load() + h->dwBufferLength;
+    position_ = position;
+    CheckEnded(position);
+    free_.Push(h);
+}
+
+void CWavePlayer::WriterLoop() {
+    while (!stop_) {
+        {
+            std::lock_guard transport(transportMutex_);
+            if (state_ == kPlaying) {
+                if (WAVEHDR* h = ready_.Pop()) {
+                    waveOutPrepareHeader(device_, h);
+                    waveOutWrite(device_, h);
+                    playing_.Push(h);
+                }
+            }
+        }
+        std::this_thread::sleep_for(kStep);
+    }
+}
+
+}  // namespace lyb::audio

@@ -1,0 +1,171 @@
+// The player: streams one PCM wave file to the wave-out device, in 200 ms
+// buffers read as the data arrives, so it can play the temporary file that a
+// decoding job is still writing.
+//
+// Threads. Every public operation runs on the owner's (user-interface) thread.
+// Play starts two workers, each stepping every 10 ms until Stop:
+//  - the feeder fills a free buffer from the file into the ready queue, and
+//    collects one buffer the device has finished (counted by the device's
+//    done callback) from the playing queue back to the free queue, adding its
+//    length to the position;
+//  - the writer hands the oldest ready buffer to the device (not while
+//    paused) and puts it on the playing queue.
+// Four buffers cycle free -> ready -> playing -> free; each is always in one
+// queue, inside one worker step, or held by the device.
+//
+// Locks. Each queue and the completed count have their own lock, and no
+// thread ever holds two of them at once. Two outer locks order the rest: the
+// transport lock (the device hand-off, collection, pause, resume, seek and the
+// rate) and the file lock (the file's read position). The order is always
+// transport, then file, then one queue or count lock, so nothing can wait in
+// a cycle. The device's callback takes only the count lock.
+//
+// Ending. The ended flag is set when the bytes played reach the header's data
+// size. A file that holds less than it announces plays on (empty buffers)
+// until set_source_complete() says that the file will not grow any more; from
+// then on the flag is also set once everything in the file has been played.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/decode/exception.h"
+#include "audio/decode/wave_header.h"
+#include "platform/waveout/waveout.h"
+
+namespace lyb::audio {
+
+// A player error, built from its code (0 to 5; other codes read "Unknown error.").
+class CWaveIOException : public CException {
+public:
+    enum Code {
+        kNoError = 0,
+        kCannotOpenFile = 1,
+        kCannotCreateFile = 2,
+        kCannotOpenDevice = 3,
+        kCannotReadHeader = 4,
+        kUnsupportedFormat = 5,
+    };
+    explicit CWaveIOException(int code) : CException(MessageFor(code)), code_(code) {}
+    int code() const { return code_; }
+    static const char* MessageFor(int code);
+
+private:
+    int code_;
+};
+
+class CWavePlayer {
+public:
+    enum State { kPlaying = 0, kPaused = 1, kStopped = 2 };
+    enum RateModeValue { kRateNormal = 1, kRateFast = 2 };
+    // The fast rate, about 1.417 times normal speed, in 16.16 fixed point.
+    static constexpr uint32_t kFastRate = 0x00016AAA;
+    static constexpr int kBufferCount = 4;
+    static constexpr uint32_t kBufferMilliseconds = 200;
+
+    // Opens the file and reads its header; the player starts stopped. Throws
+    // CWaveIOException: 1 when the file cannot be opened, 4 when the header
+    // does not parse, 5 for a format tag other than PCM, a rate so low that
+    // a millisecond holds no whole byte, or a sample layout the device cannot
+    // play (bits other than 8, 16, 24, 32; more than 8 channels; a rate above
+    // 384000).
+    explicit CWavePlayer(const std::string& path);
+    ~CWavePlayer();
+    CWavePlayer(const CWavePlayer&) = delete;
+    CWavePlayer& operator=(const CWavePlayer&) = delete;
+
+    // From stopped: opens the device and starts the workers, at the current
+    // position. Throws CWaveIOException 3 when there is no device or it
+    // refuses the format. Does nothing in any other state.
+    void Play();
+    // Playing -> paused; the device holds its buffers, the feeder keeps filling.
+    void Pause();
+    // Paused -> playing.
+    void Resume();
+    // Playing or paused -> stopped: workers joined, device closed, buffers
+    // freed, position 0, file back at the data start.
+    void Stop();
+    // Moves playback to ms from the start, keeping the state; buffered audio
+    // is dropped. False, changing nothing, when the target lies at or beyond
+    // the file's current end (so also beyond what a decoder has written yet).
+    bool Seek(uint32_t ms);
+
+    int State() const { return state_.load(); }
+    uint32_t Duration() const { return duration_; }
+    // The milliseconds played, in steps of one buffer as buffers finish.
+    uint32_t Position() const;
+    bool Ended() const { return ended_.load(); }
+    // 1 at the normal rate, also when no device is open; 2 otherwise.
+    int RateMode();
+    // 1 sets the normal rate, any other value the fast one. Returns the
+    // device's result (MMSYSERR_INVALHANDLE while stopped).
+    waveout::MMRESULT SetRateMode(int mode);
+    // Tells the player that the file is complete: it will not grow any more.
+    void set_source_complete();
+
+    const WaveHeader& header() const { return header_; }
+    uint32_t BytesPerMillisecond() const { return bytesPerMs_; }
+    uint32_t BufferSize() const { return bufferSize_; }
+
+private:
+    // A FIFO of buffer records under its own lock; holds at most every buffer.
+    class Queue {
+    public:
+        void Push(waveout::WAVEHDR* h);
+        waveout::WAVEHDR* Pop();  // nullptr when empty
+        void Clear();
+
+    private:
+        std::mutex mutex_;
+        std::array<waveout::WAVEHDR*, kBufferCount> items_{};
+        int first_ = 0;
+        int size_ = 0;
+    };
+
+    static void CALLBACK_Done(waveout::HWAVEOUT, uint32_t message, void* instance,
+                              waveout::WAVEHDR*);
+    void FeederLoop();
+    void WriterLoop();
+    void Fill();
+    void Collect();
+    void CheckEnded(uint64_t position);
+    void RecycleReturned();
+
+    WaveHeader header_;
+    std::unique_ptr<CFileWaveReader> file_;
+    std::string path_;
+    std::atomic<int> state_{kStopped};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> sourceComplete_{false};
+    std::atomic<uint64_t> sourceBytes_{0};
+    uint32_t bufferSize_ = 0;
+    uint32_t duration_ = 0;
+    uint32_t bytesPerMs_ = 0;
+    uint32_t frameBytes_ = 1;
+    uint64_t announcedBytes_ = 0;  // the header's data size in whole frames
+    std::atomic<uint64_t> position_{0};
+    uint64_t dataStart_ = 0;
+
+    waveout::HWAVEOUT device_ = nullptr;
+    std::mutex transportMutex_;
+    std::mutex fileMutex_;
+    Queue free_;
+    Queue playing_;
+    Queue ready_;
+    std::mutex countMutex_;
+    uint32_t completed_ = 0;
+
+    std::array<waveout::WAVEHDR, kBufferCount> records_{};
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::thread writer_;
+    std::thread feeder_;
+};
+
+}  // namespace lyb::audio
