@@ -1,0 +1,442 @@
+#include "platform/pim/pim.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QSaveFile>
+#include <QSet>
+#include <QUuid>
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+#include "platform/pim/phone_match.h"
+
+namespace lyb::pim {
+
+namespace {
+
+std::atomic<ContactUi*> installedUi{nullptr};
+
+// Names a file on standard error the first time this process has trouble with it.
+void reportOnce(const QString& path, const QString& what) {
+    static QMutex mutex;
+    static QSet<QString> reported;
+    {
+        QMutexLocker lock(&mutex);
+        if (reported.contains(path))
+            return;
+        reported.insert(path);
+    }
+    const QByteArray line =
+        QStringLiteral("lyrabell: contacts: skipping %1: %2\n").arg(path, what).toUtf8();
+    std::fwrite(line.constData(), 1, line.size(), stderr);
+}
+
+QString nameKey(const QString& name) {
+    return name.trimmed().toCaseFolded();
+}
+
+uint32_t telephoneKind(const vcard::Property& p) {
+    if (p.hasType(QStringLiteral("cell")))
+        return kPropMobileTelephoneNumber;
+    if (p.hasType(QStringLiteral("home")))
+        return kPropHomeTelephoneNumber;
+    if (p.hasType(QStringLiteral("work")))
+        return kPropBusinessTelephoneNumber;
+    return kPropOtherTelephoneNumber;
+}
+
+constexpr uint32_t telephoneKinds[] = {kPropMobileTelephoneNumber, kPropHomeTelephoneNumber,
+                                       kPropBusinessTelephoneNumber, kPropOtherTelephoneNumber};
+
+int kindIndex(uint32_t kind) {
+    for (int i = 0; i < 4; ++i) {
+        if (telephoneKinds[i] == kind)
+            return i;
+    }
+    return 3;
+}
+
+struct FileCards {
+    QList<vcard::Card> cards;
+    bool clean = false;  // readable and without problems
+};
+
+FileCards readFile(const QString& path, QString* why) {
+    FileCards out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return out;
+    }
+    const QByteArray data = file.read(vcard::kMaxInput + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *why = file.errorString();
+        return out;
+    }
+    vcard::ReadResult result = vcard::read(data);
+    out.cards = std::move(result.cards);
+    out.clean = result.problems.isEmpty();
+    if (!out.clean) {
+        const auto& p = result.problems.first();
+        *why = p.line > 0 ? QStringLiteral("line %1: %2").arg(p.line).arg(p.reason) : p.reason;
+    }
+    return out;
+}
+
+bool writeFile(const QString& folder, const QString& path, const QByteArray& bytes) {
+    QDir dir(folder);
+    if (!dir.exists()) {
+        if (!QDir().mkpath(folder))
+            return false;
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+}  // namespace
+
+QString contactsFolder() {
+    const QString configured = qEnvironmentVariable("LYRABELL_CONTACTS");
+    if (!configured.isEmpty())
+        return configured;
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty() || !QDir::isAbsolutePath(data)) {
+        const QString home = QDir::homePath();
+        if (home.isEmpty())
+            return QString();
+        data = home + QStringLiteral("/.local/share");
+    }
+    return data + QStringLiteral("/lyrabell/contacts");
+}
+
+void setContactUi(ContactUi* ui) {
+    installedUi.store(ui);
+}
+
+ContactUi* contactUi() {
+    return installedUi.load();
+}
+
+// --- Contact ---
+
+QStringList Contact::nameParts() const {
+    QStringList parts;
+    if (const auto* n = card_.find(QStringLiteral("N")))
+        parts = vcard::splitEscaped(n->value);
+    while (parts.size() < 5)
+        parts += QString();
+    return parts;
+}
+
+void Contact::setNamePart(int index, const QString& text) {
+    QStringList parts = nameParts();
+    parts[index] = vcard::escape(text);
+    vcard::Property* n = card_.find(QStringLiteral("N"));
+    if (!n) {
+        card_.properties += vcard::Property{QString(), QStringLiteral("N"), {}, QString()};
+        n = &card_.properties.last();
+    }
+    n->value = parts.join(QLatin1Char(';'));
+}
+
+QString Contact::firstName() const {
+    return vcard::unescape(nameParts()[1]);
+}
+
+QString Contact::lastName() const {
+    return vcard::unescape(nameParts()[0]);
+}
+
+QString Contact::fileAs() const {
+    const auto* fn = card_.find(QStringLiteral("FN"));
+    return fn ? vcard::unescape(fn->value) : QString();
+}
+
+vcard::Property* Contact::mobileProperty() {
+    for (auto& p : card_.properties) {
+        if (p.name == QLatin1String("TEL") && p.hasType(QStringLiteral("cell")))
+            return &p;
+    }
+    return nullptr;
+}
+
+QString Contact::mobileTelephoneNumber() const {
+    const auto* p = const_cast<Contact*>(this)->mobileProperty();
+    return p ? vcard::unescape(p->value) : QString();
+}
+
+QStringList Contact::telephoneNumbers() const {
+    QStringList numbers;
+    for (const auto& p : card_.properties) {
+        if (p.name == QLatin1String("TEL"))
+            numbers += vcard::unescape(p.value);
+    }
+    return numbers;
+}
+
+void Contact::setFirstName(const QString& text) {
+    setNamePart(1, text);
+}
+
+void Contact::setLastName(const QString& text) {
+    setNamePart(0, text);
+}
+
+void Contact::setFileAs(const QString& text) {
+    vcard::Property* fn = card_.find(QStringLiteral("FN"));
+    if (!fn) {
+        card_.properties += vcard::Property{QString(), QStringLiteral("FN"), {}, QString()};
+        fn = &card_.properties.last();
+    }
+    fn->value = vcard::escape(text);
+}
+
+void Contact::setMobileTelephoneNumber(const QString& text) {
+    vcard::Property* tel = mobileProperty();
+    if (!tel) {
+        card_.properties += vcard::Property{QString(),
+                                            QStringLiteral("TEL"),
+                                            {{QStringLiteral("TYPE"), {QStringLiteral("cell")}}},
+                                            QString()};
+        tel = &card_.properties.last();
+    }
+    tel->params.removeIf(
+        [](const vcard::Parameter& p) { return p.name == QLatin1String("VALUE"); });
+    tel->value = vcard::escape(text);
+}
+
+int Contact::save() {
+    QByteArray bytes;
+    if (cardsInFile_ == 1) {
+        bytes = vcard::write(card_);
+    } else {
+        // One of several cards of an exported file: write them all back, but
+        // only if the file still holds what it held when it was read.
+        QString why;
+        FileCards now = readFile(path_, &why);
+        if (!now.clean || now.cards.size() != cardsInFile_)
+            return kFailed;
+        now.cards[indexInFile_] = card_;
+        for (const auto& c : std::as_const(now.cards))
+            bytes += vcard::write(c);
+    }
+    if (!writeFile(folder_, path_, bytes))
+        return kFailed;
+    stored_ = true;
+    return kOk;
+}
+
+int Contact::remove() {
+    if (!stored_)
+        return kOk;
+    if (cardsInFile_ == 1) {
+        if (!QFile::remove(path_) && QFileInfo::exists(path_))
+            return kFailed;
+    } else {
+        QString why;
+        FileCards now = readFile(path_, &why);
+        if (!now.clean || now.cards.size() != cardsInFile_)
+            return kFailed;
+        now.cards.removeAt(indexInFile_);
+        QByteArray bytes;
+        for (const auto& c : std::as_const(now.cards))
+            bytes += vcard::write(c);
+        if (!writeFile(folder_, path_, bytes))
+            return kFailed;
+    }
+    stored_ = false;
+    return kOk;
+}
+
+Item* Contact::item() {
+    return stored_ ? this : nullptr;
+}
+
+int Contact::getProperty(uint32_t propertyId, QString* value) const {
+    switch (propertyId) {
+        case kPropFileAs:
+            if (!card_.find(QStringLiteral("FN")))
+                return kNotFound;
+            *value = fileAs();
+            return kOk;
+        case kPropFirstName:
+        case kPropLastName:
+            if (!card_.find(QStringLiteral("N")))
+                return kNotFound;
+            *value = propertyId == kPropFirstName ? firstName() : lastName();
+            return kOk;
+        case kPropMobileTelephoneNumber:
+        case kPropHomeTelephoneNumber:
+        case kPropBusinessTelephoneNumber:
+        case kPropOtherTelephoneNumber:
+            for (const auto& p : card_.properties) {
+                if (p.name == QLatin1String("TEL") && telephoneKind(p) == propertyId) {
+                    *value = vcard::unescape(p.value);
+                    return kOk;
+                }
+            }
+            return kNotFound;
+        default:
+            return kNotFound;
+    }
+}
+
+int Contact::display(QObject* owner) {
+    if (!ui_)
+        return kFailed;
+    ui_->display(*this, owner);
+    return kOk;
+}
+
+int Contact::edit(QObject* owner) {
+    return ui_ && ui_->edit(*this, owner) ? kOk : kCancelled;
+}
+
+// --- Application ---
+
+struct StoredCard {
+    vcard::Card card;
+    QString path;
+    int indexInFile = 0;
+    int cardsInFile = 1;
+};
+
+struct Application::Loaded {
+    explicit Loaded(const QString& region) : phones(region) {}
+    std::vector<StoredCard> cards;
+    QHash<QString, int> byName;  // first card with that file-as name
+    PhoneIndex phones;           // owner: card index * 4 + telephone kind index
+};
+
+Application::Application(QString folder, ContactUi* ui) : folder_(std::move(folder)), ui_(ui) {}
+
+Application::~Application() = default;
+
+std::unique_ptr<Application> Application::create() {
+    return create(contactsFolder(), contactUi());
+}
+
+std::unique_ptr<Application> Application::create(const QString& folder, ContactUi* ui) {
+    if (folder.isEmpty())
+        return nullptr;
+    return std::unique_ptr<Application>(new Application(folder, ui));
+}
+
+int Application::logon(QObject* /*owner*/) {
+    auto loaded = std::make_unique<Loaded>(defaultRegion());
+    const QFileInfo info(folder_);
+    if (info.exists()) {
+        if (!info.isDir() || !info.isReadable() || !info.isExecutable())
+            return kFailed;
+        const QDir dir(folder_);
+        const QFileInfoList files = dir.entryInfoList(
+            {QStringLiteral("*.vcf")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo& f : files) {
+            const QString path = f.absoluteFilePath();
+            QString why;
+            FileCards read = readFile(path, &why);
+            if (!why.isEmpty())
+                reportOnce(path, why);
+            const int count = read.clean ? int(read.cards.size()) : 0;
+            for (qsizetype i = 0; i < read.cards.size(); ++i) {
+                const int index = int(loaded->cards.size());
+                const vcard::Card& card = read.cards[i];
+                if (const auto* fn = card.find(QStringLiteral("FN"))) {
+                    const QString key = nameKey(vcard::unescape(fn->value));
+                    if (!key.isEmpty() && !loaded->byName.contains(key))
+                        loaded->byName.insert(key, index);
+                }
+                for (const auto& p : card.properties) {
+                    if (p.name == QLatin1String("TEL"))
+                        loaded->phones.add(index * 4 + kindIndex(telephoneKind(p)),
+                                           vcard::unescape(p.value));
+                }
+                // A file with a malformed card is never rewritten (count 0).
+                loaded->cards.push_back({card, path, int(i), count});
+            }
+        }
+    }
+    loaded_ = std::move(loaded);
+    return kOk;
+}
+
+void Application::logoff() {
+    loaded_.reset();
+}
+
+QString Application::region() const {
+    return loaded_ ? loaded_->phones.region() : defaultRegion();
+}
+
+int Application::matchContact(const QString& text, uint32_t flags,
+                              std::unique_ptr<Contact>* contact, uint32_t* matchedProperty) {
+    if (!loaded_)
+        return kNotLoggedOn;
+    if (!(flags & (kMatchTelephoneNumbers | kMatchFileAs)))
+        return kBadArgument;
+    int found = -1;
+    uint32_t property = 0;
+    if (flags & kMatchTelephoneNumbers) {
+        const std::vector<int> owners = loaded_->phones.match(text);
+        if (!owners.empty()) {
+            found = owners.front() / 4;
+            property = telephoneKinds[owners.front() % 4];
+        }
+    }
+    if (found < 0 && (flags & kMatchFileAs)) {
+        const QString key = nameKey(text);
+        if (!key.isEmpty()) {
+            found = loaded_->byName.value(key, -1);
+            property = kPropFileAs;
+        }
+    }
+    if (found < 0)
+        return kNotFound;
+    if (matchedProperty)
+        *matchedProperty = property;
+    const StoredCard& stored = loaded_->cards[found];
+    contact->reset();
+    if (QFileInfo::exists(stored.path)) {
+        auto c = std::unique_ptr<Contact>(new Contact);
+        c->card_ = stored.card;
+        c->folder_ = folder_;
+        c->path_ = stored.path;
+        c->indexInFile_ = stored.indexInFile;
+        c->cardsInFile_ = stored.cardsInFile;
+        c->stored_ = true;
+        c->ui_ = ui_;
+        *contact = std::move(c);
+    }
+    return kOk;
+}
+
+int Application::createItem(int itemType, std::unique_ptr<Contact>* contact) {
+    if (!loaded_)
+        return kNotLoggedOn;
+    if (itemType != kItemContact)
+        return kBadArgument;
+    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    auto c = std::unique_ptr<Contact>(new Contact);
+    c->card_.version = QStringLiteral("4.0");
+    c->card_.properties +=
+        vcard::Property{QString(), QStringLiteral("UID"), {}, QStringLiteral("urn:uuid:") + uuid};
+    c->folder_ = folder_;
+    c->path_ = QDir(folder_).filePath(uuid + QStringLiteral(".vcf"));
+    c->ui_ = ui_;
+    *contact = std::move(c);
+    return kOk;
+}
+
+}  // namespace lyb::pim
