@@ -1,0 +1,18 @@
+// lyrabell: the voicemail player. Its request is its arguments joined by
+// single blanks, taken before Qt removes the options it knows.
+#include "app/voicemail_app.h"
+
+#include <QApplication>
+#include <QStringList>
+
+int main(int argc, char** argv) {
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words << QString::fromLocal8Bit(argv[i]);
+    const QString request = words.join(QLatin1Char(' '));
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lyrabell"));
+    lyb::app::CVoiceMailApp app(std::make_unique<lyb::app::CNoMessageStore>());
+    return app.run(request);
+}

@@ -1,0 +1,148 @@
+// CMainDialog: Lyrabell's one top-level window, run modally for the life of
+// the process. Registered on the desktop with the caption "Lyrabell" and the
+// role "lyrabell.main" so that the launcher and a second Lyrabell find it.
+//
+// It holds the pending request (the command line), dispatches it at the end
+// of its initialisation, and dispatches a handed-over request when the play
+// message arrives. While the window waits inside a piece of work (the caption
+// reads "Refreshing..." or "Decoding...", or a message box is up), a play
+// message is not acted on at once: it is remembered and handled as soon as
+// the work ends, so a request handed over at that moment is not lost.
+#pragma once
+
+#include "app/message_box.h"
+#include "app/playback.h"
+#include "app/stored_messages.h"
+#include "platform/desktop/desktop.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+
+namespace lyb::app {
+
+class CMainDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kCaption = "Lyrabell";
+    static constexpr const char* kRefreshingCaption = "Refreshing...";
+    static constexpr const char* kDecodingCaption = "Decoding...";
+    static constexpr const char* kRole = "lyrabell.main";
+    static constexpr int kPlayerStripHeight = 47;
+    static constexpr int kHeadStartMs = 2000;
+
+    // What the upper area shows.
+    enum class Panel { List = 0, Hint = 1, LocalFile = 2, Caller = 3, Details = 4 };
+
+    // The query message (registered as "LyrabellQuery") answers, by wParam:
+    // 0 the Panel shown, 1 how often the window was brought to the front,
+    // 2 qHash (seed 0) of the info panel's text. For diagnostics and tests.
+    enum QueryWhat : quint64 { QueryPanel = 0, QueryRaiseCount = 1, QueryPanelTextHash = 2 };
+
+    // store: where stored-message requests are opened (borrowed, may be null).
+    // playMessage: the id of the registered message "TavolinPlay".
+    CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* parent = nullptr);
+    // Destroys player and decoder, then deletes the temporary wave file and
+    // the root files lyb.gsm and lyb.wav of the runtime folder.
+    ~CMainDialog() override;
+
+    void setPendingRequest(const QString& request) { pendingRequest_ = request; }
+    QString pendingRequest() const { return pendingRequest_; }
+    bool exitOnDone() const { return exitOnDone_; }
+    bool listMode() const { return listMode_; }
+    int usingAccount() const { return usingAccount_; }
+
+    // Installs the decoding and playing engine (never null; CNoPlayback by default).
+    void setPlayback(std::unique_ptr<IPlayback> playback);
+    IPlayback* playback() const { return playback_.get(); }
+    // Sets how long decode_and_play waits before it starts the player.
+    void setHeadStart(int milliseconds) { headStartMs_ = milliseconds; }
+    // Sets the display form of phone numbers used by the details panel
+    // (identity until the number forms are installed).
+    void setNumberFormatter(std::function<QString(const QString&)> format);
+
+    // Runs initialise inside the modal loop, then the loop itself.
+    int exec() override;
+    // The window's initialisation: dispatches a pending request of 2 or more
+    // characters (and empties it), otherwise the normal start. Runs once.
+    void initialise();
+
+    // Dispatches a request: stored-message, local-file, or nothing.
+    void dispatch(const QString& request);
+    // Answers a desktop message; the play message dispatches "AutoPlay".
+    qint64 handleMessage(uint32_t message, quint64 wParam, qint64 lParam);
+    // True while a handed-over request has to wait for the current work.
+    bool busy() const;
+
+    // Done: discards player and decoder; returns to the list, or closes the
+    // window with IDOK when the exit-on-done flag is set.
+    void close_playback();
+    // With a path: the info panel with the local file's name, or with the
+    // caller when one is given. Without: the list (or the hint text) again.
+    void show_file_panel(const std::optional<QString>& path, const QString& caller);
+    // With a record: the "Message From:" panel. Without: as show_file_panel without a path.
+    void show_details_panel(const IVoicemailRecord* record);
+    // Decodes the source into the temporary wave file, waits the head start
+    // with the caption "Decoding...", and starts the player. False when no
+    // decoder could be made (its message, if any, is shown).
+    bool decode_and_play(const PlaySource& source);
+
+    QString caption() const;
+    QString infoPanelText() const;
+    Panel panel() const { return panel_; }
+    int raiseCount() const { return raiseCount_; }
+    desktop::WindowHandle desktopHandle() const;
+
+    // Returns <runtime folder>/lybtemp.wav.
+    static QString tempWavePath();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void setCaption(const QString& caption);
+    void bringToFront();
+    void beginWork(const QString& caption);
+    void endWork();
+    void modalWait(int milliseconds);
+    int showMessage(const QString& text, MessageIcon icon);
+    void workEnded();
+    void handlePlayMessage();
+    void normalStart();
+    void runLocalFileRequest(const QString& path, const QString& caller);
+    void runStoredMessageRequest();
+    void showUpperArea();
+    void setPanelText(Panel panel, const QString& text, const QRect& where);
+
+    IMessageStore* store_;
+    uint32_t playMessage_;
+    uint32_t queryMessage_;
+    std::unique_ptr<IPlayback> playback_;
+    std::function<QString(const QString&)> formatNumber_;
+
+    QString pendingRequest_;
+    bool exitOnDone_ = false;
+    bool listMode_ = true;
+    int usingAccount_ = 1;
+    int headStartMs_ = kHeadStartMs;
+
+    bool initialised_ = false;
+    int modalDepth_ = 0;
+    bool playMessagePending_ = false;
+    int raiseCount_ = 0;
+    Panel panel_ = Panel::List;
+
+    QLabel* list_;  // stands where the voicemail list goes
+    QLabel* hint_;
+    QLabel* infoPanel_;
+    std::unique_ptr<desktop::TopLevelWindow> window_;
+};
+
+}  // namespace lyb::app

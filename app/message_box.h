@@ -1,0 +1,30 @@
+// Every message box of Lyrabell goes through messageBox, captioned "Lyrabell".
+// Tests replace the handler so that nothing waits for a person.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace lyb::app {
+
+enum class MessageIcon { None, Information, Exclamation, Error, Question };
+enum class MessageButtons { Ok, YesNo };
+
+// Results, with the platform's numbers.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+using MessageBoxHandler =
+    std::function<int(QWidget* parent, const QString& text, MessageIcon, MessageButtons)>;
+
+// Shows a modal message box and returns IDOK, IDYES or IDNO.
+int messageBox(QWidget* parent, const QString& text, MessageIcon icon, MessageButtons buttons);
+// Replaces the handler; an empty handler restores the real message box.
+void setMessageBoxHandler(MessageBoxHandler handler);
+
+}  // namespace lyb::app

@@ -1,0 +1,86 @@
+// What the application needs of the message store: a logon, opening one
+// message by its entry identifier as a voicemail record, and the record's
+// fields and recording. The store library provides the real implementation;
+// CMemoryMessageStore keeps records in memory.
+#pragma once
+
+#include "platform/mapi/mapi_stream.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace lyb::app {
+
+// One voicemail, owning its opened message.
+class IVoicemailRecord {
+public:
+    virtual ~IVoicemailRecord() = default;
+    virtual QString caller_name() const = 0;
+    virtual QString caller_number() const = 0;   // digits only; may be empty
+    virtual int32_t length_seconds() const = 0;  // -1 when unknown
+    virtual int64_t received_time() const = 0;   // seconds since 1970 UTC; 0 when absent
+    virtual QString audio_type() const = 0;      // ".wav" or ".gsm"
+    // Opens a stream over the recording from its start, or returns null. The
+    // caller owns the one reference and releases it.
+    virtual mapi::IStream* open_audio_stream() = 0;
+};
+
+// One logged-on store session; released when destroyed.
+class IStoreSession {
+public:
+    virtual ~IStoreSession() = default;
+    // Opens the message with this entry identifier and builds its record.
+    // Null when the open fails or the message is not a voicemail.
+    virtual std::unique_ptr<IVoicemailRecord> open_voicemail(const QByteArray& entryId) = 0;
+};
+
+// The message store as a whole.
+class IMessageStore {
+public:
+    virtual ~IMessageStore() = default;
+    // Logs on with a new session (no window, no profile); null on failure.
+    virtual std::unique_ptr<IStoreSession> logon() = 0;
+};
+
+// A store that cannot be logged on to: every logon fails.
+class CNoMessageStore final : public IMessageStore {
+public:
+    std::unique_ptr<IStoreSession> logon() override { return nullptr; }
+};
+
+// The fields of a voicemail kept in memory.
+struct MemoryVoicemail {
+    QString callerName;
+    QString callerNumber;
+    int32_t lengthSeconds = -1;
+    int64_t receivedTime = 0;
+    QString audioType = QStringLiteral(".wav");
+    bool hasAudio = true;
+    std::vector<uint8_t> audio;
+};
+
+// A store held in memory, keyed by entry identifier. Counts logons and the
+// sessions alive, so callers can see that a session was released.
+class CMemoryMessageStore final : public IMessageStore {
+public:
+    void add(const QByteArray& entryId, MemoryVoicemail voicemail);
+    void setLogonFails(bool fails) { logonFails_ = fails; }
+
+    std::unique_ptr<IStoreSession> logon() override;
+
+    int logons() const { return logons_; }
+    int sessionsAlive() const { return *alive_; }
+
+private:
+    std::map<QByteArray, MemoryVoicemail> messages_;
+    bool logonFails_ = false;
+    int logons_ = 0;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+}  // namespace lyb::app

@@ -1,0 +1,97 @@
+#include "app/voicemail_app.h"
+
+#include "app/main_dialog.h"
+#include "app/settings.h"
+#include "platform/registry/registry.h"
+
+#include <QFileInfo>
+#include <QThread>
+
+namespace lyb::app {
+
+CVoiceMailApp::CVoiceMailApp(std::unique_ptr<IMessageStore> store,
+                             std::function<void(CMainDialog&)> setUp)
+    : store_(std::move(store)), setUp_(std::move(setUp)) {}
+
+CVoiceMailApp::~CVoiceMailApp() {
+    session_.reset();
+}
+
+std::optional<desktop::WindowHandle> CVoiceMailApp::findInstanceWindow(const QString& programPath) {
+    std::optional<desktop::WindowHandle> any;
+    for (const desktop::WindowInfo& info : desktop::listWindows()) {
+        if (info.programPath.compare(programPath, Qt::CaseInsensitive) != 0)
+            continue;
+        if (info.role == QLatin1String(CMainDialog::kRole))
+            return info.handle;
+        if (!any)
+            any = info.handle;
+    }
+    return any;
+}
+
+void CVoiceMailApp::handOver(const QString& request) {
+    settings::setAutoPlay(request);
+    desktop::broadcastMessage(desktop::registerWindowMessage(QString::fromLatin1(kPlayMessageName)),
+                              0, 0);
+}
+
+std::optional<int> CVoiceMailApp::enforceOneInstance(const QString& request, int rounds,
+                                                     int intervalMs) {
+    const QString programPath = desktop::currentProgramPath();
+    lock_ = std::make_unique<desktop::InstanceLock>(programPath);
+    if (!lock_->alreadyExisted())
+        return std::nullopt;
+    for (int round = 0; round < rounds; ++round) {
+        if (const auto window = findInstanceWindow(programPath)) {
+            // The request goes over first, so the first instance is already
+            // playing it when it comes to the front.
+            if (request.size() >= 2)
+                handOver(request);
+            desktop::setForegroundWindow(*window);
+            return -1;
+        }
+        if (round + 1 < rounds)
+            QThread::msleep(static_cast<unsigned long>(intervalMs));
+    }
+    return std::nullopt;
+}
+
+void CVoiceMailApp::registerFileAssociation(const QString& programDir) {
+    using reg::Hive;
+    using reg::Key;
+    if (const auto gsm = Key::create(Hive::ClassesRoot, QStringLiteral(".gsm")))
+        gsm->writeString(QString(), QStringLiteral("wavFile"));
+    if (const auto command =
+            Key::create(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command")))
+        command->writeString(
+            QString(),
+            QStringLiteral("\"%1/lyblauncher\"%2").arg(programDir, QStringLiteral("%1")));
+}
+
+int CVoiceMailApp::run(const QString& request) {
+    if (const auto code = enforceOneInstance(request))
+        return *code;
+
+    // The settings key is fixed: Software\Corvendale\Lyrabell\Lyrabell.
+    registerFileAssociation(QFileInfo(desktop::currentProgramPath()).absolutePath());
+    playMessage_ = desktop::registerWindowMessage(QString::fromLatin1(kPlayMessageName));
+    // The result is not checked: without a session the list shows its placeholder.
+    if (store_)
+        session_ = store_->logon();
+
+    int result = 0;
+    {
+        CMainDialog dialog(store_.get(), playMessage_);
+        if (setUp_)
+            setUp_(dialog);
+        if (!request.isEmpty())
+            dialog.setPendingRequest(request);
+        result = dialog.exec();
+    }
+    session_.reset();
+    Q_UNUSED(result);
+    return 0;
+}
+
+}  // namespace lyb::app

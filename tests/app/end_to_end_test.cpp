@@ -1,0 +1,185 @@
+// Lyrabell and the launcher as real processes on the private session bus.
+#include "app/settings.h"
+#include "platform/desktop/desktop.h"
+#include "platform/registry/registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QProcess>
+#include <QTest>
+
+#include "qstring_print.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+namespace desktop = lyb::desktop;
+namespace s = lyb::settings;
+
+namespace {
+
+constexpr int kTimeoutMs = 30000;
+
+// The query message of Lyrabell's main window (wParam: 0 panel, 1 raise count,
+// 2 hash of the info panel text); panel 0 is the list, 2 a local file.
+constexpr quint64 kQueryPanel = 0;
+constexpr quint64 kQueryRaiseCount = 1;
+constexpr quint64 kQueryPanelTextHash = 2;
+constexpr qint64 kPanelList = 0;
+constexpr qint64 kPanelLocalFile = 2;
+
+QString program(const char* name) {
+    return QFileInfo(QStringLiteral(LYB_BINARY_DIR "/bin/") + QString::fromLatin1(name))
+        .canonicalFilePath();
+}
+
+std::optional<desktop::WindowInfo> lyrabellWindow() {
+    const QString lyrabell = program("lyrabell");
+    for (const desktop::WindowInfo& w : desktop::listWindows())
+        if (w.role == QLatin1String("lyrabell.main") && w.programPath == lyrabell)
+            return w;
+    return std::nullopt;
+}
+
+qint64 query(const desktop::WindowHandle& window, quint64 what) {
+    const uint32_t message = desktop::registerWindowMessage(QStringLiteral("LyrabellQuery"));
+    return desktop::sendMessage(window, message, what, 0).value_or(-100);
+}
+
+qint64 panelTextHash(const QString& text) {
+    return static_cast<qint64>(qHash(text, 0));
+}
+
+bool finished(QProcess& p) {
+    return QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, kTimeoutMs);
+}
+
+// A Lyrabell started by the test, closed through its window at the end.
+class Running {
+public:
+    explicit Running(const QStringList& arguments = {}) {
+        process_.start(program("lyrabell"), arguments);
+        process_.waitForStarted();
+        (void)QTest::qWaitFor([&] { return (window_ = lyrabellWindow()).has_value(); }, kTimeoutMs);
+    }
+    ~Running() {
+        if (window_)
+            desktop::sendMessage(window_->handle, 0x0010, 0, 0);  // WM_CLOSE
+        if (!finished(process_))
+            process_.kill();
+        process_.waitForFinished();
+    }
+    const std::optional<desktop::WindowInfo>& window() const { return window_; }
+    QProcess& process() { return process_; }
+
+private:
+    QProcess process_;
+    std::optional<desktop::WindowInfo> window_;
+};
+
+int runToEnd(const char* name, const QStringList& arguments) {
+    QProcess p;
+    p.start(program(name), arguments);
+    if (!p.waitForStarted() || !finished(p))
+        return -1000;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1001;
+}
+
+}  // namespace
+
+TEST(Lyrabell, StartWritesTheFileAssociationAndShutdownRemovesTheTemporaryFiles) {
+    const QString folder = desktop::runtimeDir();
+    const QStringList files = {folder + QStringLiteral("/lybtemp.wav"),
+                               folder + QStringLiteral("/lyb.gsm"),
+                               folder + QStringLiteral("/lyb.wav")};
+    {
+        Running lyrabell;
+        ASSERT_TRUE(lyrabell.window());
+        EXPECT_EQ(lyrabell.window()->caption, QStringLiteral("Lyrabell"));
+        EXPECT_EQ(query(lyrabell.window()->handle, kQueryPanel), kPanelList);
+
+        using lyb::reg::Hive;
+        using lyb::reg::Key;
+        const auto gsm = Key::open(Hive::ClassesRoot, QStringLiteral(".gsm"));
+        ASSERT_TRUE(gsm);
+        EXPECT_EQ(gsm->readString(QString()), QStringLiteral("wavFile"));
+        const auto command =
+            Key::open(Hive::ClassesRoot, QStringLiteral("wavfile\\shell\\open\\command"));
+        ASSERT_TRUE(command);
+        EXPECT_EQ(command->readString(QString()),
+                  QStringLiteral("\"%1/lyblauncher\"%2")
+                      .arg(QFileInfo(program("lyrabell")).absolutePath(), QStringLiteral("%1")));
+
+        for (const QString& path : files) {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+        }
+    }
+    for (const QString& path : files)
+        EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
+}
+
+TEST(Lyrabell, SecondInstanceBringsUpTheFirstHandsOverItsRequestAndEndsWithMinusOne) {
+    Running first;
+    ASSERT_TRUE(first.window());
+    const desktop::WindowHandle window = first.window()->handle;
+
+    EXPECT_EQ(runToEnd("lyrabell", {}), 255);
+    EXPECT_EQ(query(window, kQueryRaiseCount), 1);
+    EXPECT_EQ(query(window, kQueryPanel), kPanelList);
+
+    EXPECT_EQ(runToEnd("lyrabell", {QStringLiteral("/calls/from"), QStringLiteral("Ann.wav")}),
+              255);
+    EXPECT_EQ(query(window, kQueryPanel), kPanelLocalFile);
+    EXPECT_EQ(query(window, kQueryPanelTextHash),
+              panelTextHash(QStringLiteral("\n Playing local file:\n \n from Ann.wav")));
+    EXPECT_GE(query(window, kQueryRaiseCount), 2);
+    EXPECT_EQ(s::autoPlay(), QString());
+    EXPECT_EQ(lyrabellWindow()->handle, window);  // still the one window
+}
+
+#ifdef LYB_HAVE_LAUNCHER
+
+TEST(Launcher, WithoutArgumentsTouchesNothing) {
+    s::setAutoPlay(QStringLiteral("untouched"));
+    const QString before = lyb::reg::exportText();
+    EXPECT_EQ(runToEnd("lyblauncher", {}), 0);
+    EXPECT_EQ(lyb::reg::exportText(), before);
+    EXPECT_FALSE(lyrabellWindow());
+    s::setAutoPlay(QString());
+}
+
+TEST(Launcher, HandsAPathToTheRunningLyrabell) {
+    Running lyrabell;
+    ASSERT_TRUE(lyrabell.window());
+    EXPECT_EQ(runToEnd("lyblauncher", {QStringLiteral("/calls/a b.gsm")}), 0);
+    EXPECT_EQ(query(lyrabell.window()->handle, kQueryPanel), kPanelLocalFile);
+    EXPECT_EQ(query(lyrabell.window()->handle, kQueryPanelTextHash),
+              panelTextHash(QStringLiteral("\n Playing local file:\n \n a b.gsm")));
+    EXPECT_EQ(s::autoPlay(), QString());
+    EXPECT_EQ(lyrabell.process().state(), QProcess::Running);
+}
+
+TEST(Launcher, StartsLyrabellWithTheRequestWhenNoneRuns) {
+    ASSERT_FALSE(lyrabellWindow());
+    EXPECT_EQ(runToEnd("lyblauncher", {QStringLiteral("/calls/c.wav<lyb:Bo>")}), 0);
+    std::optional<desktop::WindowInfo> started;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return (started = lyrabellWindow()).has_value(); }, kTimeoutMs));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return query(started->handle, kQueryPanelTextHash) ==
+                   panelTextHash(QStringLiteral("\n Playing voicemal from:\n \n Bo"));
+        },
+        kTimeoutMs));
+    // Nothing was handed over through the registry.
+    EXPECT_EQ(s::autoPlay(), QString());
+    desktop::sendMessage(started->handle, 0x0010, 0, 0);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !lyrabellWindow(); }, kTimeoutMs));
+}
+
+#endif

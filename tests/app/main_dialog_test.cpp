@@ -1,0 +1,308 @@
+#include "app/main_dialog.h"
+
+#include "app/message_box.h"
+#include "app/settings.h"
+#include "platform/desktop/desktop.h"
+#include "platform/registry/registry.h"
+#include "recording_playback.h"
+
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+
+#include "qstring_print.h"
+
+#include <gtest/gtest.h>
+
+using namespace lyb::app;
+namespace s = lyb::settings;
+
+namespace {
+
+constexpr int kTimeoutMs = 20000;
+
+uint32_t playMessage() {
+    return lyb::desktop::registerWindowMessage(QStringLiteral("TavolinPlay"));
+}
+
+// A main window with a recording engine and a short head start.
+struct Window {
+    explicit Window(IMessageStore* store = nullptr)
+        : log(std::make_shared<PlaybackLog>()), dialog(store, playMessage()) {
+        dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
+        dialog.setHeadStart(50);
+    }
+    std::shared_ptr<PlaybackLog> log;
+    CMainDialog dialog;
+};
+
+struct MessageBoxes {
+    MessageBoxes() {
+        setMessageBoxHandler([this](QWidget*, const QString& text, MessageIcon, MessageButtons) {
+            texts.push_back(text);
+            return IDOK;
+        });
+    }
+    ~MessageBoxes() { setMessageBoxHandler({}); }
+    std::vector<QString> texts;
+};
+
+QString localFileText(const QString& name) {
+    return QStringLiteral("\n Playing local file:\n \n ") + name;
+}
+
+}  // namespace
+
+TEST(MainDialog, LocalFileRequestShowsTheFileNameAndPlaysThePath) {
+    Window w;
+    w.dialog.setPendingRequest(QStringLiteral("/media/card/msg one.wav"));
+    w.dialog.initialise();
+
+    EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::LocalFile);
+    EXPECT_EQ(w.dialog.infoPanelText(), localFileText(QStringLiteral("msg one.wav")));
+    ASSERT_EQ(w.log->decoded.size(), 1u);
+    EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/media/card/msg one.wav"));
+    EXPECT_FALSE(w.log->decoded[0].fromStream);
+    ASSERT_EQ(w.log->players.size(), 1u);
+    EXPECT_EQ(w.log->players[0], CMainDialog::tempWavePath());
+    EXPECT_TRUE(w.dialog.exitOnDone());
+    EXPECT_FALSE(w.dialog.listMode());
+    EXPECT_EQ(w.dialog.pendingRequest(), QString());
+    EXPECT_EQ(w.dialog.caption(), QStringLiteral("Lyrabell"));
+    EXPECT_GE(w.dialog.raiseCount(), 1);
+}
+
+TEST(MainDialog, CallerRequestShowsTheCallerAndPlaysThePathBeforeTheMarker) {
+    Window w;
+    w.dialog.setPendingRequest(QStringLiteral("/v/m.gsm<lyb:Ann Lee (555)>"));
+    w.dialog.initialise();
+    EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::Caller);
+    EXPECT_EQ(w.dialog.infoPanelText(),
+              QStringLiteral("\n Playing voicemal from:\n \n Ann Lee (555)"));
+    ASSERT_EQ(w.log->decoded.size(), 1u);
+    EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/v/m.gsm"));
+}
+
+TEST(MainDialog, OneCharacterRequestStartsNormally) {
+    Window w;
+    w.dialog.setPendingRequest(QStringLiteral("x"));
+    w.dialog.initialise();
+    EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::List);
+    EXPECT_TRUE(w.log->decoded.empty());
+    EXPECT_FALSE(w.dialog.exitOnDone());
+    EXPECT_TRUE(w.dialog.listMode());
+}
+
+TEST(MainDialog, NormalStartWithoutAccountUseShowsTheHint) {
+    s::setUsingOutlook(0);
+    Window w;
+    w.dialog.initialise();
+    EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::Hint);
+    s::setUsingOutlook(1);
+}
+
+TEST(MainDialog, DecoderErrorIsShownAndTheWindowStaysInListMode) {
+    MessageBoxes boxes;
+    Window w;
+    w.log->failDecoding = true;
+    w.log->decoderError = QStringLiteral("Invalid wav header.");
+    w.dialog.setPendingRequest(QStringLiteral("/bad.wav"));
+    w.dialog.initialise();
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], QStringLiteral("Invalid wav header."));
+    EXPECT_TRUE(w.dialog.listMode());
+    EXPECT_TRUE(w.log->players.empty());
+    EXPECT_EQ(w.dialog.infoPanelText(), localFileText(QStringLiteral("bad.wav")));
+
+    // Failures without a decoder message are silent.
+    w.log->decoderError.clear();
+    w.dialog.dispatch(QStringLiteral("/missing.wav"));
+    EXPECT_EQ(boxes.texts.size(), 1u);
+}
+
+TEST(MainDialog, PlayMessageReadsEmptiesAndDispatchesAutoPlay) {
+    Window w;
+    w.dialog.initialise();
+    const int discardsBefore = w.log->discards;
+
+    s::setAutoPlay(QStringLiteral("/calls/new.wav"));
+    w.dialog.handleMessage(playMessage(), 0, 0);
+    ASSERT_EQ(w.log->decoded.size(), 1u);
+    EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/calls/new.wav"));
+    EXPECT_EQ(s::autoPlay(), QString());
+    EXPECT_TRUE(w.dialog.exitOnDone());
+    EXPECT_GT(w.log->discards, discardsBefore);  // what played before was stopped
+
+    // An empty value plays nothing and changes nothing.
+    w.dialog.handleMessage(playMessage(), 0, 0);
+    EXPECT_EQ(w.log->decoded.size(), 1u);
+    EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::LocalFile);
+}
+
+TEST(MainDialog, PlayMessageDuringTheDecodingWaitIsHandledWhenItEnds) {
+    Window w;
+    w.dialog.setHeadStart(300);
+    QString captionWhenArrived;
+    bool busyWhenArrived = false;
+    w.log->onDecode = [&] {
+        if (w.log->decoded.size() != 1)
+            return;
+        QTimer::singleShot(20, [&] {
+            captionWhenArrived = w.dialog.caption();
+            busyWhenArrived = w.dialog.busy();
+            s::setAutoPlay(QStringLiteral("/second.wav"));
+            w.dialog.handleMessage(playMessage(), 0, 0);
+            // Not acted on inside the wait.
+            EXPECT_EQ(w.log->decoded.size(), 1u);
+        });
+    };
+    w.dialog.setPendingRequest(QStringLiteral("/first.wav"));
+    w.dialog.initialise();
+
+    EXPECT_EQ(captionWhenArrived, QStringLiteral("Decoding..."));
+    EXPECT_TRUE(busyWhenArrived);
+    QTRY_VERIFY_WITH_TIMEOUT(w.log->decoded.size() == 2, kTimeoutMs);
+    EXPECT_EQ(w.log->decoded[1].path, QStringLiteral("/second.wav"));
+    EXPECT_EQ(w.dialog.infoPanelText(), localFileText(QStringLiteral("second.wav")));
+    EXPECT_EQ(s::autoPlay(), QString());
+}
+
+TEST(MainDialog, DoneAfterAHandedOverRequestClosesTheWindow) {
+    Window w;
+    w.dialog.setPendingRequest(QStringLiteral("/a.wav"));
+    w.dialog.initialise();
+    ASSERT_TRUE(w.dialog.exitOnDone());
+    w.dialog.close_playback();
+    EXPECT_EQ(w.dialog.result(), IDOK);
+    EXPECT_FALSE(w.dialog.exitOnDone());
+    EXPECT_TRUE(w.dialog.listMode());
+}
+
+TEST(MainDialog, StoredMessageRequestShowsDetailsAndPlaysTheAttachment) {
+    CMemoryMessageStore store;
+    MemoryVoicemail vm;
+    vm.callerName = QStringLiteral("Ann Lee");
+    vm.callerNumber = QStringLiteral("5551234");
+    vm.lengthSeconds = 75;
+    vm.audioType = QStringLiteral(".GSM");
+    vm.audio = {1, 2, 3};
+    store.add(QByteArray("\x01\x02id", 4), vm);
+    s::setMsgEntryId(QByteArray("\x01\x02id", 4));
+
+    Window w(&store);
+    w.dialog.setNumberFormatter([](const QString& n) { return QStringLiteral("[%1]").arg(n); });
+    w.dialog.setPendingRequest(QStringLiteral("<oId>"));
+    w.dialog.initialise();
+
+    EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::Details);
+    EXPECT_TRUE(w.dialog.infoPanelText().startsWith(
+        QStringLiteral("Message From: Ann Lee ([5551234])\n\nLength: 01:15\n\nReceived: ")))
+        << w.dialog.infoPanelText().toStdString();
+    ASSERT_EQ(w.log->decoded.size(), 1u);
+    EXPECT_TRUE(w.log->decoded[0].fromStream);
+    EXPECT_TRUE(w.log->decoded[0].isGsm);
+    EXPECT_TRUE(w.dialog.exitOnDone());
+    EXPECT_FALSE(w.dialog.listMode());
+    // The identifier is used once; the request's own session is released.
+    ASSERT_TRUE(s::msgEntryId().has_value());
+    EXPECT_TRUE(s::msgEntryId()->isEmpty());
+    EXPECT_EQ(store.logons(), 1);
+    EXPECT_EQ(store.sessionsAlive(), 0);
+}
+
+TEST(MainDialog, StoredMessageRequestWithoutAUsableMessageDoesNothing) {
+    CMemoryMessageStore store;
+    MemoryVoicemail silent;
+    silent.hasAudio = false;
+    store.add("silent", silent);
+
+    {  // MsgEntryID missing: the store is not asked.
+        if (const auto key = lyb::reg::Key::open(lyb::reg::Hive::CurrentUser, s::sectionKeyPath()))
+            key->deleteValue(QString::fromLatin1(s::kMsgEntryId));
+        Window w(&store);
+        w.dialog.setPendingRequest(QStringLiteral("<OID>"));
+        w.dialog.initialise();
+        EXPECT_TRUE(w.log->decoded.empty());
+        EXPECT_FALSE(w.dialog.exitOnDone());
+        EXPECT_EQ(store.logons(), 0);
+    }
+    {  // Empty identifier.
+        s::setMsgEntryId(QByteArray());
+        Window w(&store);
+        w.dialog.dispatch(QStringLiteral("<OID>"));
+        EXPECT_TRUE(w.log->decoded.empty());
+        EXPECT_FALSE(w.dialog.exitOnDone());
+    }
+    {  // Not a voicemail: emptied all the same, session released.
+        s::setMsgEntryId("unknown");
+        Window w(&store);
+        w.dialog.dispatch(QStringLiteral("<OID>"));
+        EXPECT_TRUE(w.log->decoded.empty());
+        EXPECT_TRUE(s::msgEntryId()->isEmpty());
+        EXPECT_EQ(store.sessionsAlive(), 0);
+    }
+    {  // A voicemail without its recording: the panel shows, nothing plays.
+        s::setMsgEntryId("silent");
+        Window w(&store);
+        w.dialog.dispatch(QStringLiteral("<OID>"));
+        EXPECT_TRUE(w.log->decoded.empty());
+        EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::Details);
+        EXPECT_TRUE(w.dialog.infoPanelText().startsWith(
+            QStringLiteral("Message From: Unknown caller\n\nLength: n/a\n\n")));
+        EXPECT_TRUE(w.dialog.exitOnDone());
+        EXPECT_TRUE(w.dialog.listMode());
+    }
+    {  // Logon fails.
+        store.setLogonFails(true);
+        s::setMsgEntryId("silent");
+        Window w(&store);
+        w.dialog.dispatch(QStringLiteral("<OID>"));
+        EXPECT_NE(w.dialog.panel(), CMainDialog::Panel::Details);
+    }
+}
+
+TEST(MainDialog, DetailsSenderFromNameAndNumber) {
+    struct Case {
+        const char* name;
+        const char* number;
+        int32_t length;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Ann", "", 0, "Message From: Ann\n\nLength: 00:00\n\n"},
+        {"", "555", 59, "Message From: 555\n\nLength: 00:59\n\n"},
+        {"Ann", "555", 6000, "Message From: Ann (555)\n\nLength: 100:00\n\n"},
+        {"", "", -1, "Message From: Unknown caller\n\nLength: n/a\n\n"},
+    };
+    for (const Case& c : cases) {
+        CMemoryMessageStore store;
+        MemoryVoicemail vm;
+        vm.callerName = QString::fromUtf8(c.name);
+        vm.callerNumber = QString::fromUtf8(c.number);
+        vm.lengthSeconds = c.length;
+        store.add("id", vm);
+        const auto session = store.logon();
+        const auto record = session->open_voicemail("id");
+        Window w;
+        w.dialog.show_details_panel(record.get());
+        EXPECT_TRUE(w.dialog.infoPanelText().startsWith(QString::fromUtf8(c.expected)))
+            << w.dialog.infoPanelText().toStdString();
+        w.dialog.show_details_panel(nullptr);
+        EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::List);
+        EXPECT_EQ(w.dialog.infoPanelText(), QString());
+    }
+}
+
+TEST(MainDialog, DestructionDeletesTheTemporaryFiles) {
+    const QString folder = lyb::desktop::runtimeDir();
+    const QStringList files = {CMainDialog::tempWavePath(), folder + QStringLiteral("/lyb.gsm"),
+                               folder + QStringLiteral("/lyb.wav")};
+    for (const QString& path : files) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    { Window w; }
+    for (const QString& path : files)
+        EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
+    { Window w; }  // missing files are no error
+}
