@@ -87,8 +87,10 @@ size_t COkiDecoder::Decode(const uint8_t* bytes, size_t count, int16_t* samples)
                                   oki_filter[phase_ + 77 - 4 * t];
             sum += product;
         }
-        samples[produced++] =
-            static_cast<int16_t>(static_cast<int32_t>(static_cast<double>(sum) * 4.0));
+        // The filter's gain slightly exceeds 1 near full scale (a saturated
+        // signal gives 32780), so the result is limited rather than wrapped.
+        const auto value = static_cast<int32_t>(static_cast<double>(sum) * 4.0);
+        samples[produced++] = static_cast<int16_t>(std::clamp(value, -32768, 32767));
         phase_ = (phase_ + 1) % 4;
         if (next == codes)
             break;

@@ -1,7 +1,8 @@
 // OKI (Dialogic) 4-bit ADPCM (wave format tag 16), decoded as one stream of
 // codes, high nibble first. At 32000 bit/s the codes are 8000 Hz samples; at
 // 24000 bit/s they are 6000 Hz samples, converted to 8000 Hz while decoding by
-// an 81-tap polyphase filter (four output samples for every three codes).
+// an 81-tap polyphase filter (four output samples for every three codes),
+// whose single-precision result is truncated and limited to 16 bits.
 //
 // Every byte is a valid pair of codes, so there is no bad input beyond an
 // unsupported bit rate, which Create refuses.
