@@ -1,0 +1,401 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <thread>
+
+#include "platform/mapi/maildir_provider.h"
+#include "platform/mapi/mime_content.h"
+#include "tests/platform/mapi/maildir_fixture.h"
+
+using namespace lyb::mapi;
+using lyb::testing::MaildirFixture;
+using lyb::testing::MailParts;
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+SPropValue prop(IMAPIProp& object, uint32_t tag) {
+    std::vector<SPropValue> values;
+    object.GetProps({tag}, MAPI_UNICODE, values);
+    return values.at(0);
+}
+
+bool missing(const SPropValue& v) {
+    return PROP_TYPE(v.ulPropTag) == PT_ERROR;
+}
+
+QByteArray streamBytes(IMAPIProp& object, uint32_t tag, HRESULT* result = nullptr) {
+    IStream* s = nullptr;
+    const HRESULT hr = object.OpenProperty(tag, 0, 0, &s);
+    if (result)
+        *result = hr;
+    if (hr != S_OK)
+        return {};
+    STATSTG st;
+    s->Stat(&st, STATFLAG_NONAME);
+    QByteArray bytes(static_cast<qsizetype>(st.cbSize), '\0');
+    uint32_t got = 0;
+    s->Read(bytes.data(), static_cast<uint32_t>(bytes.size()), &got);
+    s->Release();
+    return bytes;
+}
+
+std::unique_ptr<IMAPIFolder> inboxOf(const QString& root) {
+    std::unique_ptr<IMAPIProp> object;
+    QByteArray id = QByteArray("LYB1F") + root.toUtf8() + QByteArray(1, '\0');
+    std::unique_ptr<IMAPISession> session;
+    MAPILogonEx(0, session);
+    if (session->OpenEntry(id, 0, nullptr, object) != S_OK)
+        return nullptr;
+    return entry_cast<IMAPIFolder>(std::move(object));
+}
+
+std::vector<QByteArray> listIds(IMAPIFolder& folder) {
+    std::unique_ptr<IMAPITable> table;
+    if (folder.GetContentsTable(0, table) != S_OK)
+        return {};
+    table->SetColumns({PR_DISPLAY_NAME_W, PR_ENTRYID}, 0);
+    std::vector<QByteArray> ids;
+    for (SRowSet rows; table->QueryRows(1, 0, rows) == S_OK && rows.size() == 1;) {
+        EXPECT_TRUE(missing(rows[0][0])) << "messages have no display name";
+        ids.push_back(rows[0][1].bin);
+    }
+    return ids;
+}
+
+std::unique_ptr<IMessage> openMessage(IMAPIFolder& folder, const QByteArray& id) {
+    std::unique_ptr<IMAPIProp> object;
+    if (folder.OpenEntry(id, 0, nullptr, object) != S_OK)
+        return nullptr;
+    return entry_cast<IMessage>(std::move(object));
+}
+
+}  // namespace
+
+TEST(Accounts, ParsesNamesPathsCommentsAndHomeFolders) {
+    const auto accounts = parseAccounts(QStringLiteral("# mine\n\n"
+                                                       "Work Mail = ~/Maildir\n"
+                                                       "  Voicemail=/srv/vm/  \n"
+                                                       "Relative = mail/box\n"
+                                                       "SMS =\n"
+                                                       "no equals sign\n"
+                                                       " = /nameless\n"),
+                                        QStringLiteral("/etc/lyb"));
+    ASSERT_EQ(accounts.size(), 4u);
+    EXPECT_EQ(accounts[0].displayName, "Work Mail");
+    EXPECT_EQ(accounts[0].maildir, QDir::homePath() + "/Maildir");
+    EXPECT_EQ(accounts[1].displayName, "Voicemail");
+    EXPECT_EQ(accounts[1].maildir, "/srv/vm");
+    EXPECT_EQ(accounts[2].maildir, "/etc/lyb/mail/box");
+    EXPECT_EQ(accounts[3].displayName, "SMS");
+    EXPECT_TRUE(accounts[3].maildir.isEmpty());
+}
+
+TEST(Accounts, OffersTheDemoAndAnEmptySmsAccountWithoutAnAccountsFile) {
+    ASSERT_FALSE(QFile::exists(accountsFilePath()));
+    const auto accounts = loadAccounts();
+    ASSERT_FALSE(accounts.empty());
+    EXPECT_EQ(accounts.back().displayName, "SMS");
+    EXPECT_TRUE(accounts.back().maildir.isEmpty());
+    if (accounts.size() == 2) {
+        EXPECT_EQ(accounts[0].displayName, "Demo Voicemail");
+    }
+
+    QFile f(accountsFilePath());
+    QDir().mkpath(QFileInfo(f).absolutePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("# nothing configured\n");
+    f.close();
+    EXPECT_TRUE(loadAccounts().empty());
+    QFile::remove(accountsFilePath());
+}
+
+TEST(MaildirMessage, MapsHeadersBodiesAndAttachments) {
+    MaildirFixture md;
+    MailParts p;
+    p.subject = "=?iso-8859-1?q?Voice_Mail_Message_=28Andr=E9=29?=";
+    p.received = "from mx.example.net by mail.example.org; Wed, 02 Dec 2026 10:00:00 +0000";
+    p.textHeaders =
+        "Content-Type: text/plain; charset=iso-8859-1\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n";
+    p.textBody = "Caller Name: Andr=E9\r\n";
+    p.htmlBody = "<p>Caller Name: Andr\xC3\xA9</p>";
+    const QByteArray bytes = lyb::testing::voicemailMail(p);
+    md.deliver(bytes, QStringLiteral("S"));
+
+    auto folder = inboxOf(md.root);
+    ASSERT_TRUE(folder);
+    const auto ids = listIds(*folder);
+    ASSERT_EQ(ids.size(), 1u);
+    auto m = openMessage(*folder, ids[0]);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(prop(*m, PR_SUBJECT_W).str, QString::fromUtf8("Voice Mail Message (Andr\xC3\xA9)"));
+    EXPECT_EQ(prop(*m, PR_BODY_W).str, QString::fromUtf8("Caller Name: Andr\xC3\xA9\r\n"));
+    EXPECT_EQ(prop(*m, PR_BODY_HTML_W).str, QString::fromUtf8("<p>Caller Name: Andr\xC3\xA9</p>"));
+    EXPECT_EQ(prop(*m, PR_MESSAGE_FLAGS).l, int32_t(MSGFLAG_READ | MSGFLAG_HASATTACH));
+    // The newest Received header wins over Date (2026-12-02 10:00 UTC).
+    EXPECT_EQ(prop(*m, PR_MESSAGE_DELIVERY_TIME).ft, unixToFileTime(1796205600));
+    EXPECT_EQ(prop(*m, PR_ENTRYID).bin, ids[0]);
+    EXPECT_EQ(streamBytes(*m, PR_MIME_RAW), bytes);
+    EXPECT_EQ(streamBytes(*m, PR_BODY_W).size(), 2 * prop(*m, PR_BODY_W).str.size());
+
+    std::unique_ptr<IMAPITable> table;
+    ASSERT_EQ(m->GetAttachmentTable(0, table), S_OK);
+    table->SetColumns({PR_ATTACH_NUM, PR_ATTACH_FILENAME_W, PR_ATTACH_LONG_FILENAME_W,
+                       PR_ATTACH_EXTENSION_W, PR_ATTACH_MIME_TAG_W, PR_ATTACH_PATHNAME_W},
+                      0);
+    SRowSet rows;
+    ASSERT_EQ(table->QueryRows(1, 0, rows), S_OK);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].l, 0);
+    EXPECT_EQ(rows[0][1].str, "message.wav");
+    EXPECT_EQ(rows[0][2].str, "message.wav");
+    EXPECT_EQ(rows[0][3].str, ".wav");
+    EXPECT_EQ(rows[0][4].str, "audio/wav");
+    EXPECT_TRUE(missing(rows[0][5]));
+    table->QueryRows(1, 0, rows);
+    EXPECT_TRUE(rows.empty());
+
+    std::unique_ptr<IAttach> attach;
+    ASSERT_EQ(m->OpenAttach(0, 0, attach), S_OK);
+    EXPECT_EQ(streamBytes(*attach, PR_ATTACH_DATA_BIN), p.attachData);
+    EXPECT_NE(m->OpenAttach(1, 0, attach), S_OK);
+}
+
+TEST(MaildirMessage, TakesDeliveryTimeFromDateThenFileTime) {
+    MaildirFixture md;
+    md.deliver(lyb::testing::plainMail("dated", "x"));
+    const QString undated = md.deliver("From: a@b\nSubject: undated\n\nbody\n");
+    const qint64 mtime = 1790000000;
+    struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    utimensat(AT_FDCWD, QFile::encodeName(md.pathOf(undated)).constData(), times, 0);
+
+    auto folder = inboxOf(md.root);
+    const auto ids = listIds(*folder);
+    ASSERT_EQ(ids.size(), 2u);
+    std::vector<uint64_t> times64;
+    for (const auto& id : ids)
+        times64.push_back(prop(*openMessage(*folder, id), PR_MESSAGE_DELIVERY_TIME).ft);
+    std::sort(times64.begin(), times64.end());
+    EXPECT_EQ(times64[0], unixToFileTime(mtime));
+    EXPECT_EQ(times64[1], unixToFileTime(1796025600));  // Mon, 30 Nov 2026 08:00 UTC
+}
+
+TEST(MaildirMessage, PartWithoutContentFailsToOpenAsOnAPartialDownload) {
+    MailParts p;
+    p.attachData.clear();
+    auto m = OpenMessageBytes(lyb::testing::voicemailMail(p));
+    std::unique_ptr<IAttach> attach;
+    ASSERT_EQ(m->OpenAttach(0, 0, attach), S_OK);
+    HRESULT hr = S_OK;
+    streamBytes(*attach, PR_ATTACH_DATA_BIN, &hr);
+    EXPECT_EQ(hr, MAPI_E_NOT_FOUND);
+}
+
+TEST(MaildirMessage, ReadUnreadRoundTripKeepsOtherFlagsAndBytes) {
+    MaildirFixture md;
+    const QByteArray bytes = lyb::testing::voicemailMail();
+    const QString seenFlagged = md.deliver(bytes, QStringLiteral("FR"));
+    const QString fresh = md.deliver(bytes);
+    auto folder = inboxOf(md.root);
+    const auto ids = listIds(*folder);
+    ASSERT_EQ(ids.size(), 2u);
+    for (const QByteArray& id : ids) {
+        auto m = openMessage(*folder, id);
+        const int32_t before = prop(*m, PR_MESSAGE_FLAGS).l;
+        SPropValue v = prop(*m, PR_MESSAGE_FLAGS);
+        v.l |= MSGFLAG_READ;
+        ASSERT_EQ(m->SetProps({v}), S_OK);
+        EXPECT_EQ(prop(*m, PR_MESSAGE_FLAGS).l, before | int32_t(MSGFLAG_READ));
+        EXPECT_EQ(prop(*m, PR_ENTRYID).bin, id);
+        v.l &= ~int32_t(MSGFLAG_READ);
+        ASSERT_EQ(m->SetProps({v}), S_OK);
+        EXPECT_EQ(prop(*m, PR_MESSAGE_FLAGS).l, before & ~int32_t(MSGFLAG_READ));
+    }
+    EXPECT_EQ(md.files("cur"), (QStringList{seenFlagged + ":2,FR", fresh + ":2,"}));
+    EXPECT_TRUE(md.files("new").isEmpty());
+    EXPECT_EQ(readFile(md.pathOf(seenFlagged)), bytes);
+    EXPECT_EQ(readFile(md.pathOf(fresh)), bytes);
+
+    // A reopened folder (a new session) finds the messages under the same ids.
+    EXPECT_EQ(listIds(*inboxOf(md.root)), ids);
+}
+
+TEST(MaildirMessage, ListingAndReadingChangeNothing) {
+    MaildirFixture md;
+    md.deliver(lyb::testing::voicemailMail());
+    md.deliver(lyb::testing::voicemailMail(), QStringLiteral("S"));
+    const QStringList before = md.files("new") + md.files("cur");
+    auto folder = inboxOf(md.root);
+    for (const auto& id : listIds(*folder)) {
+        auto m = openMessage(*folder, id);
+        prop(*m, PR_SUBJECT_W);
+        streamBytes(*m, PR_MIME_RAW);
+    }
+    EXPECT_EQ(md.files("new") + md.files("cur"), before);
+}
+
+TEST(MaildirFolder, DeleteMovesToTrashAndAGoneMessageFails) {
+    MaildirFixture md;
+    const QByteArray bytes = lyb::testing::voicemailMail();
+    const QString seen = md.deliver(bytes, QStringLiteral("S"));
+    const QString fresh = md.deliver(bytes);
+    auto folder = inboxOf(md.root);
+    const auto ids = listIds(*folder);
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_EQ(folder->DeleteMessages(ids, 0), S_OK);
+    EXPECT_EQ(QDir(md.root + "/.Trash/cur").entryList(QDir::Files), QStringList{seen + ":2,S"});
+    EXPECT_EQ(QDir(md.root + "/.Trash/new").entryList(QDir::Files), QStringList{fresh});
+    EXPECT_EQ(readFile(md.root + "/.Trash/new/" + fresh), bytes);
+    EXPECT_TRUE(listIds(*folder).empty());
+    EXPECT_EQ(folder->DeleteMessages({ids[0]}, 0), MAPI_E_NOT_FOUND);
+    EXPECT_NE(folder->DeleteMessages({QByteArray("garbage")}, 0), S_OK);
+}
+
+TEST(MaildirFolder, MessageMovedBetweenListingAndOpeningIsFoundOrSkipped) {
+    MaildirFixture md;
+    const QString renamed = md.deliver(lyb::testing::voicemailMail());
+    const QString removed = md.deliver(lyb::testing::voicemailMail());
+    auto folder = inboxOf(md.root);
+    const auto ids = listIds(*folder);
+    ASSERT_EQ(ids.size(), 2u);
+    // Another reader marks one seen and deletes the other.
+    QFile::rename(md.pathOf(renamed), md.root + "/cur/" + renamed + ":2,S");
+    QFile::remove(md.pathOf(removed));
+    auto m = openMessage(*folder, ids[0]);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(prop(*m, PR_MESSAGE_FLAGS).l & MSGFLAG_READ, int32_t(MSGFLAG_READ));
+    EXPECT_FALSE(openMessage(*folder, ids[1]));
+}
+
+TEST(MaildirFolder, MessagesDeliveredAndMovedWhileListingAreListedOnce) {
+    MaildirFixture md;
+    QSet<QString> existing;
+    for (int i = 0; i < 200; ++i)
+        existing.insert(md.deliver(lyb::testing::plainMail("old", "x")));
+    auto folder = inboxOf(md.root);
+    std::atomic<bool> stop{false};
+    std::thread mailer([&] {
+        // A delivery agent adds mail while a reader moves new mail to cur/ and renames flags.
+        for (int i = 0; !stop; ++i) {
+            md.deliver(lyb::testing::plainMail("new", "y"));
+            const QStringList fresh = md.files("new");
+            if (!fresh.isEmpty()) {
+                QFile::rename(md.root + "/new/" + fresh.first(),
+                              md.root + "/cur/" + fresh.first() + ":2,");
+            }
+            const QStringList cur = md.files("cur");
+            if (!cur.isEmpty() && i % 2) {
+                const QString name = cur.at(i % cur.size());
+                if (name.endsWith(":2,"))
+                    QFile::rename(md.root + "/cur/" + name, md.root + "/cur/" + name + "S");
+            }
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        const auto ids = listIds(*folder);
+        QSet<QByteArray> unique(ids.begin(), ids.end());
+        EXPECT_EQ(unique.size(), static_cast<qsizetype>(ids.size())) << "listed twice";
+        for (const QString& name : existing) {
+            EXPECT_TRUE(unique.contains(messageEntryId(md.root, name)))
+                << "lost " << name.toStdString();
+        }
+    }
+    stop = true;
+    mailer.join();
+}
+
+TEST(MaildirFolder, ReadOnlyMaildirRefusesSeenChangesAndKeepsTheFile) {
+    MaildirFixture md;
+    const QString unique = md.deliver(lyb::testing::voicemailMail());
+    auto folder = inboxOf(md.root);
+    auto m = openMessage(*folder, listIds(*folder).at(0));
+    chmod(QFile::encodeName(md.root + "/new").constData(), 0500);
+    chmod(QFile::encodeName(md.root + "/cur").constData(), 0500);
+    const bool enforced = access(QFile::encodeName(md.root + "/cur").constData(), W_OK) != 0;
+    SPropValue v = prop(*m, PR_MESSAGE_FLAGS);
+    v.l |= MSGFLAG_READ;
+    const HRESULT hr = m->SetProps({v});
+    const QString path = md.pathOf(unique);
+    chmod(QFile::encodeName(md.root + "/new").constData(), 0700);
+    chmod(QFile::encodeName(md.root + "/cur").constData(), 0700);
+    if (!enforced)
+        GTEST_SKIP() << "file permissions are not enforced for this user";
+    EXPECT_TRUE(Failed(hr));
+    EXPECT_EQ(path, md.root + "/new/" + unique);
+}
+
+TEST(MaildirFolder, EmptyAccountHasAnEmptyInboxAndMissingMaildirNone) {
+    auto empty = inboxOf(QString());
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(listIds(*empty).empty());
+    EXPECT_FALSE(inboxOf(lyb::testing::freshDir("not-a-maildir")));
+}
+
+// Malformed MIME never crashes or hangs and gives the best reading there is.
+TEST(MaildirMessage, MalformedMimeGivesBestReading) {
+    const QByteArray wav = lyb::testing::pcmWave(1);
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+    };
+    QByteArray nested = "Subject: deep\nContent-Type: multipart/mixed; boundary=\"b0\"\n\n";
+    for (int i = 1; i < 3000; ++i) {
+        nested += "--b" + QByteArray::number(i - 1) +
+                  "\nContent-Type: multipart/mixed; boundary=\"b" + QByteArray::number(i) +
+                  "\"\n\n";
+    }
+    const std::vector<Case> cases{
+        {"no closing boundary",
+         "Subject: s\nContent-Type: multipart/mixed; boundary=x\n\n--x\nContent-Type: "
+         "text/plain\n\nhello\n--x\nContent-Type: audio/wav; name=a.wav\n"
+         "Content-Transfer-Encoding: base64\n\n" +
+             wav.toBase64() + "\n"},
+        {"wrong boundary",
+         "Subject: s\nContent-Type: multipart/mixed; boundary=x\n\n--y\nContent-Type: "
+         "text/plain\n\nhi\n--y--\n"},
+        {"missing boundary parameter", "Subject: s\nContent-Type: multipart/mixed\n\nhello\n"},
+        {"bad base64",
+         "Subject: s\nContent-Type: audio/wav; name=a.wav\nContent-Transfer-Encoding: base64\n\n"
+         "!!!!****====$$$$\n"},
+        {"unknown charset",
+         "Subject: s\nContent-Type: text/plain; charset=x-nonsense\n\ncaf\xC3\xA9\n"},
+        {"wrong charset", "Subject: s\nContent-Type: text/plain; charset=utf-8\n\ncaf\xE9\n"},
+        {"raw 8-bit header", "Subject: Voice mail from Ren\xE9\nContent-Type: text/plain\n\nx\n"},
+        {"1 MB header line", "Subject: " + QByteArray(1 << 20, 'a') + "\n\nbody\n"},
+        {"deep nesting", nested},
+        {"no headers at all", "\x00\x01\x02garbage"},
+        {"empty", QByteArray()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto m = OpenMessageBytes(c.bytes);
+        prop(*m, PR_SUBJECT_W);
+        prop(*m, PR_MESSAGE_FLAGS);
+        prop(*m, PR_MESSAGE_DELIVERY_TIME);
+        streamBytes(*m, PR_BODY_W);
+        std::unique_ptr<IMAPITable> table;
+        ASSERT_EQ(m->GetAttachmentTable(0, table), S_OK);
+        SRowSet rows;
+        table->QueryRows(1, 0, rows);
+    }
+    auto unknown = OpenMessageBytes(cases[4].bytes);
+    EXPECT_EQ(prop(*unknown, PR_BODY_W).str, QString::fromUtf8("caf\xC3\xA9\n"));
+    auto wrong = OpenMessageBytes(cases[5].bytes);
+    EXPECT_EQ(prop(*wrong, PR_BODY_W).str, QString::fromUtf8("caf\xC3\xA9\n"));
+    auto raw = OpenMessageBytes(cases[6].bytes);
+    EXPECT_EQ(prop(*raw, PR_SUBJECT_W).str, QString::fromUtf8("Voice mail from Ren\xC3\xA9"));
+    auto unclosed = OpenMessageBytes(cases[0].bytes);
+    EXPECT_EQ(prop(*unclosed, PR_BODY_W).str.trimmed(), "hello");
+    EXPECT_EQ(streamBytes(*unclosed, PR_MIME_RAW), cases[0].bytes);
+}

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "platform/mapi/maildir_provider.h"
+#include "store/message_store.h"
+#include "tests/platform/mapi/maildir_fixture.h"
+
+using namespace lyb::store;
+using lyb::testing::MaildirFixture;
+using lyb::testing::MailParts;
+
+namespace {
+
+void writeAccounts(const QByteArray& text) {
+    const QString path = lyb::mapi::accountsFilePath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+}
+
+class MessageStoreTest : public ::testing::Test {
+protected:
+    void TearDown() override { QFile::remove(lyb::mapi::accountsFilePath()); }
+
+    std::vector<std::unique_ptr<CVoiceMailMessage>> population(const QString& account) {
+        std::vector<std::unique_ptr<CVoiceMailMessage>> records;
+        store = open_store_by_name(session, account);
+        if (!store)
+            return records;
+        inbox = open_inbox(*store);
+        if (!inbox)
+            return records;
+        std::vector<CEntryInfo> rows;
+        if (!list_messages(*inbox, rows))
+            return records;
+        for (const CEntryInfo& row : rows) {
+            EXPECT_TRUE(row.display_name.isEmpty());
+            if (auto r = open_voicemail(*inbox, row))
+                records.push_back(std::move(r));
+        }
+        return records;
+    }
+
+    CMapiSession session;
+    std::unique_ptr<CMessageStore> store;
+    std::unique_ptr<CMessageFolder> inbox;
+};
+
+}  // namespace
+
+TEST_F(MessageStoreTest, OpensTheFirstStoreWhoseNameMatchesWithoutCase) {
+    MaildirFixture first, second;
+    first.deliver(lyb::testing::voicemailMail());
+    writeAccounts("My Mail = " + first.root.toUtf8() + "\nMY MAIL = " + second.root.toUtf8() +
+                  "\nOther = " + second.root.toUtf8() + "\n");
+    ASSERT_TRUE(logon(session));
+    std::vector<CEntryInfo> stores;
+    ASSERT_TRUE(list_stores(session, stores));
+    ASSERT_EQ(stores.size(), 3u);
+    EXPECT_EQ(stores[1].display_name, "MY MAIL");
+    EXPECT_EQ(population(QStringLiteral("my mail")).size(), 1u);
+    EXPECT_EQ(store->info.display_name, "My Mail");
+    EXPECT_FALSE(open_store_by_name(session, QStringLiteral("Gone")));
+}
+
+TEST_F(MessageStoreTest, WithoutSessionEverythingFails) {
+    std::vector<CEntryInfo> stores;
+    EXPECT_FALSE(list_stores(session, stores));
+    EXPECT_FALSE(open_store_by_name(session, QStringLiteral("SMS")));
+    EXPECT_FALSE(open_voicemail_by_entry_id(session, QByteArray("x")));
+    EXPECT_FALSE(delete_message(nullptr, QByteArray("x")));
+}
+
+TEST_F(MessageStoreTest, PopulationKeepsVoicemailsAndDropsOtherMail) {
+    MaildirFixture md;
+    MailParts text;
+    text.attachName = "notes.txt";
+    text.attachType = "text/plain";
+    text.attachData = "hello";
+    md.deliver(lyb::testing::plainMail("Lunch?", "From: Bob"));
+    md.deliver(lyb::testing::voicemailMail(text));  // only the second attachment would be audio
+    MailParts gsm;
+    gsm.attachName = "msg.gsm";
+    gsm.attachType = "audio/x-gsm";
+    gsm.attachData = QByteArray(33 * 50 * 3, '\x01');  // 3 s
+    gsm.textBody = "New voicemail from Mary Ann Jones\r\n";
+    md.deliver(lyb::testing::voicemailMail(gsm), QStringLiteral("S"));
+    md.deliver(lyb::testing::voicemailMail());
+    writeAccounts("Voicemail = " + md.root.toUtf8() + "\n");
+    ASSERT_TRUE(logon(session));
+    const auto records = population(QStringLiteral("voicemail"));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]->audio_type(), ".gsm");
+    EXPECT_EQ(records[0]->caller_name(), "Mary Ann");
+    EXPECT_EQ(records[0]->length_seconds(), 3);
+    EXPECT_EQ(records[0]->is_read(), 1);
+    EXPECT_EQ(records[1]->audio_type(), ".wav");
+    EXPECT_EQ(records[1]->caller_number(), "5551234567");
+    EXPECT_EQ(records[1]->length_seconds(), 3);
+    EXPECT_EQ(records[1]->is_read(), 0);
+    EXPECT_EQ(records[1]->received_time(), 1796117400);  // Date: 1 Dec 2026 09:30 UTC
+
+    // The hand-off opens the same message by its entry id in a session of its own.
+    CMapiSession other;
+    ASSERT_TRUE(logon(other));
+    auto again = open_voicemail_by_entry_id(other, records[1]->entry_id());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->caller_number(), "5551234567");
+}
+
+TEST_F(MessageStoreTest, ReadStateAndDeletionReachTheMaildir) {
+    MaildirFixture md;
+    const QString unique = md.deliver(lyb::testing::voicemailMail(), QStringLiteral("F"));
+    writeAccounts("Voicemail = " + md.root.toUtf8() + "\n");
+    ASSERT_TRUE(logon(session));
+    auto records = population(QStringLiteral("Voicemail"));
+    ASSERT_EQ(records.size(), 1u);
+    set_read(*records[0], true);
+    EXPECT_EQ(md.files("cur"), QStringList{unique + ":2,FS"});
+    set_read(*records[0], false);
+    EXPECT_EQ(md.files("cur"), QStringList{unique + ":2,F"});
+
+    const QByteArray id = records[0]->entry_id();
+    EXPECT_TRUE(delete_message(inbox.get(), id));
+    EXPECT_EQ(QDir(md.root + "/.Trash/cur").entryList(QDir::Files), QStringList{unique + ":2,F"});
+    EXPECT_FALSE(delete_message(inbox.get(), id)) << "a message that is gone";
+    EXPECT_TRUE(population(QStringLiteral("Voicemail")).empty());
+}
+
+TEST_F(MessageStoreTest, ReadOnlyMaildirKeepsTheRecordsNewFlag) {
+    MaildirFixture md;
+    const QString unique = md.deliver(lyb::testing::voicemailMail());
+    writeAccounts("Voicemail = " + md.root.toUtf8() + "\n");
+    ASSERT_TRUE(logon(session));
+    auto records = population(QStringLiteral("Voicemail"));
+    ASSERT_EQ(records.size(), 1u);
+    chmod(QFile::encodeName(md.root + "/new").constData(), 0500);
+    chmod(QFile::encodeName(md.root + "/cur").constData(), 0500);
+    set_read(*records[0], true);
+    const bool enforced = access(QFile::encodeName(md.root + "/cur").constData(), W_OK) != 0;
+    chmod(QFile::encodeName(md.root + "/new").constData(), 0700);
+    chmod(QFile::encodeName(md.root + "/cur").constData(), 0700);
+    EXPECT_EQ(records[0]->is_read(), 1);
+    if (!enforced)
+        GTEST_SKIP() << "file permissions are not enforced for this user";
+    EXPECT_EQ(md.files("new"), QStringList{unique});
+}
+
+TEST_F(MessageStoreTest, DefaultAccountsOfferAnEmptySmsInbox) {
+    ASSERT_TRUE(logon(session));
+    auto store = open_store_by_name(session, QStringLiteral("sms"));
+    ASSERT_TRUE(store);
+    auto inbox = open_inbox(*store);
+    ASSERT_TRUE(inbox);
+    std::vector<CEntryInfo> rows;
+    EXPECT_TRUE(list_messages(*inbox, rows));
+    EXPECT_TRUE(rows.empty());
+}
+
+TEST_F(MessageStoreTest, MissingMaildirGivesNoInbox) {
+    writeAccounts("Gone = /nonexistent/lyrabell/maildir\n");
+    ASSERT_TRUE(logon(session));
+    auto store = open_store_by_name(session, QStringLiteral("Gone"));
+    ASSERT_TRUE(store);
+    EXPECT_FALSE(open_inbox(*store));
+}
