@@ -86,7 +86,8 @@ std::optional<WindowHandle> findWindowByRole(const QString& role);
 std::optional<qint64> sendMessage(const WindowHandle& window, uint32_t message, quint64 wParam,
                                   qint64 lParam);
 // Sends the message to every window, one after the other, each with the 5 s
-// limit. Returns the number of windows that handled it.
+// limit; once a window has not answered in time, the other windows of its
+// process are skipped too. Returns the number of windows that handled it.
 int broadcastMessage(uint32_t message, quint64 wParam, qint64 lParam);
 
 // Brings a window to the front (raise and activate). False when it is gone.

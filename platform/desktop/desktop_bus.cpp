@@ -376,8 +376,12 @@ std::optional<WindowHandle> findWindowByRole(const QString& role) {
     return std::nullopt;
 }
 
-std::optional<qint64> sendMessage(const WindowHandle& window, uint32_t message, quint64 wParam,
-                                  qint64 lParam) {
+namespace {
+
+// Sends one message; timedOut tells a window that did not answer in time
+// from one that is gone.
+std::optional<qint64> deliverTo(const WindowHandle& window, uint32_t message, quint64 wParam,
+                                qint64 lParam, bool* timedOut) {
     if (window.service == ownService()) {
         WindowObject* w = localWindow(window);
         if (!w) {
@@ -402,6 +406,10 @@ std::optional<qint64> sendMessage(const WindowHandle& window, uint32_t message, 
     const QDBusMessage reply =
         QDBusConnection::sessionBus().call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        if (timedOut) {
+            const QDBusError::ErrorType type = QDBusError(reply).type();
+            *timedOut = type == QDBusError::NoReply || type == QDBusError::Timeout;
+        }
         return std::nullopt;
     }
     bool ok = false;
@@ -409,11 +417,25 @@ std::optional<qint64> sendMessage(const WindowHandle& window, uint32_t message, 
     return ok ? std::optional<qint64>(value) : std::nullopt;
 }
 
+}  // namespace
+
+std::optional<qint64> sendMessage(const WindowHandle& window, uint32_t message, quint64 wParam,
+                                  qint64 lParam) {
+    return deliverTo(window, message, wParam, lParam, nullptr);
+}
+
 int broadcastMessage(uint32_t message, quint64 wParam, qint64 lParam) {
     int handled = 0;
+    QStringList hung;  // processes that let a window time out: their others would too
     for (const WindowInfo& w : listWindows()) {
-        if (sendMessage(w.handle, message, wParam, lParam)) {
+        if (hung.contains(w.handle.service)) {
+            continue;
+        }
+        bool timedOut = false;
+        if (deliverTo(w.handle, message, wParam, lParam, &timedOut)) {
             ++handled;
+        } else if (timedOut) {
+            hung << w.handle.service;
         }
     }
     return handled;

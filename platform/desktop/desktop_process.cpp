@@ -31,14 +31,20 @@ namespace lyb::desktop {
 
 namespace {
 
-// Returns true when path is a folder of this user with no access for others,
-// reached without following a symbolic link.
+// Returns true when path is a folder of this user, reached without following
+// a symbolic link, with no access for others (taken away here when present).
 bool privateFolder(const QByteArray& path) {
-    struct stat st {};
-    if (::lstat(path.constData(), &st) != 0) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    if (ok && (st.st_mode & 077) != 0) {
+        ok = ::fchmod(fd, 0700) == 0;
+    }
+    ::close(fd);
+    return ok;
 }
 
 QString makeTemporaryFolder() {
@@ -179,14 +185,17 @@ QString runtimeDir() {
     const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
     if (!xdg.isEmpty()) {
         const QByteArray dir = xdg + "/lyrabell";
-        if (::mkdir(dir.constData(), 0700) != 0 && errno != EEXIST) {
-            std::fprintf(stderr, "lyrabell: cannot create %s: %s\n", dir.constData(),
-                         std::strerror(errno));
-        } else if (privateFolder(dir)) {
-            return QFile::decodeName(dir);
-        } else {
-            std::fprintf(stderr, "lyrabell: %s is not a private folder of this user\n",
-                         dir.constData());
+        static bool reported = false;
+        if (::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) {
+            if (privateFolder(dir)) {
+                return QFile::decodeName(dir);
+            }
+            errno = EPERM;
+        }
+        if (!reported) {
+            reported = true;
+            std::fprintf(stderr, "lyrabell: cannot use %s as a private folder (%s)\n",
+                         dir.constData(), std::strerror(errno));
         }
     }
     if (fallback.isEmpty() || !privateFolder(QFile::encodeName(fallback))) {

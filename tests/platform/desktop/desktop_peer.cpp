@@ -1,7 +1,8 @@
 // A second process for the desktop tests.
 //
-//   desktop_peer window CAPTION ROLE RECORD ANSWER SLEEP_MS [NAME]
-//     Registers the message NAME (when given) and one window. Every message
+//   desktop_peer window CAPTION ROLE RECORD ANSWER SLEEP_MS [NAME [COUNT]]
+//     Registers the message NAME (when given, may be empty) and COUNT windows
+//     (default 1; the second is captioned "CAPTION 2" and so on). Every message
 //     is appended to RECORD as "<what> <wParam> <lParam>", where <what> is
 //     NAME for the registered message and the number otherwise; the handler
 //     then sleeps SLEEP_MS and answers ANSWER. WM_USER + 1 also appends
@@ -18,6 +19,8 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 using namespace lyb::desktop;
 
@@ -45,28 +48,33 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         return app.exec();
     }
-    if ((args.size() == 7 || args.size() == 8) && args[1] == "window") {
+    if (args.size() >= 7 && args.size() <= 9 && args[1] == "window") {
         const QString caption = args[2];
         const QString recordFile = args[4];
         const qint64 answer = args[5].toLongLong();
         const unsigned long sleepMs = args[6].toULong();
-        const QString name = args.size() == 8 ? args[7] : QString();
+        const QString name = args.size() >= 8 ? args[7] : QString();
         const uint32_t id = registerWindowMessage(name);
-        TopLevelWindow* self = nullptr;
-        TopLevelWindow window(
-            caption, args[3],
-            [&](uint32_t message, quint64 wParam, qint64 lParam) -> qint64 {
-                const QString what = id != 0 && message == id ? name : QString::number(message);
-                record(recordFile,
-                       QStringLiteral("%1 %2 %3").arg(what).arg(wParam).arg(lParam));
-                if (message == WM_USER + 1) {
-                    self->setCaption(caption + " (changed)");
-                }
-                QThread::msleep(sleepMs);
-                return answer;
-            },
-            [&] { record(recordFile, QStringLiteral("raise")); });
-        self = &window;
+        const int count = args.size() == 9 ? args[8].toInt() : 1;
+        std::vector<std::unique_ptr<TopLevelWindow>> windows;
+        for (int i = 0; i < count; ++i) {
+            const QString title = i == 0 ? caption : caption + ' ' + QString::number(i + 1);
+            auto self = std::make_shared<TopLevelWindow*>(nullptr);
+            windows.push_back(std::make_unique<TopLevelWindow>(
+                title, args[3],
+                [=](uint32_t message, quint64 wParam, qint64 lParam) -> qint64 {
+                    const QString what = id != 0 && message == id ? name : QString::number(message);
+                    record(recordFile,
+                           QStringLiteral("%1 %2 %3").arg(what).arg(wParam).arg(lParam));
+                    if (message == WM_USER + 1) {
+                        (*self)->setCaption(title + " (changed)");
+                    }
+                    QThread::msleep(sleepMs);
+                    return answer;
+                },
+                [=] { record(recordFile, QStringLiteral("raise")); }));
+            *self = windows.back().get();
+        }
         std::printf("ready\n");
         std::fflush(stdout);
         return app.exec();

@@ -8,6 +8,12 @@
 #include <QStringList>
 
 #include <memory>
+#include <ostream>
+
+// Lets test failures show texts as texts.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace lyb::desktop::test {
 
@@ -21,7 +27,9 @@ inline void ensureApp() {
     (void)app;
 }
 
-inline QString peerProgram() { return QStringLiteral(LYB_DESKTOP_PEER); }
+inline QString peerProgram() {
+    return QStringLiteral(LYB_DESKTOP_PEER);
+}
 
 // A running desktop_peer; killed (SIGKILL) when destroyed.
 class Peer {
@@ -68,6 +76,8 @@ inline QStringList readLines(const QString& path) {
 }
 
 // Returns a fresh file name in the test's private temporary folder.
-inline QString tempPath(const QString& name) { return QDir::tempPath() + '/' + name; }
+inline QString tempPath(const QString& name) {
+    return QDir::tempPath() + '/' + name;
+}
 
 }  // namespace lyb::desktop::test

@@ -1,7 +1,7 @@
 // Windows, messages and raising across processes on a private session bus.
+#include "peer.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
-#include "peer.h"
 
 #include <QFileInfo>
 
@@ -17,15 +17,15 @@ namespace {
 // A peer window that records what it gets into its own file.
 struct PeerWindow {
     PeerWindow(const QString& caption, const QString& role, qint64 answer, int sleepMs = 0,
-               const QString& messageName = {})
-        : record(tempPath(caption + ".log")),
-          peer([&] {
-              QStringList args{"window", caption,
-                               role,     record,
-                               QString::number(answer), QString::number(sleepMs)};
-              if (!messageName.isEmpty()) {
-                  args << messageName;
-              }
+               const QString& messageName = {}, int windows = 1)
+        : record(tempPath(caption + ".log")), peer([&] {
+              QStringList args{"window",
+                               caption,
+                               role,
+                               record,
+                               QString::number(answer),
+                               QString::number(sleepMs)};
+              args << messageName << QString::number(windows);
               return args;
           }()) {
         ready = peer.readLine() == "ready";
@@ -135,21 +135,27 @@ TEST(DesktopMessages, SendReturnsAfterTheHandlerRanWithItsAnswer) {
     EXPECT_EQ(readLines(peer.record).value(1), "raise");
 }
 
-TEST(DesktopMessages, BroadcastReachesEveryWindowOnceAndSkipsAHungOne) {
+TEST(DesktopMessages, BroadcastReachesEveryWindowOnceAndSkipsAHungProcess) {
     ensureApp();
     const uint32_t play = registerWindowMessage("TestBroadcast");
-    PeerWindow quick("Quick", "test.quick", 1, 0, "TestBroadcast");
-    PeerWindow hung("Hung", "test.hung", 1, 8000, "TestBroadcast");
+    PeerWindow quick("Quick", "test.quick", 1, 0, "TestBroadcast", 2);
+    PeerWindow hung("Hung", "test.hung", 1, 8000, "TestBroadcast", 3);
     ASSERT_TRUE(quick.ready && hung.ready);
     std::vector<uint32_t> seen;
-    TopLevelWindow own("Own", "", [&](uint32_t m, quint64, qint64) -> qint64 {
-        seen.push_back(m);
-        return 0;
-    }, nullptr);
+    TopLevelWindow own(
+        "Own", "",
+        [&](uint32_t m, quint64, qint64) -> qint64 {
+            seen.push_back(m);
+            return 0;
+        },
+        nullptr);
 
-    EXPECT_EQ(broadcastMessage(play, 0, 0), 2);
+    EXPECT_EQ(broadcastMessage(play, 0, 0), 3);
     EXPECT_EQ(seen, std::vector<uint32_t>{play});
-    EXPECT_EQ(readLines(quick.record), QStringList{"TestBroadcast 0 0"});
+    EXPECT_EQ(readLines(quick.record), QStringList({"TestBroadcast 0 0", "TestBroadcast 0 0"}));
+    // The first hung window got the message; its process's other two were
+    // skipped, not queued behind it.
+    EXPECT_EQ(readLines(hung.record), QStringList{"TestBroadcast 0 0"});
 }
 
 TEST(DesktopMessages, IdsAgreeAcrossProcessesWhateverTheCase) {

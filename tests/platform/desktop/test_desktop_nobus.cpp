@@ -1,7 +1,7 @@
 // Without a session bus: this process's own windows still work, nothing else
 // is found, and nothing fails.
-#include "platform/desktop/desktop.h"
 #include "peer.h"
+#include "platform/desktop/desktop.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,13 @@ TEST(DesktopWithoutBus, OwnWindowsOnlyAndNoFailure) {
     ensureApp();
     EXPECT_FALSE(busAvailable());
     int calls = 0;
-    TopLevelWindow window("Lonely", "test.lonely", [&](uint32_t, quint64, qint64) -> qint64 {
-        ++calls;
-        return 9;
-    }, nullptr);
+    TopLevelWindow window(
+        "Lonely", "test.lonely",
+        [&](uint32_t, quint64, qint64) -> qint64 {
+            ++calls;
+            return 9;
+        },
+        nullptr);
     ASSERT_EQ(listWindows().size(), 1u);
     EXPECT_EQ(findWindow("Lonely"), window.handle());
     EXPECT_FALSE(findWindow("Lyrabell"));

@@ -1,6 +1,6 @@
 // The instance lock, the open verb and the private runtime folder.
-#include "platform/desktop/desktop.h"
 #include "peer.h"
+#include "platform/desktop/desktop.h"
 
 #include <QFileInfo>
 #include <QThread>
@@ -93,8 +93,8 @@ TEST(ShellExecuteOpen, FailsWhenNothingCanStart) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("#!/bin/sh\n");
     f.close();
-    for (const QString& file : {tempPath("missing-program"), plain, QDir::tempPath(),
-                                QString(), QStringLiteral("no-such-program-on-path-xyz")}) {
+    for (const QString& file : {tempPath("missing-program"), plain, QDir::tempPath(), QString(),
+                                QStringLiteral("no-such-program-on-path-xyz")}) {
         EXPECT_FALSE(shellExecuteOpen(file, "x")) << file.toStdString();
     }
 }
