@@ -1,0 +1,101 @@
+// lybtool decode: runs the decoding job on a file, as the playback screen does,
+// and waits for it to finish.
+#include <QFile>
+#include <QStringList>
+
+#include <cerrno>
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/decode/wave_decoder.h"
+#include "platform/mapi/mapi_stream.h"
+#include "tools/command.h"
+
+namespace {
+
+using lyb::audio::CWaveDecoder;
+
+// Waits for the job's finished notice and keeps the error text posted before it.
+class WaitingNotifier : public lyb::audio::IDecodeNotifier {
+public:
+    void post(uint32_t message, const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        if (message == lyb::audio::WM_DECODING_ERROR)
+            error_ = text;
+        if (message == lyb::audio::WM_DECODING_FINISHED)
+            finished_ = true;
+        changed_.notify_all();
+    }
+    // Returns the error text of the run, empty when there was none.
+    std::string wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return finished_; });
+        return error_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool finished_ = false;
+    std::string error_;
+};
+
+int Fail(const std::string& text) {
+    lyb::tool::err(QString::fromStdString(text));
+    return 1;
+}
+
+int Decode(const QStringList& args) {
+    bool stream = false;
+    bool gsm = false;
+    QStringList paths;
+    for (const QString& a : args) {
+        if (a == QLatin1String("--stream")) {
+            stream = true;
+        } else if (a == QLatin1String("--gsm")) {
+            gsm = true;
+        } else {
+            paths << a;
+        }
+    }
+    if (paths.size() != 2 || (gsm && !stream)) {
+        lyb::tool::err(QStringLiteral("usage: lybtool decode [--stream [--gsm]] INPUT OUTPUT"));
+        return 2;
+    }
+    const std::string input = QFile::encodeName(paths[0]).toStdString();
+    const std::string output = QFile::encodeName(paths[1]).toStdString();
+
+    WaitingNotifier notifier;
+    try {
+        std::unique_ptr<CWaveDecoder> decoder;
+        if (stream) {
+            std::ifstream in(input, std::ios::binary);
+            if (!in)
+                return Fail(lyb::CFileException::FromErrno(errno, input).what());
+            std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+            decoder = std::make_unique<CWaveDecoder>(new lyb::mapi::CMemoryStream(std::move(bytes)),
+                                                     output, &notifier, gsm);
+        } else {
+            decoder = std::make_unique<CWaveDecoder>(input, output, &notifier);
+        }
+        decoder->Start();
+        const std::string error = notifier.wait();
+        if (!error.empty())
+            return Fail(error);
+    } catch (const lyb::CException& e) {
+        return Fail(e.what());
+    }
+    return 0;
+}
+
+const lyb::tool::Registration reg{
+    {"decode", "[--stream [--gsm]] INPUT OUTPUT",
+     "decode a wave or raw GSM file (*.gsm) to a 16-bit PCM wave file; --stream reads it "
+     "through a store stream, --gsm marks the stream as raw GSM",
+     Decode}};
+
+}  // namespace
