@@ -1,0 +1,83 @@
+#include "app/voicemail_app.h"
+
+#include "app/main_dialog.h"
+#include "app/settings.h"
+#include "platform/desktop/desktop.h"
+#include "platform/registry/registry.h"
+#include "qstring_print.h"
+#include "recording_playback.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
+
+using namespace lyb::app;
+namespace s = lyb::settings;
+using lyb::reg::Hive;
+using lyb::reg::Key;
+
+TEST(VoicemailApp, FileAssociationSendsWaveAndGsmFilesToTheLauncher) {
+    // A stale command from an older install is replaced at every start.
+    Key::create(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command"))
+        ->writeString(QString(), QStringLiteral("old"));
+    CVoiceMailApp::registerFileAssociation(QStringLiteral("/opt/lyra bell"));
+
+    const auto gsm = Key::open(Hive::ClassesRoot, QStringLiteral(".gsm"));
+    ASSERT_TRUE(gsm);
+    const auto value = gsm->read(QString());
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->type, lyb::reg::Type::Sz);
+    EXPECT_EQ(lyb::reg::decodeSz(value->data), QStringLiteral("wavFile"));
+    const auto command =
+        Key::open(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command"));
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->readString(QString()), QStringLiteral("\"/opt/lyra bell/lyblauncher\"%1"));
+}
+
+TEST(VoicemailApp, OneInstanceRuleHandsOverAndBringsUpTheFirstWindow) {
+    CVoiceMailApp first(nullptr);
+    EXPECT_EQ(first.enforceOneInstance(QStringLiteral("/a.wav")), std::nullopt);
+
+    {  // The lock is held but no window of this program exists: start normally.
+        CVoiceMailApp second(nullptr);
+        EXPECT_EQ(second.enforceOneInstance(QStringLiteral("/a.wav"), 2, 10), std::nullopt);
+    }
+
+    auto log = std::make_shared<PlaybackLog>();
+    CMainDialog dialog(nullptr, lyb::desktop::registerWindowMessage(QStringLiteral("TavolinPlay")));
+    dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
+    dialog.setHeadStart(10);
+    dialog.initialise();
+
+    {  // Without a request: only brought to the front.
+        s::setAutoPlay(QString());
+        CVoiceMailApp second(nullptr);
+        EXPECT_EQ(second.enforceOneInstance(QStringLiteral("x")), -1);
+        EXPECT_EQ(dialog.raiseCount(), 1);
+        EXPECT_TRUE(log->decoded.empty());
+    }
+    {  // With a request: handed over, then brought to the front.
+        CVoiceMailApp second(nullptr);
+        EXPECT_EQ(second.enforceOneInstance(QStringLiteral("/calls/b.wav")), -1);
+        ASSERT_EQ(log->decoded.size(), 1u);
+        EXPECT_EQ(log->decoded[0].path, QStringLiteral("/calls/b.wav"));
+        EXPECT_EQ(dialog.infoPanelText(), QStringLiteral("\n Playing local file:\n \n b.wav"));
+        EXPECT_EQ(s::autoPlay(), QString());
+        EXPECT_GE(dialog.raiseCount(), 2);
+    }
+}
+
+TEST(Settings, AccountChangeNoticeReachesEveryWindow) {
+    std::vector<std::tuple<uint32_t, quint64, qint64>> received;
+    lyb::desktop::TopLevelWindow window(
+        QStringLiteral("Today"), QString(),
+        [&](uint32_t message, quint64 wParam, qint64 lParam) {
+            received.emplace_back(message, wParam, lParam);
+            return qint64(0);
+        },
+        [] {});
+    EXPECT_GE(s::broadcast_account_change(), 1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], std::make_tuple(uint32_t(0x1A), quint64(0xF2), qint64(0)));
+}
