@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/pim/phone_match.h"
+#include "platform/pim/pim.h"
+
+using namespace lyb::pim;
+
+namespace {
+
+class Folder {
+public:
+    Folder() : path_(dir_.filePath(QStringLiteral("contacts"))) {
+        qputenv("LYRABELL_REGION", "US");
+    }
+    const QString& path() const { return path_; }
+    QString file(const QString& name) const { return path_ + QLatin1Char('/') + name; }
+    void put(const QString& name, const QByteArray& bytes) const {
+        QDir().mkpath(path_);
+        QFile f(file(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray get(const QString& name) const {
+        QFile f(file(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QStringList files() const {
+        return QDir(path_).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    std::unique_ptr<Application> logon() const {
+        auto app = Application::create(path_, nullptr);
+        EXPECT_EQ(app->logon(), kOk);
+        return app;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+};
+
+QByteArray card(const char* fn, const char* tel, const char* extra = "") {
+    return QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:") + fn + "\r\nTEL;TYPE=CELL:" + tel +
+           "\r\n" + extra + "END:VCARD\r\n";
+}
+
+}  // namespace
+
+TEST(PhoneIndex, ComparesNumbersAsTelephoneNumbers) {
+    struct Case {
+        const char* stored;
+        const char* wanted;
+        bool same;
+    };
+    const Case cases[] = {
+        {"+1 (415) 555-1234", "4155551234", true},
+        {"+1 (415) 555-1234", "14155551234", true},
+        {"415.555.1234", "+14155551234", true},
+        {"tel:+1-415-555-1234;ext=12", "4155551234", true},
+        {"(415) 555-1234 x 7", "4155551234", true},
+        {"+44 20 7123 4567", "442071234567", true},
+        {"+44 20 7123 4567", "+1 207 123 4567", false},
+        {"+1 415 555 1234", "5551234", false},
+        {"+1 415 555 1234", "4155551235", false},
+        {"611", "611", true},
+        {"no number", "", false},
+    };
+    PhoneIndex index(QStringLiteral("US"));
+    for (int i = 0; i < int(std::size(cases)); ++i)
+        index.add(i, QString::fromUtf8(cases[i].stored));
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const auto owners = index.match(QString::fromUtf8(cases[i].wanted));
+        const bool hit = std::find(owners.begin(), owners.end(), i) != owners.end();
+        EXPECT_EQ(hit, cases[i].same) << cases[i].stored << " vs " << cases[i].wanted;
+    }
+}
+
+TEST(PhoneIndex, ReadsNationalNumbersInTheDefaultRegion) {
+    PhoneIndex gb(QStringLiteral("GB"));
+    EXPECT_TRUE(gb.same(QStringLiteral("020 7123 4567"), QStringLiteral("+44 20 7123 4567")));
+    EXPECT_TRUE(gb.same(QStringLiteral("020 7123 4567"), QStringLiteral("442071234567")));
+    PhoneIndex us(QStringLiteral("US"));
+    EXPECT_FALSE(us.same(QStringLiteral("020 7123 4567"), QStringLiteral("+44 20 7123 4567")));
+}
+
+TEST(PimRegion, ComesFromTheEnvironmentThenFallsBack) {
+    qputenv("LYRABELL_REGION", "gb");
+    EXPECT_EQ(defaultRegion(), "GB");
+    qputenv("LYRABELL_REGION", "XX");
+    EXPECT_EQ(defaultRegion().size(), 2);  // the locale's country or US
+    qunsetenv("LYRABELL_REGION");
+}
+
+TEST(PimFolder, DefaultsToXdgDataHome) {
+    const QByteArray saved = qgetenv("LYRABELL_CONTACTS");
+    qunsetenv("LYRABELL_CONTACTS");
+    qputenv("XDG_DATA_HOME", "/somewhere");
+    EXPECT_EQ(contactsFolder(), "/somewhere/lyrabell/contacts");
+    qputenv("LYRABELL_CONTACTS", "/else");
+    EXPECT_EQ(contactsFolder(), "/else");
+    qputenv("LYRABELL_CONTACTS", saved);
+}
+
+TEST(PimApplication, MissingFolderReadsAsEmptyAndIsCreatedAtFirstSave) {
+    Folder folder;
+    auto app = folder.logon();
+    std::unique_ptr<Contact> c;
+    EXPECT_EQ(app->matchContact("4155551234", kMatchTelephoneNumbers, &c), kNotFound);
+    ASSERT_EQ(app->createItem(kItemContact, &c), kOk);
+    EXPECT_EQ(c->item(), nullptr);
+    c->setFirstName("Anna");
+    c->setLastName("Berg");
+    c->setFileAs("Anna Berg");
+    c->setMobileTelephoneNumber("+14155551234");
+    ASSERT_EQ(c->save(), kOk);
+    EXPECT_NE(c->item(), nullptr);
+    EXPECT_TRUE(QFile::exists(c->filePath()));
+    EXPECT_EQ(QFile::permissions(folder.path()) & QFile::ReadOther, 0);
+
+    auto again = folder.logon();
+    std::unique_ptr<Contact> found;
+    uint32_t property = 0;
+    ASSERT_EQ(again->matchContact("4155551234", kMatchTelephoneNumbers, &found, &property), kOk);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(property, kPropMobileTelephoneNumber);
+    EXPECT_EQ(found->firstName(), "Anna");
+    EXPECT_EQ(found->lastName(), "Berg");
+    EXPECT_EQ(found->mobileTelephoneNumber(), "+14155551234");
+    EXPECT_EQ(found->remove(), kOk);
+    EXPECT_TRUE(folder.files().isEmpty());
+}
+
+TEST(PimApplication, RefusesWorkBeforeLogonAndBadArguments) {
+    Folder folder;
+    auto app = Application::create(folder.path(), nullptr);
+    std::unique_ptr<Contact> c;
+    EXPECT_EQ(app->matchContact("1", kMatchTelephoneNumbers, &c), kNotLoggedOn);
+    EXPECT_EQ(app->createItem(kItemContact, &c), kNotLoggedOn);
+    ASSERT_EQ(app->logon(), kOk);
+    EXPECT_EQ(app->createItem(1, &c), kBadArgument);
+    EXPECT_EQ(app->matchContact("1", 2, &c), kBadArgument);
+    app->logoff();
+    EXPECT_EQ(app->matchContact("1", kMatchFileAs, &c), kNotLoggedOn);
+}
+
+TEST(PimApplication, LogonFailsWhenTheFolderIsAFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("contacts");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    auto app = Application::create(path, nullptr);
+    EXPECT_EQ(app->logon(), kFailed);
+}
+
+TEST(PimApplication, MatchesFileAsNamesTrimmedAndWithoutCase) {
+    Folder folder;
+    folder.put("a.vcf", card("Maria Berg, Anna", "1"));
+    folder.put("b.vcf", card("", "2"));
+    auto app = folder.logon();
+    std::unique_ptr<Contact> c;
+    uint32_t property = 0;
+    ASSERT_EQ(app->matchContact("  maria BERG, anna ", kMatchFileAs, &c, &property), kOk);
+    EXPECT_EQ(property, kPropFileAs);
+    EXPECT_EQ(c->fileAs(), "Maria Berg, Anna");
+    EXPECT_EQ(app->matchContact("Maria Berg Anna", kMatchFileAs, &c), kNotFound);
+    EXPECT_EQ(app->matchContact("", kMatchFileAs, &c), kNotFound);
+    // A number is not a name, nor a name a number.
+    EXPECT_EQ(app->matchContact("1", kMatchFileAs, &c), kNotFound);
+    EXPECT_EQ(app->matchContact("Maria Berg, Anna", kMatchTelephoneNumbers, &c), kNotFound);
+}
+
+TEST(PimApplication, FoundWithoutItemWhenTheCardWentAwayAfterLogon) {
+    Folder folder;
+    folder.put("a.vcf", card("Anna", "+1 (415) 555-1234"));
+    auto app = folder.logon();
+    QFile::remove(folder.file("a.vcf"));
+    std::unique_ptr<Contact> c = std::unique_ptr<Contact>();
+    EXPECT_EQ(app->matchContact("4155551234", kMatchTelephoneNumbers, &c), kOk);
+    EXPECT_EQ(c, nullptr);
+}
+
+TEST(PimContact, FileAsReadFailsOnlyWithoutFn) {
+    Folder folder;
+    folder.put("a.vcf", "BEGIN:VCARD\nVERSION:2.1\nN:Berg;Anna\nTEL:111\nEND:VCARD\n");
+    folder.put("b.vcf", card("", "222"));
+    auto app = folder.logon();
+    std::unique_ptr<Contact> c;
+    QString value = "unchanged";
+    ASSERT_EQ(app->matchContact("111", kMatchTelephoneNumbers, &c), kOk);
+    EXPECT_EQ(c->getProperty(kPropFileAs, &value), kNotFound);
+    EXPECT_EQ(value, "unchanged");
+    EXPECT_EQ(c->getProperty(kPropFirstName, &value), kOk);
+    EXPECT_EQ(value, "Anna");
+    ASSERT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
+    EXPECT_EQ(c->getProperty(kPropFileAs, &value), kOk);
+    EXPECT_EQ(value, "");
+}
+
+TEST(PimContact, SaveKeepsPropertiesItDoesNotUse) {
+    Folder folder;
+    folder.put("a.vcf", card("Anna", "111",
+                             "X-ANNIVERSARY-NOTE:wed\\, 2001\r\nitem1.EMAIL;TYPE=INTERNET:a@b.c\r\n"
+                             "TEL;TYPE=HOME:222\r\n"));
+    auto app = folder.logon();
+    std::unique_ptr<Contact> c;
+    ASSERT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
+    c->setMobileTelephoneNumber("333");
+    c->setFileAs("Anna; B");
+    ASSERT_EQ(c->save(), kOk);
+    const QByteArray saved = folder.get("a.vcf");
+    EXPECT_TRUE(saved.startsWith("BEGIN:VCARD\r\nVERSION:4.0\r\n")) << saved.constData();
+    EXPECT_TRUE(saved.contains("X-ANNIVERSARY-NOTE:wed\\, 2001\r\n"));
+    EXPECT_TRUE(saved.contains("item1.EMAIL;TYPE=INTERNET:a@b.c\r\n"));
+    EXPECT_TRUE(saved.contains("TEL;TYPE=CELL:333\r\n"));
+    EXPECT_TRUE(saved.contains("TEL;TYPE=HOME:222\r\n"));
+    EXPECT_TRUE(saved.contains("FN:Anna\\; B\r\n"));
+    EXPECT_EQ(folder.files(), QStringList{"a.vcf"});  // no temporary file left behind
+}
+
+TEST(PimContact, CardOfAFileOfSeveralIsSavedInPlaceWhileTheFileIsUnchanged) {
+    Folder folder;
+    folder.put("all.vcf", card("One", "111") + card("Two", "222"));
+    auto app = folder.logon();
+    std::unique_ptr<Contact> two;
+    ASSERT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &two), kOk);
+    two->setFileAs("Two Renamed");
+    ASSERT_EQ(two->save(), kOk);
+    auto again = folder.logon();
+    std::unique_ptr<Contact> c;
+    EXPECT_EQ(again->matchContact("One", kMatchFileAs, &c), kOk);
+    EXPECT_EQ(again->matchContact("Two Renamed", kMatchFileAs, &c), kOk);
+
+    folder.put("all.vcf", card("One", "111"));  // changed by someone else
+    two->setFileAs("Lost?");
+    EXPECT_EQ(two->save(), kFailed);
+    EXPECT_EQ(folder.get("all.vcf"), card("One", "111"));
+}
+
+TEST(PimApplication, SkipsMalformedCardsAndNamesTheFileOnce) {
+    Folder folder;
+    folder.put("bad.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN Broken\nEND:VCARD\n" + card("Good", "111"));
+    folder.put("other.vcf", card("Other", "222"));
+    testing::internal::CaptureStderr();
+    auto app = folder.logon();
+    auto again = folder.logon();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    std::unique_ptr<Contact> c;
+    EXPECT_EQ(app->matchContact("111", kMatchTelephoneNumbers, &c), kOk);
+    EXPECT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
+    const std::string name = folder.file("bad.vcf").toStdString();
+    const auto first = errors.find(name);
+    ASSERT_NE(first, std::string::npos) << errors;
+    EXPECT_EQ(errors.find(name, first + 1), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("other.vcf"), std::string::npos);
+
+    // A file with a malformed card is never rewritten, so the broken card survives.
+    ASSERT_EQ(app->matchContact("111", kMatchTelephoneNumbers, &c), kOk);
+    EXPECT_EQ(c->save(), kFailed);
+}
+
+TEST(PimApplication, SkipsUnreadableFiles) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    Folder folder;
+    folder.put("locked.vcf", card("Locked", "111"));
+    folder.put("open.vcf", card("Open", "222"));
+    QFile::setPermissions(folder.file("locked.vcf"), QFileDevice::Permissions());
+    testing::internal::CaptureStderr();
+    auto app = folder.logon();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("locked.vcf"), std::string::npos);
+    std::unique_ptr<Contact> c;
+    EXPECT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
+}
+
+TEST(PimContact, TwoProcessesSavingAtOnceLoseNoContact) {
+    Folder folder;
+    constexpr int perChild = 50;
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+        children[child] = fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            auto app = Application::create(folder.path(), nullptr);
+            int failures = app->logon() != kOk;
+            for (int i = 0; i < perChild; ++i) {
+                std::unique_ptr<Contact> c;
+                failures += app->createItem(kItemContact, &c) != kOk;
+                c->setFileAs(QStringLiteral("child %1 contact %2").arg(child).arg(i));
+                c->setMobileTelephoneNumber(
+                    QStringLiteral("+1415555%1%2").arg(child).arg(i, 3, 10, QLatin1Char('0')));
+                failures += c->save() != kOk;
+            }
+            _exit(failures == 0 ? 0 : 1);
+        }
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(folder.files().size(), 2 * perChild);
+    auto app = folder.logon();
+    for (int child = 0; child < 2; ++child) {
+        for (int i = 0; i < perChild; ++i) {
+            std::unique_ptr<Contact> c;
+            EXPECT_EQ(app->matchContact(QStringLiteral("child %1 contact %2").arg(child).arg(i),
+                                        kMatchFileAs, &c),
+                      kOk);
+        }
+    }
+}
