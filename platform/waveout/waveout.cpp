@@ -327,6 +327,9 @@ private:
         cursorOffset_ = 0;
         carryLen_ = 0;
         outPos_ = outLen_ = 0;
+        // Frames made but never handed to the sink are gone: later buffers'
+        // ends are counted from what the sink has really taken.
+        produced_ = written_;
         if (sonic_ && stretching_) {
             sonicFlushStream(sonic_);
             while (ReadStretched() > 0) {
