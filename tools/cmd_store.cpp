@@ -1,0 +1,163 @@
+// lybtool accounts, list and show: the message store's accounts, the
+// voicemails of an account's Inbox, and how one message file is recognised.
+//
+// Exit status: 0 done; 1 no such account, no Inbox, an unreadable file or a
+// file that is not a voicemail; 2 the command line is wrong.
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "platform/mapi/maildir_provider.h"
+#include "platform/registry/registry.h"
+#include "store/message_store.h"
+#include "tools/command.h"
+
+namespace {
+
+using lyb::tool::err;
+using lyb::tool::out;
+using namespace lyb::store;
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
+
+QString receivedText(int64_t t) {
+    if (t == 0)
+        return QStringLiteral("n/a");
+    return QDateTime::fromSecsSinceEpoch(t).toString(Qt::ISODate);
+}
+
+QStringList fields(CVoiceMailMessage& record) {
+    return {record.caller_name(),
+            record.caller_number(),
+            receivedText(record.received_time()),
+            QString::number(record.length_seconds()),
+            QString::number(record.is_read()),
+            record.audio_type(),
+            QString::fromLatin1(record.entry_id().toHex())};
+}
+
+QJsonObject json(CVoiceMailMessage& record) {
+    return QJsonObject{{"caller_name", record.caller_name()},
+                       {"caller_number", record.caller_number()},
+                       {"received", receivedText(record.received_time())},
+                       {"received_time", static_cast<qint64>(record.received_time())},
+                       {"length_seconds", record.length_seconds()},
+                       {"read", record.is_read()},
+                       {"audio_type", record.audio_type()},
+                       {"entry_id", QString::fromLatin1(record.entry_id().toHex())}};
+}
+
+// Prints a voicemail as one tab-separated line of text.
+void printRecord(CVoiceMailMessage& record) {
+    QStringList f = fields(record);
+    for (QString& s : f)
+        s.replace(QLatin1Char('\t'), QLatin1Char(' '))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '))
+            .replace(QLatin1Char('\r'), QLatin1Char(' '));
+    out(f.join(QLatin1Char('\t')));
+}
+
+int runAccounts(const QStringList& args) {
+    if (!args.isEmpty()) {
+        err(QStringLiteral("usage: lybtool accounts"));
+        return kUsage;
+    }
+    CMapiSession session;
+    std::vector<CEntryInfo> stores;
+    if (!logon(session) || !list_stores(session, stores)) {
+        err(QStringLiteral("lybtool accounts: the message store is not available"));
+        return kFailed;
+    }
+    for (const CEntryInfo& s : stores)
+        out(s.display_name);
+    return 0;
+}
+
+int runList(const QStringList& args) {
+    bool asJson = false;
+    QString account;
+    bool haveAccount = false;
+    for (const QString& a : args) {
+        if (a == QLatin1String("--json")) {
+            asJson = true;
+        } else if (!haveAccount && !a.startsWith(QLatin1String("--"))) {
+            account = a;
+            haveAccount = true;
+        } else {
+            err(QStringLiteral("usage: lybtool list [ACCOUNT] [--json]"));
+            return kUsage;
+        }
+    }
+    if (!haveAccount) {
+        const auto key = lyb::reg::Key::open(lyb::reg::Hive::CurrentUser, kSettingsKey);
+        const auto stored = key ? key->readString(QStringLiteral("Message Store")) : std::nullopt;
+        if (!stored || stored->isEmpty()) {
+            err(QStringLiteral("lybtool list: no account given and no \"Message Store\" setting"));
+            return kFailed;
+        }
+        account = *stored;
+    }
+    CMapiSession session;
+    logon(session);
+    auto store = open_store_by_name(session, account);
+    if (!store) {
+        err(QStringLiteral("lybtool list: no account named \"%1\"").arg(account));
+        return kFailed;
+    }
+    auto inbox = open_inbox(*store);
+    std::vector<CEntryInfo> rows;
+    if (!inbox || !list_messages(*inbox, rows)) {
+        err(QStringLiteral("lybtool list: the Inbox of \"%1\" cannot be read").arg(account));
+        return kFailed;
+    }
+    QJsonArray all;
+    for (const CEntryInfo& row : rows) {
+        auto record = open_voicemail(*inbox, row);
+        if (!record)
+            continue;
+        if (asJson) {
+            all.append(json(*record));
+        } else {
+            printRecord(*record);
+        }
+    }
+    if (asJson)
+        out(QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Indented)).trimmed());
+    return 0;
+}
+
+int runShow(const QStringList& args) {
+    if (args.size() != 1) {
+        err(QStringLiteral("usage: lybtool show FILE"));
+        return kUsage;
+    }
+    std::unique_ptr<lyb::mapi::IMessage> message;
+    if (lyb::mapi::OpenMessageFile(args[0], message) != lyb::mapi::S_OK) {
+        err(QStringLiteral("lybtool show: cannot read %1").arg(args[0]));
+        return kFailed;
+    }
+    try {
+        CVoiceMailMessage record(message);
+        printRecord(record);
+        return 0;
+    } catch (...) {
+        out(QStringLiteral("Not a voice mail"));
+        return kFailed;
+    }
+}
+
+const lyb::tool::Registration accounts{
+    {"accounts", "", "list the message store's accounts (display names)", runAccounts}};
+const lyb::tool::Registration list{
+    {"list", "[ACCOUNT] [--json]",
+     "list the voicemails of an account's Inbox (default: the \"Message Store\" setting): caller "
+     "name, number, received, length s, read, audio type, entry id (hex), tab-separated",
+     runList}};
+const lyb::tool::Registration show{
+    {"show", "FILE", "show how one message file is recognised, or \"Not a voice mail\"", runShow}};
+
+}  // namespace
