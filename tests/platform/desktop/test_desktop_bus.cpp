@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 using namespace lyb::desktop;
 using namespace lyb::desktop::test;
@@ -109,6 +110,31 @@ TEST(DesktopWindows, OwnWindowsAreListedAndHandledInProcess) {
     EXPECT_FALSE(sendMessage(h, WM_USER, 0, 0));
     EXPECT_FALSE(setForegroundWindow(h));
     EXPECT_EQ(calls, 1);
+}
+
+TEST(DesktopWindows, HandlerMayThrowOrDestroyItsOwnWindow) {
+    ensureApp();
+    TopLevelWindow thrower(
+        "Thrower", "",
+        [](uint32_t, quint64, qint64) -> qint64 { throw std::runtime_error("broken handler"); },
+        nullptr);
+    EXPECT_FALSE(sendMessage(thrower.handle(), WM_USER, 0, 0));
+
+    std::unique_ptr<TopLevelWindow> closing;
+    int answered = 0;
+    closing = std::make_unique<TopLevelWindow>(
+        "Closing", "",
+        [&](uint32_t, quint64, qint64) -> qint64 {
+            closing.reset();
+            return ++answered;
+        },
+        nullptr);
+    const WindowHandle h = closing->handle();
+    EXPECT_EQ(sendMessage(h, WM_USER, 0, 0), 1);
+    EXPECT_FALSE(closing);
+    EXPECT_FALSE(findWindow("Closing"));
+    EXPECT_FALSE(sendMessage(h, WM_USER, 0, 0));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(DesktopWindows, CaptionChangeOfAnotherProcessIsSeen) {
