@@ -1,0 +1,162 @@
+// bench_store_population [COUNT...]: builds the voicemail records of a
+// synthetic Inbox of COUNT voicemails (default 1000 and 10000) with 10 s GSM
+// recordings (half in wave files, half raw), as the list does on a refresh,
+// and compares the time with reading every message file once. Prints the
+// times, their ratio and the peak memory of the population.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "store/message_store.h"
+
+namespace {
+
+QByteArray gsmWave(int seconds) {
+    const uint32_t blocks = static_cast<uint32_t>(seconds) * 8000 / 320;  // 65 bytes, 320 samples
+    const uint32_t dataSize = blocks * 65;
+    QByteArray w("RIFF");
+    auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            w.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    auto u16 = [&](uint16_t v) {
+        w.append(static_cast<char>(v & 0xFF));
+        w.append(static_cast<char>(v >> 8));
+    };
+    u32(52 + dataSize);
+    w.append("WAVEfmt ");
+    u32(20);
+    u16(49);
+    u16(1);
+    u32(8000);
+    u32(1625);
+    u16(65);
+    u16(0);
+    u16(2);
+    u16(320);
+    w.append("data");
+    u32(dataSize);
+    w.append(QByteArray(static_cast<qsizetype>(dataSize), '\x55'));
+    return w;
+}
+
+QByteArray mail(int i, const QByteArray& name, const QByteArray& type, const QByteArray& data) {
+    QByteArray m =
+        "Received: from pbx by mail; Tue, 01 Dec 2026 09:30:00 +0000\r\n"
+        "From: Voicemail <vm@example.net>\r\nTo: a@example.org\r\n"
+        "Subject: Voice Mail Message (555" +
+        QByteArray::number(1000000 + i) +
+        ")\r\nDate: Tue, 01 Dec 2026 09:30:00 +0000\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+        "Content-Type: text/plain\r\n\r\nCaller ID: 555-" +
+        QByteArray::number(1000000 + i) + "\r\n--b\r\nContent-Type: " + type + "; name=\"" + name +
+        "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+    const QByteArray b64 = data.toBase64();
+    for (qsizetype k = 0; k < b64.size(); k += 76)
+        m += b64.mid(k, 76) + "\r\n";
+    return m + "--b--\r\n";
+}
+
+long peakKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+void resetPeak() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+void runOne(int count) {
+    QTemporaryDir dir;
+    const QString root = dir.path() + QStringLiteral("/Maildir");
+    for (const char* sub : {"cur", "new", "tmp"})
+        QDir().mkpath(root + "/" + sub);
+    const QByteArray wave = gsmWave(10);
+    const QByteArray raw(33 * 500, '\x55');  // 10 s of GSM 06.10 frames
+    for (int i = 0; i < count; ++i) {
+        QFile f(QStringLiteral("%1/%2/%3.M%4P1.bench%5")
+                    .arg(root, i % 3 ? QStringLiteral("cur") : QStringLiteral("new"))
+                    .arg(1790000000 + i)
+                    .arg(i)
+                    .arg(i % 3 ? QStringLiteral(":2,S") : QString()));
+        f.open(QIODevice::WriteOnly);
+        f.write(i % 2 ? mail(i, "message.wav", "audio/wav", wave)
+                      : mail(i, "message.gsm", "audio/x-gsm", raw));
+    }
+    QFile accounts(dir.path() + QStringLiteral("/accounts.conf"));
+    accounts.open(QIODevice::WriteOnly);
+    accounts.write("Bench = " + root.toUtf8() + "\n");
+    accounts.close();
+    qputenv("LYRABELL_ACCOUNTS", QFile::encodeName(accounts.fileName()));
+
+    auto readAll = [&] {
+        qint64 bytes = 0;
+        for (const char* sub : {"new", "cur"}) {
+            const QString d = root + "/" + sub;
+            for (const QString& name : QDir(d).entryList(QDir::Files)) {
+                QFile f(d + "/" + name);
+                if (f.open(QIODevice::ReadOnly))
+                    bytes += f.readAll().size();
+            }
+        }
+        return bytes;
+    };
+    readAll();  // both measurements run with the files in the page cache
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 bytes = readAll();
+    const double readSeconds = timer.nsecsElapsed() / 1e9;
+
+    resetPeak();
+    const long before = peakKiB();
+    timer.restart();
+    lyb::store::CMapiSession session;
+    lyb::store::logon(session);
+    auto store = lyb::store::open_store_by_name(session, QStringLiteral("bench"));
+    auto inbox = store ? lyb::store::open_inbox(*store) : nullptr;
+    std::vector<lyb::store::CEntryInfo> rows;
+    std::vector<std::unique_ptr<lyb::store::CVoiceMailMessage>> records;
+    if (inbox && lyb::store::list_messages(*inbox, rows)) {
+        for (const auto& row : rows) {
+            if (auto r = lyb::store::open_voicemail(*inbox, row))
+                records.push_back(std::move(r));
+        }
+    }
+    const double buildSeconds = timer.nsecsElapsed() / 1e9;
+    const long peak = peakKiB();
+    std::printf(
+        "%6d voicemails (%.1f MiB of files): records %.3f s, reading the files %.3f s, ratio "
+        "%.2f; peak memory %.1f MiB (%.1f MiB at the start); %zu records\n",
+        count, bytes / 1048576.0, buildSeconds, readSeconds, buildSeconds / readSeconds,
+        peak / 1024.0, before / 1024.0, records.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> counts;
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::atoi(argv[i]));
+    if (counts.empty())
+        counts = {1000, 10000};
+    for (int n : counts)
+        runOne(n);
+    return 0;
+}
