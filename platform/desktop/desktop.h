@@ -95,7 +95,11 @@ bool setForegroundWindow(const WindowHandle& window);
 
 // The one-instance lock of a program, named from its path: a lock file in the
 // private runtime folder held with flock, so it is released when the process
-// ends, however it ends.
+// ends, however it ends. When XDG_RUNTIME_DIR is unset the lock file lives in
+// $TMPDIR/lyrabell-<uid> (a folder checked to be this user's, mode 0700, not a
+// link), since a per-process folder would let every instance be the first.
+// Only the first holder holds the lock: a later instance that keeps running
+// does not make a third see alreadyExisted once the first has ended.
 class InstanceLock {
 public:
     explicit InstanceLock(const QString& programPath);
@@ -114,8 +118,12 @@ private:
 };
 
 // The verb "Open": a program path started with its parameter text as one
-// argument (posix_spawn, no shell, no wait), or a URL (http:, https:, tel:,
-// file:, mailto:) through the desktop's handler. False when nothing started.
+// argument (posix_spawn, no shell, no wait; no argument when the text is
+// empty), or a URL (http:, https:, tel:, file:, mailto:) through the desktop's
+// handler (the program named by LYRABELL_URL_OPENER when that is set, else
+// QDesktopServices in a GUI program, else xdg-open). False when nothing
+// started: a missing or non-executable file among others. Started programs
+// are waited for in the background, so none stays a zombie.
 bool shellExecuteOpen(const QString& file, const QString& parameters);
 
 // Returns the absolute path of the running program (/proc/self/exe).

@@ -110,10 +110,31 @@ bool openUrl(const QString& text) {
     return spawn({QByteArrayLiteral("xdg-open"), text.toUtf8()});
 }
 
+// Returns the folder for instance locks, which every process of the user must
+// agree on: the runtime folder when XDG_RUNTIME_DIR names one, otherwise
+// lyrabell-<uid> in the temporary folder, used only when it is a private
+// folder of this user (someone else's or a link is refused).
+QString lockDir() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        return runtimeDir();
+    }
+    QByteArray base = qgetenv("TMPDIR");
+    if (base.isEmpty()) {
+        base = "/tmp";
+    }
+    const QByteArray dir = base + "/lyrabell-" + QByteArray::number(::getuid());
+    if ((::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) && privateFolder(dir)) {
+        return QFile::decodeName(dir);
+    }
+    std::fprintf(stderr, "lyrabell: %s is not a private folder; the instance lock is local\n",
+                 dir.constData());
+    return runtimeDir();
+}
+
 }  // namespace
 
 InstanceLock::InstanceLock(const QString& programPath) {
-    const QString dir = runtimeDir();
+    const QString dir = lockDir();
     if (dir.isEmpty()) {
         return;
     }

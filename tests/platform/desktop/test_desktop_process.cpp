@@ -69,6 +69,36 @@ TEST(InstanceLock, SecondHolderSeesTheFirstUntilItIsKilled) {
     EXPECT_EQ(next.readLine(), "held");
 }
 
+struct EnvGuard {
+    explicit EnvGuard(const char* name) : name_(name) {
+        if (const char* v = getenv(name)) {
+            saved_ = v;
+            had_ = true;
+        }
+    }
+    ~EnvGuard() {
+        if (had_) {
+            setenv(name_, saved_.c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    const char* name_;
+    std::string saved_;
+    bool had_ = false;
+};
+
+TEST(InstanceLock, SharedBetweenProcessesWithoutARuntimeDirectory) {
+    EnvGuard guard("XDG_RUNTIME_DIR");
+    unsetenv("XDG_RUNTIME_DIR");
+    const QString program = "/usr/bin/lyrabell";
+    Peer holder({"lock", program});
+    ASSERT_EQ(holder.readLine(), "held");
+    EXPECT_TRUE(InstanceLock(program).alreadyExisted());
+    const QString dir = QDir::tempPath() + "/lyrabell-" + QString::number(getuid());
+    EXPECT_EQ(QFileInfo(dir).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+}
+
 TEST(ShellExecuteOpen, StartsAProgramWithTheParameterAsOneArgument) {
     struct Case {
         QString parameters;
@@ -139,25 +169,6 @@ TEST(ShellExecuteOpen, LeavesNoZombies) {
     }
     EXPECT_FALSE(zombie);
 }
-
-struct EnvGuard {
-    explicit EnvGuard(const char* name) : name_(name) {
-        if (const char* v = getenv(name)) {
-            saved_ = v;
-            had_ = true;
-        }
-    }
-    ~EnvGuard() {
-        if (had_) {
-            setenv(name_, saved_.c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    const char* name_;
-    std::string saved_;
-    bool had_ = false;
-};
 
 bool isPrivateFolder(const QString& path) {
     struct stat st {};
