@@ -1,0 +1,152 @@
+// lybtool play: decodes a recording into the temporary wave file and plays it
+// while it grows, as the playback screen does, showing the elapsed and the
+// remaining time on one line.
+#include <QFile>
+#include <QStringList>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "audio/decode/wave_decoder.h"
+#include "audio/output/wave_player.h"
+#include "platform/desktop/desktop.h"
+#include "tools/command.h"
+
+namespace {
+
+using lyb::audio::CWaveDecoder;
+using lyb::audio::CWavePlayer;
+
+constexpr auto kHeadStart = std::chrono::milliseconds(2000);
+constexpr auto kTick = std::chrono::milliseconds(50);
+
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) {
+    interrupted = true;
+}
+
+// Keeps the job's notices for the polling loop.
+class PollingNotifier : public lyb::audio::IDecodeNotifier {
+public:
+    void post(uint32_t message, const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        if (message == lyb::audio::WM_DECODING_ERROR)
+            error_ = text;
+        if (message == lyb::audio::WM_DECODING_FINISHED)
+            finished_ = true;
+    }
+    bool finished() {
+        std::lock_guard lock(mutex_);
+        return finished_;
+    }
+    std::string error() {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    std::mutex mutex_;
+    bool finished_ = false;
+    std::string error_;
+};
+
+std::string Clock(uint32_t ms) {
+    const uint32_t s = ms / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u", s / 60, s % 60);
+    return text;
+}
+
+void ShowTimes(const CWavePlayer& player) {
+    const uint32_t position = std::min(player.Position(), player.Duration());
+    std::fprintf(stdout, "\r%s / -%s ", Clock(position).c_str(),
+                 Clock(player.Duration() - position).c_str());
+    std::fflush(stdout);
+}
+
+int Play(const QStringList& args) {
+    bool fast = false;
+    QStringList paths;
+    for (const QString& a : args) {
+        if (a == QLatin1String("--fast")) {
+            fast = true;
+        } else {
+            paths << a;
+        }
+    }
+    if (paths.size() != 1) {
+        lyb::tool::err(QStringLiteral("usage: lybtool play [--fast] FILE"));
+        return 2;
+    }
+    const QString dir = lyb::desktop::runtimeDir();
+    if (dir.isEmpty()) {
+        lyb::tool::err(QStringLiteral("lybtool: no private folder for the temporary file"));
+        return 1;
+    }
+    const std::string input = QFile::encodeName(paths[0]).toStdString();
+    const std::string temp = QFile::encodeName(dir + QStringLiteral("/lybtemp.wav")).toStdString();
+
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    PollingNotifier notifier;
+    int status = 0;
+    try {
+        auto decoder = std::make_unique<CWaveDecoder>(input, temp, &notifier);
+        decoder->Start();
+        // The decoder's head start; a short recording may be done sooner.
+        const auto until = std::chrono::steady_clock::now() + kHeadStart;
+        while (std::chrono::steady_clock::now() < until && !notifier.finished() && !interrupted) {
+            std::this_thread::sleep_for(kTick);
+        }
+        if (!notifier.error().empty()) {
+            lyb::tool::err(QString::fromStdString(notifier.error()));
+            ::unlink(temp.c_str());
+            return 1;
+        }
+        if (!interrupted) {
+            CWavePlayer player(temp);
+            player.Play();
+            if (fast)
+                player.SetRateMode(CWavePlayer::kRateFast);
+            bool complete = false;
+            while (!player.Ended() && !interrupted) {
+                if (!complete && notifier.finished()) {
+                    player.set_source_complete();
+                    complete = true;
+                }
+                ShowTimes(player);
+                std::this_thread::sleep_for(kTick);
+            }
+            ShowTimes(player);
+            std::fputc('\n', stdout);
+            player.Stop();
+        }
+        decoder.reset();
+    } catch (const lyb::CException& e) {
+        lyb::tool::err(QString::fromUtf8(e.what()));
+        status = 1;
+    }
+    ::unlink(temp.c_str());
+    return interrupted ? 130 : status;
+}
+
+const lyb::tool::Registration reg{
+    {"play", "[--fast] FILE",
+     "decode a wave or raw GSM file and play it on the sound output (LYRABELL_AUDIO chooses: "
+     "alsa, null, capture:PATH, none); --fast plays about 1.4 times faster",
+     Play}};
+
+}  // namespace
