@@ -96,6 +96,15 @@ int32_t measureLength(IMessage& message, bool gsm) {
     return length;
 }
 
+// Lower-cases one character at a time so that indices into the copy are
+// indices into the original (full case mapping can change the length).
+QString lowerSameLength(const QString& text) {
+    QString lower = text;
+    for (QChar& c : lower)
+        c = c.toLower();
+    return lower;
+}
+
 bool endsWithIgnoringCase(const QString& name, const char* suffix) {
     const QString tail = name.size() < 4 ? name : name.right(4);
     return tail.compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0;
@@ -206,7 +215,7 @@ bool CDefaultVoiceMailParser::parse(const QString& subject, const QString& body)
         if (!caller_name.isEmpty() || !caller_number.isEmpty())
             break;
         const QString keyword = QString::fromLatin1(t.keyword).toLower();
-        const qsizetype at = t.text->toLower().lastIndexOf(keyword);
+        const qsizetype at = lowerSameLength(*t.text).lastIndexOf(keyword);
         if (at < 0)
             continue;
         CCallerScanner scanner(t.text->mid(at + keyword.size()));
