@@ -170,3 +170,26 @@ TEST_F(MessageStoreTest, MissingMaildirGivesNoInbox) {
     ASSERT_TRUE(store);
     EXPECT_FALSE(open_inbox(*store));
 }
+
+TEST_F(MessageStoreTest, DemoAccountHoldsReadAndNewVoicemailsOfEveryStyle) {
+    if (lyb::mapi::demoMaildir().isEmpty())
+        GTEST_SKIP() << "the demo has not been built";
+    ASSERT_TRUE(logon(session));
+    const auto records = population(QStringLiteral("Demo Voicemail"));
+    ASSERT_GE(records.size(), 10u);
+    int read = 0, gsm = 0, named = 0, numbered = 0, unknownLength = 0;
+    for (const auto& r : records) {
+        read += r->is_read();
+        gsm += r->audio_type() == QLatin1String(".gsm");
+        named += !r->caller_name().isEmpty();
+        numbered += !r->caller_number().isEmpty();
+        unknownLength += r->length_seconds() < 0;
+        EXPECT_GT(r->received_time(), 0);
+    }
+    EXPECT_GT(read, 0);
+    EXPECT_LT(read, static_cast<int>(records.size()));
+    EXPECT_EQ(gsm, 1);
+    EXPECT_GE(named, 4);
+    EXPECT_GE(numbered, 4);
+    EXPECT_EQ(unknownLength, 1) << "only the voicemail whose recording was not downloaded";
+}
