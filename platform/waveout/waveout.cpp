@@ -44,6 +44,8 @@ public:
         inputStore_.resize(size_t{chunkFrames_} * frameBytes_);
         if (format.wBitsPerSample <= 16) {
             sonic_ = sonicCreateStream(static_cast<int>(format.nSamplesPerSec), format.nChannels);
+            if (sonic_)
+                WarmUpStretch();
         }
     }
 
@@ -272,6 +274,20 @@ private:
         }
         return sonicReadShortFromStream(sonic_, reinterpret_cast<short*>(scratch_.data()),
                                         static_cast<int>(scratchFrames_));
+    }
+
+    // Runs a chunk of silence through the stretch at a fast speed and flushes
+    // it, so that its buffers have grown to their working size before any
+    // playing starts (no allocation while playing at another rate).
+    void WarmUpStretch() {
+        std::fill(inputStore_.begin(), inputStore_.end(), format_.wBitsPerSample == 8 ? 0x80 : 0);
+        sonicSetSpeed(sonic_, 2.0f);
+        for (int i = 0; i < 8; ++i)
+            WriteStretched(inputStore_.data(), chunkFrames_);
+        sonicFlushStream(sonic_);
+        while (ReadStretched() > 0) {
+        }
+        sonicSetSpeed(sonic_, 1.0f);
     }
 
     // Follows a rate change; true when it left output frames in the scratch.
