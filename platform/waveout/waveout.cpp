@@ -27,7 +27,10 @@ namespace {
 
 constexpr uint32_t kMinRate = 0x8000;
 constexpr uint32_t kMaxRate = 0x40000;
-constexpr auto kPoll = std::chrono::milliseconds(10);
+// How often the device thread moves frames while it holds buffers; also the
+// size of the pieces it moves.
+constexpr auto kPoll = std::chrono::milliseconds(20);
+constexpr uint32_t kPiecesPerSecond = 50;
 
 }  // namespace
 
@@ -37,7 +40,7 @@ public:
                   void* instance)
         : sink_(std::move(sink)), format_(format), callback_(callback), instance_(instance) {
         frameBytes_ = format.nBlockAlign;
-        chunkFrames_ = std::max<uint32_t>(1, format.nSamplesPerSec / 100);
+        chunkFrames_ = std::max<uint32_t>(1, format.nSamplesPerSec / kPiecesPerSecond);
         // Room for one chunk of input and, stretched, several of output.
         scratchFrames_ = chunkFrames_ * 4;
         scratch_.resize(size_t{scratchFrames_} * frameBytes_);
@@ -168,7 +171,11 @@ private:
                 lock.lock();
                 continue;
             }
-            cv_.wait_for(lock, kPoll);
+            if (head_) {
+                cv_.wait_for(lock, kPoll);
+            } else {
+                cv_.wait(lock);  // a write, restart, reset or close wakes it
+            }
         }
         threadEnded_ = true;
         resetCv_.notify_all();
