@@ -44,7 +44,8 @@ struct WindowInfo {
     QString role;         // what the window is, e.g. "lyrabell.main"; may be empty
 };
 
-// Answers a message sent to a window; returns the message's result.
+// Answers a message sent to a window; returns the message's result. A window
+// made without a handler answers every message with 0.
 using MessageHandler = std::function<qint64(uint32_t message, quint64 wParam, qint64 lParam)>;
 
 // A top-level window as the rest of the session sees it. Registered on

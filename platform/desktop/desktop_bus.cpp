@@ -109,8 +109,11 @@ public:
 
     // Runs the handler; nullopt when it threw or the window is gone.
     std::optional<qint64> deliver(uint32_t message, quint64 wParam, qint64 lParam, QString* error) {
-        if (detached_ || !handler_) {
+        if (detached_) {
             return std::nullopt;
+        }
+        if (!handler_) {
+            return 0;  // a window without a handler answers like a default one
         }
         // A copy, so that a handler that destroys its own window keeps running
         // on a live function object.
@@ -219,8 +222,9 @@ void exportProcess() {
     }
     w.exported = true;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    static ProcessObject process;  // lives as long as the connection
-    if (!bus.registerObject(QString::fromLatin1(kProcessPath), &process,
+    // Never destroyed: static destruction would run after the bus is gone.
+    static ProcessObject* process = new ProcessObject;
+    if (!bus.registerObject(QString::fromLatin1(kProcessPath), process,
                             QDBusConnection::ExportAllSlots)) {
         std::fprintf(stderr, "lyrabell: cannot export the process object on the session bus\n");
     }

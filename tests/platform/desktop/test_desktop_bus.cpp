@@ -119,6 +119,8 @@ TEST(DesktopWindows, HandlerMayThrowOrDestroyItsOwnWindow) {
         [](uint32_t, quint64, qint64) -> qint64 { throw std::runtime_error("broken handler"); },
         nullptr);
     EXPECT_FALSE(sendMessage(thrower.handle(), WM_USER, 0, 0));
+    TopLevelWindow silent("Silent", "", nullptr, nullptr);
+    EXPECT_EQ(sendMessage(silent.handle(), WM_USER, 0, 0), 0);
 
     std::unique_ptr<TopLevelWindow> closing;
     int answered = 0;
