@@ -91,10 +91,12 @@ PcmWave ReadPcmWave(const std::string& path) {
     return wave;
 }
 
-PcmWave DecodeWithLybtool(const std::string& input) {
+PcmWave DecodeWithLybtool(const std::string& input, const std::vector<std::string>& options) {
     const std::string output = TempPath("lybtool.wav");
-    const std::string tool = std::string(LYB_BINARY_DIR) + "/bin/lybtool";
-    if (Run({tool, "decode", input, output}) != 0) {
+    std::vector<std::string> argv{std::string(LYB_BINARY_DIR) + "/bin/lybtool", "decode"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {input, output});
+    if (Run(argv) != 0) {
         return {};
     }
     PcmWave wave = ReadPcmWave(output);

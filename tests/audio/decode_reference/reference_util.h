@@ -32,8 +32,8 @@ struct PcmWave {
 };
 PcmWave ReadPcmWave(const std::string& path);
 
-// Decodes with `lybtool decode INPUT OUTPUT`; valid is false when it failed.
-PcmWave DecodeWithLybtool(const std::string& input);
+// Decodes with `lybtool decode [OPTIONS] INPUT OUTPUT`; valid is false when it failed.
+PcmWave DecodeWithLybtool(const std::string& input, const std::vector<std::string>& options = {});
 
 // Decodes with sox to raw bytes; sox_input_args go before the input path
 // (e.g. {"-t", "gsm"}), output_args describe the raw output's encoding.

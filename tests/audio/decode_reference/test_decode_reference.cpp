@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "reference_util.h"
@@ -76,6 +77,26 @@ TEST(DecodeReference, MatchesSoxBitExactForEveryLosslessPath) {
         if (c.ffmpeg_exact) {
             EXPECT_TRUE(ToSamples(ours.audio) == DecodeWithFfmpeg(input));
         }
+    }
+}
+
+TEST(DecodeReference, StreamSourceDecodesLikeTheFileSource) {
+    // Attachments reach the decoder as store streams; raw GSM is then marked
+    // by a flag instead of the file name.
+    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+        {"speech.gsm", {"--stream", "--gsm"}},
+        {"gsm-wav49-8000.wav", {"--stream"}},
+        {"ima-stereo-11025.wav", {"--stream"}},
+        {"g729-8000.wav", {"--stream"}},
+    };
+    for (const auto& [file, options] : cases) {
+        SCOPED_TRACE(file);
+        const PcmWave from_file = DecodeWithLybtool(Fixture(file));
+        const PcmWave from_stream = DecodeWithLybtool(Fixture(file), options);
+        ASSERT_TRUE(from_file.valid);
+        ASSERT_TRUE(from_stream.valid);
+        EXPECT_EQ(from_stream.data_size, from_file.data_size);
+        EXPECT_TRUE(from_stream.audio == from_file.audio);
     }
 }
 
