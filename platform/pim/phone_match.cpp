@@ -70,32 +70,36 @@ std::string PhoneIndex::key(const QString& text) {
     return digits.size() > 7 ? digits.substr(digits.size() - 7) : digits;
 }
 
-std::vector<PhoneIndex::Reading> PhoneIndex::readings(const QString& text) const {
+std::vector<PhoneIndex::Reading> PhoneIndex::readings(const QString& text, Stage stage) const {
     auto* util = PhoneNumberUtil::GetInstance();
     const QString number = withoutExtension(text);
     const std::string digits = digitsOf(number);
     std::vector<Reading> out;
     PhoneNumber parsed;
-    if (util->Parse(number.toStdString(), regionCode_, &parsed) ==
+    if (util->Parse(number.toStdString(), regionCode_, &parsed) !=
         PhoneNumberUtil::NO_PARSING_ERROR) {
+        if (stage != Stage::Alternative && !digits.empty())
+            out.push_back({0, digits});
+        return out;
+    }
+    if (stage != Stage::Alternative) {
         Reading r;
         r.countryCode = parsed.country_code();
         util->GetNationalSignificantNumber(parsed, &r.nsn);
         out.push_back(r);
-        const bool digitsOnly = !number.isEmpty() && digits.size() == size_t(number.size());
-        if (digitsOnly && !util->IsValidNumber(parsed)) {
-            PhoneNumber international;
-            if (util->Parse("+" + digits, "ZZ", &international) ==
-                    PhoneNumberUtil::NO_PARSING_ERROR &&
-                util->IsValidNumber(international)) {
-                Reading alt;
-                alt.countryCode = international.country_code();
-                util->GetNationalSignificantNumber(international, &alt.nsn);
-                out.push_back(alt);
-            }
+    }
+    if (stage == Stage::Primary)
+        return out;
+    const bool digitsOnly = !number.isEmpty() && digits.size() == size_t(number.size());
+    if (digitsOnly && !util->IsValidNumber(parsed)) {
+        PhoneNumber international;
+        if (util->Parse("+" + digits, "ZZ", &international) == PhoneNumberUtil::NO_PARSING_ERROR &&
+            util->IsValidNumber(international)) {
+            Reading alt;
+            alt.countryCode = international.country_code();
+            util->GetNationalSignificantNumber(international, &alt.nsn);
+            out.push_back(alt);
         }
-    } else if (!digits.empty()) {
-        out.push_back({0, digits});
     }
     return out;
 }
@@ -112,26 +116,33 @@ std::vector<int> PhoneIndex::match(const QString& text) const {
     const auto found = entries_.find(key(text));
     if (found == entries_.end())
         return owners;
-    const std::vector<Reading> wanted = readings(text);
-    for (const Entry& e : found->second) {
-        if (!e.read) {
-            e.readings = readings(e.number);
-            e.read = true;
+    std::lock_guard lock(mutex_);
+    auto collect = [&](const std::vector<Reading>& wanted) {
+        for (const Entry& e : found->second) {
+            if (!e.read) {
+                e.readings = readings(e.number, Stage::Both);
+                e.read = true;
+            }
+            const bool hit = std::any_of(wanted.begin(), wanted.end(), [&](const Reading& w) {
+                return std::find(e.readings.begin(), e.readings.end(), w) != e.readings.end();
+            });
+            if (hit && std::find(owners.begin(), owners.end(), e.owner) == owners.end())
+                owners.push_back(e.owner);
         }
-        const bool hit = std::any_of(wanted.begin(), wanted.end(), [&](const Reading& w) {
-            return std::find(e.readings.begin(), e.readings.end(), w) != e.readings.end();
-        });
-        if (hit && std::find(owners.begin(), owners.end(), e.owner) == owners.end())
-            owners.push_back(e.owner);
-    }
+    };
+    // The reading in the region first; the costlier check whether the digits
+    // are a foreign number only when that finds nobody.
+    collect(readings(text, Stage::Primary));
+    if (owners.empty())
+        collect(readings(text, Stage::Alternative));
     return owners;
 }
 
 bool PhoneIndex::same(const QString& a, const QString& b) const {
     if (key(a) != key(b))
         return false;
-    const auto ra = readings(a);
-    const auto rb = readings(b);
+    const auto ra = readings(a, Stage::Both);
+    const auto rb = readings(b, Stage::Both);
     return std::any_of(ra.begin(), ra.end(), [&](const Reading& r) {
         return std::find(rb.begin(), rb.end(), r) != rb.end();
     });

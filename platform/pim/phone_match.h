@@ -21,6 +21,7 @@
 
 #include <QString>
 
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,7 +42,7 @@ public:
     // Adds one number of the owner (any int the caller chooses).
     void add(int owner, const QString& number);
     // Returns the owners with a number that names the same number as text,
-    // in the order they were added, each once.
+    // in the order they were added, each once. Safe to call from several threads.
     std::vector<int> match(const QString& text) const;
     // True when the two texts name the same number.
     bool same(const QString& a, const QString& b) const;
@@ -58,11 +59,15 @@ private:
         mutable bool read = false;
         mutable std::vector<Reading> readings;
     };
-    std::vector<Reading> readings(const QString& text) const;
+    // Primary: the reading in the region; Alternative: digits read as an
+    // international number (only for digits that are no valid number of the region).
+    enum class Stage { Primary, Alternative, Both };
+    std::vector<Reading> readings(const QString& text, Stage stage) const;
     static std::string key(const QString& text);
 
     QString region_;
     std::string regionCode_;
+    mutable std::mutex mutex_;  // guards the readings that match() fills in
     std::unordered_map<std::string, std::vector<Entry>> entries_;
 };
 

@@ -9,9 +9,18 @@
 #include <QSet>
 #include <QUuid>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/pim/phone_match.h"
 
@@ -68,16 +77,37 @@ struct FileCards {
 
 FileCards readFile(const QString& path, QString* why) {
     FileCards out;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
         return out;
     }
-    const QByteArray data = file.read(vcard::kMaxInput + 1);
-    if (file.error() != QFileDevice::NoError) {
-        *why = file.errorString();
+    struct stat st = {};
+    QByteArray data;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = QStringLiteral("not a regular file");
+        ::close(fd);
         return out;
     }
+    // One more byte than the limit, so that the reader sees the file is too long.
+    data.resize(qMin<qint64>(st.st_size, vcard::kMaxInput) + 1);
+    qsizetype got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            ::close(fd);
+            return out;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    data.truncate(got);
     vcard::ReadResult result = vcard::read(data);
     out.cards = std::move(result.cards);
     out.clean = result.problems.isEmpty();
@@ -86,6 +116,45 @@ FileCards readFile(const QString& path, QString* why) {
         *why = p.line > 0 ? QStringLiteral("line %1: %2").arg(p.line).arg(p.reason) : p.reason;
     }
     return out;
+}
+
+// What a folder's listing says about one card file; equal stamps mean the
+// file was not replaced or changed.
+struct Stamp {
+    QString name;
+    qint64 size = 0;
+    qint64 mtimeNs = 0;
+    quint64 inode = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+// Lists the ".vcf" files of a folder (not hidden ones), sorted by name. A
+// missing folder lists as empty; false when the folder cannot be listed.
+bool listFolder(const QString& folder, std::vector<Stamp>* stamps) {
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return errno == ENOENT;
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name.startsWith(QLatin1Char('.')) ||
+            !name.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive))
+            continue;
+        struct stat st = {};
+        Stamp stamp{name};
+        if (::fstatat(fd, entry->d_name, &st, 0) == 0) {
+            if (S_ISDIR(st.st_mode))
+                continue;
+            stamp.size = st.st_size;
+            stamp.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+            stamp.inode = st.st_ino;
+        }
+        stamps->push_back(std::move(stamp));
+    }
+    ::closedir(dir);
+    std::sort(stamps->begin(), stamps->end(),
+              [](const Stamp& a, const Stamp& b) { return a.name < b.name; });
+    return true;
 }
 
 bool writeFile(const QString& folder, const QString& path, const QByteArray& bytes) {
@@ -313,8 +382,8 @@ struct StoredCard {
     int cardsInFile = 1;
 };
 
-struct Application::Loaded {
-    explicit Loaded(const QString& region) : phones(region) {}
+struct detail::LoadedFolder {
+    explicit LoadedFolder(const QString& region) : phones(region) {}
     std::vector<StoredCard> cards;
     QHash<QString, int> byName;  // first card with that file-as name
     PhoneIndex phones;           // owner: card index * 4 + telephone kind index
@@ -334,41 +403,73 @@ std::unique_ptr<Application> Application::create(const QString& folder, ContactU
     return std::unique_ptr<Application>(new Application(folder, ui));
 }
 
-int Application::logon(QObject* /*owner*/) {
-    auto loaded = std::make_unique<Loaded>(defaultRegion());
-    const QFileInfo info(folder_);
-    if (info.exists()) {
-        if (!info.isDir() || !info.isReadable() || !info.isExecutable())
-            return kFailed;
-        const QDir dir(folder_);
-        const QFileInfoList files = dir.entryInfoList(
-            {QStringLiteral("*.vcf")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QFileInfo& f : files) {
-            const QString path = f.absoluteFilePath();
-            QString why;
-            FileCards read = readFile(path, &why);
-            if (!why.isEmpty())
-                reportOnce(path, why);
-            const int count = read.clean ? int(read.cards.size()) : 0;
-            for (qsizetype i = 0; i < read.cards.size(); ++i) {
-                const int index = int(loaded->cards.size());
-                const vcard::Card& card = read.cards[i];
-                if (const auto* fn = card.find(QStringLiteral("FN"))) {
-                    const QString key = nameKey(vcard::unescape(fn->value));
-                    if (!key.isEmpty() && !loaded->byName.contains(key))
-                        loaded->byName.insert(key, index);
-                }
-                for (const auto& p : card.properties) {
-                    if (p.name == QLatin1String("TEL"))
-                        loaded->phones.add(index * 4 + kindIndex(telephoneKind(p)),
-                                           vcard::unescape(p.value));
-                }
-                // A file with a malformed card is never rewritten (count 0).
-                loaded->cards.push_back({card, path, int(i), count});
+namespace {
+
+// The folder read last, kept while its listing stays the same, so that the
+// logons of one program (every list population, every lookup) read and
+// index it once.
+struct FolderCache {
+    std::mutex mutex;
+    QString folder;
+    QString region;
+    std::vector<Stamp> stamps;
+    std::shared_ptr<const detail::LoadedFolder> loaded;
+};
+
+FolderCache& folderCache() {
+    static FolderCache cache;
+    return cache;
+}
+
+}  // namespace
+
+static std::shared_ptr<const detail::LoadedFolder> loadFolder(const QString& folder,
+                                                              const QString& region,
+                                                              const std::vector<Stamp>& stamps) {
+    auto loaded = std::make_shared<detail::LoadedFolder>(region);
+    const QString prefix = folder + QLatin1Char('/');
+    for (const Stamp& stamp : stamps) {
+        const QString path = prefix + stamp.name;
+        QString why;
+        FileCards read = readFile(path, &why);
+        if (!why.isEmpty())
+            reportOnce(path, why);
+        // A file with a malformed card is never rewritten (count 0).
+        const int count = read.clean ? int(read.cards.size()) : 0;
+        for (qsizetype i = 0; i < read.cards.size(); ++i) {
+            const int index = int(loaded->cards.size());
+            const vcard::Card& card = read.cards[i];
+            if (const auto* fn = card.find(QStringLiteral("FN"))) {
+                const QString key = nameKey(vcard::unescape(fn->value));
+                if (!key.isEmpty() && !loaded->byName.contains(key))
+                    loaded->byName.insert(key, index);
             }
+            for (const auto& p : card.properties) {
+                if (p.name == QLatin1String("TEL"))
+                    loaded->phones.add(index * 4 + kindIndex(telephoneKind(p)),
+                                       vcard::unescape(p.value));
+            }
+            loaded->cards.push_back({card, path, int(i), count});
         }
     }
-    loaded_ = std::move(loaded);
+    return loaded;
+}
+
+int Application::logon(QObject* /*owner*/) {
+    std::vector<Stamp> stamps;
+    if (!listFolder(folder_, &stamps))
+        return kFailed;
+    const QString region = defaultRegion();
+    FolderCache& cache = folderCache();
+    std::lock_guard lock(cache.mutex);
+    if (!cache.loaded || cache.folder != folder_ || cache.region != region ||
+        cache.stamps != stamps) {
+        cache.loaded = loadFolder(folder_, region, stamps);
+        cache.folder = folder_;
+        cache.region = region;
+        cache.stamps = std::move(stamps);
+    }
+    loaded_ = cache.loaded;
     return kOk;
 }
 

@@ -72,6 +72,9 @@ constexpr uint32_t kPropOtherTelephoneNumber = 0x3A1F001F;
 QString contactsFolder();
 
 class Contact;
+namespace detail {
+struct LoadedFolder;
+}
 
 // The contact card and editor. The program installs its dialogs with
 // setContactUi; without them Display shows nothing and Edit cancels.
@@ -180,12 +183,11 @@ public:
     QString region() const;
 
 private:
-    struct Loaded;
     Application(QString folder, ContactUi* ui);
 
     QString folder_;
     ContactUi* ui_;
-    std::unique_ptr<Loaded> loaded_;
+    std::shared_ptr<const detail::LoadedFolder> loaded_;
 };
 
 }  // namespace lyb::pim

@@ -83,9 +83,11 @@ QStringList splitEscaped(const QString& escaped, QChar separator) {
     QString part;
     for (qsizetype i = 0; i < escaped.size(); ++i) {
         const QChar c = escaped[i];
-        if (c == QLatin1Char('\\') && i + 1 < escaped.size()) {
+        if (c == QLatin1Char('\\')) {
+            // A lone backslash at the end stands for itself; escape it so that
+            // joining the parts again cannot make it escape a separator.
             part += c;
-            part += escaped[++i];
+            part += i + 1 < escaped.size() ? escaped[++i] : c;
         } else if (c == separator) {
             parts += part;
             part.clear();
@@ -117,11 +119,17 @@ bool isNameChar(char c) {
            c == '_';
 }
 
-// True when the part of a line before its first ':' asks for quoted-printable.
+// True when a parameter of the line (before its first ':') asks for
+// quoted-printable: "ENCODING=QUOTED-PRINTABLE" or the bare 2.1 form.
 bool asksQuotedPrintable(const QByteArray& line) {
     const qsizetype colon = line.indexOf(':');
-    const QByteArray head = (colon < 0 ? line : line.left(colon)).toUpper();
-    return head.contains("QUOTED-PRINTABLE");
+    const QList<QByteArray> parts = (colon < 0 ? line : line.left(colon)).split(';');
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QByteArray p = parts[i].trimmed().toUpper();
+        if (p == "QUOTED-PRINTABLE" || p == "ENCODING=QUOTED-PRINTABLE")
+            return true;
+    }
+    return false;
 }
 
 // Splits into logical lines: unfolds continuation lines and joins
