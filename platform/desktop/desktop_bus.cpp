@@ -100,7 +100,9 @@ public:
     bool busy() const { return busy_ > 0; }
 
     // Drops the handlers, for a window whose owner is gone while one of its
-    // own calls still runs.
+    // own calls still runs; the object deletes itself once the outermost of
+    // those calls has returned. Not deleted any earlier, even by a nested event
+    // loop that the handler runs: the bus still uses the object after the slot.
     void detach() {
         detached_ = true;
         handler_ = nullptr;
@@ -131,7 +133,7 @@ public:
                 *error = QStringLiteral("unknown exception");
             }
         }
-        --busy_;
+        leave();
         return result;
     }
 
@@ -141,7 +143,9 @@ public:
         }
         if (raise_) {
             std::function<void()> raise = raise_;
+            ++busy_;
             raise();
+            leave();
         }
         return true;
     }
@@ -174,6 +178,12 @@ private:
     QString role_;
     MessageHandler handler_;
     std::function<void()> raise_;
+    void leave() {
+        if (--busy_ == 0 && detached_) {
+            deleteLater();
+        }
+    }
+
     int busy_ = 0;
     bool detached_ = false;
 };
@@ -288,7 +298,6 @@ TopLevelWindow::~TopLevelWindow() {
     if (object->busy()) {
         // Destroyed from inside its own handler: the call still runs on it.
         object->detach();
-        object->deleteLater();
     } else {
         delete object;
     }

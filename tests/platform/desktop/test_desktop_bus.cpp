@@ -3,7 +3,9 @@
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +130,11 @@ TEST(DesktopWindows, HandlerMayThrowOrDestroyItsOwnWindow) {
         "Closing", "",
         [&](uint32_t, quint64, qint64) -> qint64 {
             closing.reset();
+            // A nested event loop, as a modal dialog would run, must not
+            // delete the window's object under the running call.
+            QEventLoop loop;
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+            loop.exec();
             return ++answered;
         },
         nullptr);
