@@ -5,7 +5,12 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <csignal>
+
 int main(int argc, char** argv) {
+    // Started by the launcher, Lyrabell may outlive the pipes its output went
+    // to; a warning written then must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList words;
     for (int i = 1; i < argc; ++i)
         words << QString::fromLocal8Bit(argv[i]);

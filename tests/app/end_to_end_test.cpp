@@ -1,4 +1,5 @@
 // Lyrabell and the launcher as real processes on the private session bus.
+#include "app/main_dialog.h"
 #include "app/settings.h"
 #include "platform/desktop/desktop.h"
 #include "platform/registry/registry.h"
@@ -9,8 +10,10 @@
 #include <QHash>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include "qstring_print.h"
+#include "recording_playback.h"
 
 #include <gtest/gtest.h>
 
@@ -25,12 +28,13 @@ namespace {
 constexpr int kTimeoutMs = 30000;
 
 // The query message of Lyrabell's main window (wParam: 0 panel, 1 raise count,
-// 2 hash of the info panel text); panel 0 is the list, 2 a local file.
+// 2 hash of the info panel text); panel 0 is the list, 2 a local file, 3 a caller.
 constexpr quint64 kQueryPanel = 0;
 constexpr quint64 kQueryRaiseCount = 1;
 constexpr quint64 kQueryPanelTextHash = 2;
 constexpr qint64 kPanelList = 0;
 constexpr qint64 kPanelLocalFile = 2;
+constexpr qint64 kPanelCaller = 3;
 
 QString program(const char* name) {
     return QFileInfo(QStringLiteral(LYB_BINARY_DIR "/bin/") + QString::fromLatin1(name))
@@ -164,6 +168,7 @@ TEST(Launcher, HandsAPathToTheRunningLyrabell) {
     EXPECT_EQ(lyrabell.process().state(), QProcess::Running);
 }
 
+// The launcher's output pipes are gone by the time Lyrabell writes to them.
 TEST(Launcher, StartsLyrabellWithTheRequestWhenNoneRuns) {
     ASSERT_FALSE(lyrabellWindow());
     EXPECT_EQ(runToEnd("lyblauncher", {QStringLiteral("/calls/c.wav<lyb:Bo>")}), 0);
@@ -176,10 +181,47 @@ TEST(Launcher, StartsLyrabellWithTheRequestWhenNoneRuns) {
                    panelTextHash(QStringLiteral("\n Playing voicemal from:\n \n Bo"));
         },
         kTimeoutMs));
+    EXPECT_EQ(query(started->handle, kQueryPanel), kPanelCaller);
     // Nothing was handed over through the registry.
     EXPECT_EQ(s::autoPlay(), QString());
     desktop::sendMessage(started->handle, 0x0010, 0, 0);
     EXPECT_TRUE(QTest::qWaitFor([] { return !lyrabellWindow(); }, kTimeoutMs));
+}
+
+// The main window runs in this process; the launcher is handed a second file
+// while the window waits with the caption "Decoding...".
+TEST(Launcher, RequestHandedOverDuringDecodingIsPlayedWhenTheWaitEnds) {
+    auto log = std::make_shared<PlaybackLog>();
+    lyb::app::CMainDialog dialog(nullptr,
+                                 desktop::registerWindowMessage(QStringLiteral("TavolinPlay")));
+    dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
+    dialog.setHeadStart(100);
+
+    // Inside the wait the launcher runs to its end, so the wait lasts until the
+    // launcher's broadcast has been answered.
+    QProcess launcher;
+    bool launcherEndedWhileDecoding = false;
+    log->onDecode = [&] {
+        if (log->decoded.size() != 1)
+            return;
+        QTimer::singleShot(0, [&] {
+            launcher.start(program("lyblauncher"), {QStringLiteral("/calls/second.wav")});
+            const bool ended = finished(launcher);
+            launcherEndedWhileDecoding =
+                ended && dialog.busy() && dialog.caption() == QLatin1String("Decoding...");
+            EXPECT_EQ(log->decoded.size(), 1u);
+        });
+    };
+    dialog.setPendingRequest(QStringLiteral("/calls/first.wav"));
+    dialog.initialise();
+
+    EXPECT_TRUE(launcherEndedWhileDecoding);
+    QTRY_VERIFY_WITH_TIMEOUT(log->decoded.size() == 2, kTimeoutMs);
+    EXPECT_EQ(log->decoded[1].path, QStringLiteral("/calls/second.wav"));
+    EXPECT_EQ(dialog.infoPanelText(), QStringLiteral("\n Playing local file:\n \n second.wav"));
+    EXPECT_EQ(s::autoPlay(), QString());
+    EXPECT_EQ(launcher.exitCode(), 0);
+    EXPECT_FALSE(lyrabellWindow());  // no second Lyrabell was started
 }
 
 #endif

@@ -167,6 +167,19 @@ TEST(MainDialog, PlayMessageDuringTheDecodingWaitIsHandledWhenItEnds) {
     EXPECT_EQ(s::autoPlay(), QString());
 }
 
+TEST(MainDialog, PlayMessageBeforeInitialisationWaitsForIt) {
+    Window w;
+    s::setAutoPlay(QStringLiteral("/early.wav"));
+    w.dialog.handleMessage(playMessage(), 0, 0);
+    EXPECT_TRUE(w.log->decoded.empty());
+    EXPECT_EQ(s::autoPlay(), QStringLiteral("/early.wav"));
+
+    w.dialog.initialise();
+    QTRY_VERIFY_WITH_TIMEOUT(w.log->decoded.size() == 1, kTimeoutMs);
+    EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/early.wav"));
+    EXPECT_EQ(s::autoPlay(), QString());
+}
+
 TEST(MainDialog, DoneAfterAHandedOverRequestClosesTheWindow) {
     Window w;
     w.dialog.setPendingRequest(QStringLiteral("/a.wav"));
