@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -175,6 +177,13 @@ TEST(Launcher, StartsLyrabellWithTheRequestWhenNoneRuns) {
     std::optional<desktop::WindowInfo> started;
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return (started = lyrabellWindow()).has_value(); }, kTimeoutMs));
+    // Ends the Lyrabell the launcher started, however the test ends.
+    const std::unique_ptr<void, std::function<void(void*)>> closer(
+        reinterpret_cast<void*>(1), [&](void*) {
+            desktop::sendMessage(started->handle, 0x0010, 0, 0);
+            if (!QTest::qWaitFor([] { return !lyrabellWindow(); }, kTimeoutMs))
+                ::kill(static_cast<pid_t>(started->pid), SIGKILL);
+        });
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             return query(started->handle, kQueryPanelTextHash) ==
@@ -184,8 +193,6 @@ TEST(Launcher, StartsLyrabellWithTheRequestWhenNoneRuns) {
     EXPECT_EQ(query(started->handle, kQueryPanel), kPanelCaller);
     // Nothing was handed over through the registry.
     EXPECT_EQ(s::autoPlay(), QString());
-    desktop::sendMessage(started->handle, 0x0010, 0, 0);
-    EXPECT_TRUE(QTest::qWaitFor([] { return !lyrabellWindow(); }, kTimeoutMs));
 }
 
 // The main window runs in this process; the launcher is handed a second file
