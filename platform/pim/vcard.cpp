@@ -16,9 +16,14 @@ QStringList Property::paramValues(const QString& paramName) const {
 }
 
 bool Property::hasType(const QString& type) const {
-    const QStringList types = paramValues(QStringLiteral("TYPE"));
-    return std::any_of(types.begin(), types.end(),
-                       [&](const QString& t) { return t.compare(type, Qt::CaseInsensitive) == 0; });
+    // TYPE="voice,cell" (quoted, as vCard 4.0 examples write it) holds two types.
+    for (const QString& value : paramValues(QStringLiteral("TYPE"))) {
+        for (const auto t : QStringView(value).split(QLatin1Char(','))) {
+            if (t.trimmed().compare(type, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+    }
+    return false;
 }
 
 const Property* Card::find(const QString& name) const {

@@ -54,12 +54,14 @@ TEST(VCardRead, UnfoldsContinuationLinesWithAnyLineEnd) {
 TEST(VCardRead, KeepsEscapesAndSplitsOnlyUnescapedSeparators) {
     const Card c = only(
         "BEGIN:VCARD\nVERSION:4.0\nFN:Berg\\, Anna\\; \\\\ok\nADR:;;1\\, Main St;Town;;;\n"
-        "X-CUSTOM;X-PARAM=\"a;b:c\",d:value\nEND:VCARD\n");
+        "X-CUSTOM;X-PARAM=\"a;b:c\",d:value\nTEL;TYPE=\"voice,cell\":1\nEND:VCARD\n");
     EXPECT_EQ(valueOf(c, "FN"), "Berg, Anna; \\ok");
     const QStringList adr = splitEscaped(c.find("ADR")->value);
     ASSERT_EQ(adr.size(), 7);
     EXPECT_EQ(unescape(adr[2]), "1, Main St");
     EXPECT_EQ(c.find("X-CUSTOM")->paramValues("x-param"), QStringList({"a;b:c", "d"}));
+    EXPECT_TRUE(c.find("TEL")->hasType("cell"));
+    EXPECT_FALSE(c.find("TEL")->hasType("home"));
 }
 
 TEST(VCardRead, ReadsSeveralCardsAndGroups) {
