@@ -1,6 +1,11 @@
 // lyrabell: the voicemail player. Its request is its arguments joined by
 // single blanks, taken before Qt removes the options it knows.
+#include "app/engine_playback.h"
+#include "app/main_dialog.h"
+#include "app/message_box.h"
+#include "app/store_adapter.h"
 #include "app/voicemail_app.h"
+#include "contacts/number_forms.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -18,6 +23,16 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lyrabell"));
-    lyb::app::CVoiceMailApp app(std::make_unique<lyb::app::CNoMessageStore>());
+    using namespace lyb::app;
+    CVoiceMailApp app(std::make_unique<CMaildirMessageStore>(), [](CMainDialog& dialog) {
+        CMainDialog* window = &dialog;
+        dialog.setPlayback(std::make_unique<CEnginePlayback>(
+            [window] { window->close_playback(); },
+            [window](const QString& text) {
+                messageBox(window, text, MessageIcon::Error, MessageButtons::Ok);
+            }));
+        dialog.setNumberFormatter(
+            [](const QString& number) { return lyb::contacts::format_for_display(number); });
+    });
     return app.run(request);
 }

@@ -28,6 +28,8 @@ function(lyb_add_test)
     set(runner ${runner} --dbus)
   endif()
   add_test(NAME ${T_NAME} COMMAND ${runner} $<TARGET_FILE:${T_NAME}>)
+  # A hung test fails instead of holding the suite up.
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()

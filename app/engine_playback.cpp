@@ -1,0 +1,137 @@
+#include "app/engine_playback.h"
+
+#include "audio/decode/exception.h"
+#include "audio/decode/wave_decoder.h"
+#include "audio/output/wave_player.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QTimerEvent>
+
+#include <atomic>
+
+namespace lyb::app {
+
+namespace {
+
+const QEvent::Type kDecodeNoticeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+// The end of playback is looked for this often.
+constexpr int kEndPollMs = 20;
+
+struct DecodeNotice : QEvent {
+    DecodeNotice(uint64_t generation, uint32_t message, QString text)
+        : QEvent(kDecodeNoticeEvent),
+          generation(generation),
+          message(message),
+          text(std::move(text)) {}
+    uint64_t generation;
+    uint32_t message;
+    QString text;
+};
+
+}  // namespace
+
+// Posts the decoding thread's notices to the engine, tagged with the decoder
+// they come from.
+class CEnginePlayback::Notifier final : public audio::IDecodeNotifier {
+public:
+    explicit Notifier(QObject* target) : target_(target) {}
+    void post(uint32_t message, const std::string& text) override {
+        QCoreApplication::postEvent(
+            target_, new DecodeNotice(generation_.load(), message, QString::fromStdString(text)));
+    }
+    // Starts a new decoder's notices; returns its generation.
+    uint64_t next() { return ++generation_; }
+    uint64_t current() const { return generation_.load(); }
+
+private:
+    QObject* target_;
+    std::atomic<uint64_t> generation_{0};
+};
+
+CEnginePlayback::CEnginePlayback(std::function<void()> onEnded,
+                                 std::function<void(const QString&)> onError)
+    : onEnded_(std::move(onEnded)),
+      onError_(std::move(onError)),
+      notifier_(std::make_unique<Notifier>(this)) {}
+
+CEnginePlayback::~CEnginePlayback() {
+    discard();
+}
+
+void CEnginePlayback::discard() {
+    endTimer_.stop();
+    player_.reset();
+    decoder_.reset();
+}
+
+bool CEnginePlayback::startDecoding(const PlaySource& source, const QString& outputPath,
+                                    QString* error) {
+    discard();
+    notifier_->next();
+    sourceComplete_ = false;
+    const std::string output = outputPath.toStdString();
+    try {
+        if (source.stream) {
+            source.stream->AddRef();  // the decoder takes this reference over
+            decoder_ = std::make_unique<audio::CWaveDecoder>(source.stream, output, notifier_.get(),
+                                                             source.isGsm);
+        } else {
+            decoder_ = std::make_unique<audio::CWaveDecoder>(
+                QFile::encodeName(source.path).toStdString(), output, notifier_.get());
+        }
+    } catch (const audio::CWaveDecoderException& e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        return false;
+    } catch (const std::exception&) {
+        return false;  // file errors end the attempt without a message
+    }
+    decoder_->Start();
+    return true;
+}
+
+bool CEnginePlayback::startPlayer(const QString& path) {
+    player_.reset();
+    try {
+        player_ = std::make_unique<audio::CWavePlayer>(QFile::encodeName(path).toStdString());
+        if (sourceComplete_ || !decoder_)
+            player_->set_source_complete();
+        player_->Play();
+    } catch (const std::exception&) {
+        player_.reset();
+        return false;
+    }
+    endTimer_.start(kEndPollMs, this);
+    return true;
+}
+
+void CEnginePlayback::customEvent(QEvent* event) {
+    if (event->type() != kDecodeNoticeEvent)
+        return;
+    const auto* notice = static_cast<DecodeNotice*>(event);
+    if (notice->generation != notifier_->current())
+        return;
+    if (notice->message == audio::WM_DECODING_ERROR) {
+        if (onError_)
+            onError_(notice->text);
+    } else if (notice->message == audio::WM_DECODING_FINISHED) {
+        decoder_.reset();
+        sourceComplete_ = true;
+        if (player_)
+            player_->set_source_complete();
+    }
+}
+
+void CEnginePlayback::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != endTimer_.timerId())
+        return;
+    if (player_ && player_->Ended()) {
+        endTimer_.stop();
+        if (onEnded_)
+            onEnded_();
+    }
+}
+
+}  // namespace lyb::app

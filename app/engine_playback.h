@@ -1,0 +1,58 @@
+// The playback engine of the main window: a CWaveDecoder writing the
+// temporary wave file and a CWavePlayer playing it while it grows.
+//
+// The decoding thread's notices arrive as posted Qt events. When decoding
+// has finished the decoder is destroyed and the player is told that its
+// file is complete, so a recording that holds less than its header announces
+// still ends. A refusal that only the decoding thread can see (an OKI stream
+// with an unsupported bit rate) is shown with the error callback. Notices of a
+// decoder that has since been replaced are ignored, so a late notice never
+// ends the next recording's decoding.
+#pragma once
+
+#include "app/playback.h"
+
+#include <QBasicTimer>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+namespace lyb::audio {
+class CWaveDecoder;
+class CWavePlayer;
+}  // namespace lyb::audio
+
+namespace lyb::app {
+
+class CEnginePlayback final : public QObject, public IPlayback {
+public:
+    // onEnded runs (on the UI thread) when the player has played everything;
+    // onError shows a decoder refusal that arose on the decoding thread.
+    CEnginePlayback(std::function<void()> onEnded, std::function<void(const QString&)> onError);
+    ~CEnginePlayback() override;
+
+    void discard() override;
+    bool startDecoding(const PlaySource& source, const QString& outputPath,
+                       QString* error) override;
+    bool startPlayer(const QString& path) override;
+
+    audio::CWavePlayer* player() const { return player_.get(); }
+    bool decoding() const { return decoder_ != nullptr; }
+
+protected:
+    void customEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    class Notifier;
+    std::function<void()> onEnded_;
+    std::function<void(const QString&)> onError_;
+    std::unique_ptr<Notifier> notifier_;
+    std::unique_ptr<audio::CWaveDecoder> decoder_;
+    std::unique_ptr<audio::CWavePlayer> player_;
+    bool sourceComplete_ = false;
+    QBasicTimer endTimer_;
+};
+
+}  // namespace lyb::app
