@@ -15,10 +15,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "audio/decode/wave_decoder.h"
 #include "audio/output/wave_player.h"
 #include "platform/desktop/desktop.h"
+#include "store/message_store.h"
 #include "tools/command.h"
 
 namespace {
@@ -76,17 +78,41 @@ void ShowTimes(const CWavePlayer& player) {
 
 int Play(const QStringList& args) {
     bool fast = false;
+    bool message = false;
     QStringList paths;
     for (const QString& a : args) {
         if (a == QLatin1String("--fast")) {
             fast = true;
+        } else if (a == QLatin1String("--message")) {
+            message = true;
         } else {
             paths << a;
         }
     }
     if (paths.size() != 1) {
-        lyb::tool::err(QStringLiteral("usage: lybtool play [--fast] FILE"));
+        lyb::tool::err(QStringLiteral("usage: lybtool play [--fast] [--message] FILE|ENTRYID"));
         return 2;
+    }
+    // A stored voicemail, named by its entry identifier as `lybtool list` shows it.
+    lyb::store::CMapiSession session;
+    lyb::mapi::IStream* stream = nullptr;
+    bool gsm = false;
+    if (message) {
+        const QByteArray id = QByteArray::fromHex(paths[0].toLatin1());
+        std::unique_ptr<lyb::store::CVoiceMailMessage> record;
+        if (!id.isEmpty() && lyb::store::logon(session))
+            record = lyb::store::open_voicemail_by_entry_id(session, id);
+        if (!record) {
+            lyb::tool::err(
+                QStringLiteral("lybtool play: no voice mail with that entry identifier"));
+            return 1;
+        }
+        stream = record->open_audio_stream();
+        if (!stream) {
+            lyb::tool::err(QStringLiteral("Unable to open voicemail attachment."));
+            return 1;
+        }
+        gsm = record->audio_type().compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
     }
     const QString dir = lyb::desktop::runtimeDir();
     if (dir.isEmpty()) {
@@ -104,7 +130,9 @@ int Play(const QStringList& args) {
     PollingNotifier notifier;
     int status = 0;
     try {
-        auto decoder = std::make_unique<CWaveDecoder>(input, temp, &notifier);
+        auto decoder = stream ? std::make_unique<CWaveDecoder>(std::exchange(stream, nullptr), temp,
+                                                               &notifier, gsm)
+                              : std::make_unique<CWaveDecoder>(input, temp, &notifier);
         decoder->Start();
         // The decoder's head start; a short recording may be done sooner.
         const auto until = std::chrono::steady_clock::now() + kHeadStart;
@@ -144,9 +172,10 @@ int Play(const QStringList& args) {
 }
 
 const lyb::tool::Registration reg{
-    {"play", "[--fast] FILE",
-     "decode a wave or raw GSM file and play it on the sound output (LYRABELL_AUDIO chooses: "
-     "alsa, null, capture:PATH, none); --fast plays about 1.4 times faster",
+    {"play", "[--fast] [--message] FILE|ENTRYID",
+     "decode a wave or raw GSM file (or with --message the recording of a stored voice mail, by "
+     "its entry identifier from lybtool list) and play it on the sound output (LYRABELL_AUDIO "
+     "chooses: alsa, null, capture:PATH, none); --fast plays about 1.4 times faster",
      Play}};
 
 }  // namespace
