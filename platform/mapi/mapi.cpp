@@ -8,53 +8,18 @@ namespace lyb::mapi {
 namespace {
 
 // A stream sharing a QByteArray's bytes (no copy for attachment data).
-class CByteArrayStream final : public IStream {
+class CByteArrayStream final : public CBufferStream {
 public:
     explicit CByteArrayStream(QByteArray bytes) : bytes_(std::move(bytes)) {}
 
-    HRESULT Read(void* buffer, uint32_t count, uint32_t* read) override {
-        const uint64_t size = static_cast<uint64_t>(bytes_.size());
-        const uint64_t available = position_ < size ? size - position_ : 0;
-        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, available));
-        if (n > 0)
-            std::memcpy(buffer, bytes_.constData() + position_, n);
-        position_ += n;
-        if (read)
-            *read = n;
-        return n == count ? S_OK : S_FALSE;
+protected:
+    const uint8_t* bytes() const override {
+        return reinterpret_cast<const uint8_t*>(bytes_.constData());
     }
-    HRESULT Seek(int64_t move, uint32_t origin, uint64_t* newPosition) override {
-        int64_t base = 0;
-        switch (origin) {
-            case STREAM_SEEK_SET:
-                base = 0;
-                break;
-            case STREAM_SEEK_CUR:
-                base = static_cast<int64_t>(position_);
-                break;
-            case STREAM_SEEK_END:
-                base = static_cast<int64_t>(bytes_.size());
-                break;
-            default:
-                return STG_E_INVALIDFUNCTION;
-        }
-        if (move < 0 ? move < -base : move > INT64_MAX - base)
-            return STG_E_INVALIDFUNCTION;
-        position_ = static_cast<uint64_t>(base + move);
-        if (newPosition)
-            *newPosition = position_;
-        return S_OK;
-    }
-    HRESULT Stat(STATSTG* stat, uint32_t) override {
-        if (!stat)
-            return E_INVALIDARG;
-        stat->cbSize = static_cast<uint64_t>(bytes_.size());
-        return S_OK;
-    }
+    uint64_t size() const override { return static_cast<uint64_t>(bytes_.size()); }
 
 private:
     QByteArray bytes_;
-    uint64_t position_ = 0;
 };
 
 }  // namespace

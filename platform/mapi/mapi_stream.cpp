@@ -6,18 +6,18 @@
 
 namespace lyb::mapi {
 
-HRESULT CMemoryStream::Read(void* buffer, uint32_t count, uint32_t* read) {
-    const uint64_t available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
+HRESULT CBufferStream::Read(void* buffer, uint32_t count, uint32_t* read) {
+    const uint64_t available = position_ < size() ? size() - position_ : 0;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, available));
     if (n > 0)
-        std::memcpy(buffer, bytes_.data() + position_, n);
+        std::memcpy(buffer, bytes() + position_, n);
     position_ += n;
     if (read)
         *read = n;
     return n == count ? S_OK : S_FALSE;
 }
 
-HRESULT CMemoryStream::Seek(int64_t move, uint32_t origin, uint64_t* newPosition) {
+HRESULT CBufferStream::Seek(int64_t move, uint32_t origin, uint64_t* newPosition) {
     int64_t base = 0;
     switch (origin) {
         case STREAM_SEEK_SET:
@@ -27,7 +27,7 @@ HRESULT CMemoryStream::Seek(int64_t move, uint32_t origin, uint64_t* newPosition
             base = static_cast<int64_t>(position_);
             break;
         case STREAM_SEEK_END:
-            base = static_cast<int64_t>(bytes_.size());
+            base = static_cast<int64_t>(size());
             break;
         default:
             return STG_E_INVALIDFUNCTION;
@@ -40,10 +40,10 @@ HRESULT CMemoryStream::Seek(int64_t move, uint32_t origin, uint64_t* newPosition
     return S_OK;
 }
 
-HRESULT CMemoryStream::Stat(STATSTG* stat, uint32_t) {
+HRESULT CBufferStream::Stat(STATSTG* stat, uint32_t) {
     if (!stat)
         return E_INVALIDARG;
-    stat->cbSize = bytes_.size();
+    stat->cbSize = size();
     return S_OK;
 }
 

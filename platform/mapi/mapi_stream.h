@@ -53,18 +53,32 @@ private:
     std::atomic<uint32_t> refs_{1};
 };
 
-// A stream over bytes held in memory (decoded attachment parts, tests).
-class CMemoryStream final : public IStream {
+// A stream over bytes held in memory; the derived class owns the bytes.
+class CBufferStream : public IStream {
 public:
-    explicit CMemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-
     HRESULT Read(void* buffer, uint32_t count, uint32_t* read) override;
     HRESULT Seek(int64_t move, uint32_t origin, uint64_t* newPosition) override;
     HRESULT Stat(STATSTG* stat, uint32_t flags) override;
 
+protected:
+    virtual const uint8_t* bytes() const = 0;
+    virtual uint64_t size() const = 0;
+
+private:
+    uint64_t position_ = 0;
+};
+
+// A stream over a vector of bytes (decoded attachment parts, tests).
+class CMemoryStream final : public CBufferStream {
+public:
+    explicit CMemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+protected:
+    const uint8_t* bytes() const override { return bytes_.data(); }
+    uint64_t size() const override { return bytes_.size(); }
+
 private:
     std::vector<uint8_t> bytes_;
-    uint64_t position_ = 0;
 };
 
 }  // namespace lyb::mapi
