@@ -4,45 +4,19 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <condition_variable>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "audio/decode/wave_decoder.h"
 #include "platform/mapi/mapi_stream.h"
 #include "tools/command.h"
+#include "tools/decode_notices.h"
 
 namespace {
 
 using lyb::audio::CWaveDecoder;
-
-// Waits for the job's finished notice and keeps the error text posted before it.
-class WaitingNotifier : public lyb::audio::IDecodeNotifier {
-public:
-    void post(uint32_t message, const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        if (message == lyb::audio::WM_DECODING_ERROR)
-            error_ = text;
-        if (message == lyb::audio::WM_DECODING_FINISHED)
-            finished_ = true;
-        changed_.notify_all();
-    }
-    // Returns the error text of the run, empty when there was none.
-    std::string wait() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return finished_; });
-        return error_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool finished_ = false;
-    std::string error_;
-};
 
 int Fail(const std::string& text) {
     lyb::tool::err(QString::fromStdString(text));
@@ -69,7 +43,7 @@ int Decode(const QStringList& args) {
     const std::string input = QFile::encodeName(paths[0]).toStdString();
     const std::string output = QFile::encodeName(paths[1]).toStdString();
 
-    WaitingNotifier notifier;
+    lyb::tool::CDecodeNotices notifier;
     try {
         std::unique_ptr<CWaveDecoder> decoder;
         if (stream) {

@@ -22,6 +22,7 @@
 #include "platform/desktop/desktop.h"
 #include "store/message_store.h"
 #include "tools/command.h"
+#include "tools/decode_notices.h"
 
 namespace {
 
@@ -36,31 +37,6 @@ std::atomic<bool> interrupted{false};
 void OnInterrupt(int) {
     interrupted = true;
 }
-
-// Keeps the job's notices for the polling loop.
-class PollingNotifier : public lyb::audio::IDecodeNotifier {
-public:
-    void post(uint32_t message, const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        if (message == lyb::audio::WM_DECODING_ERROR)
-            error_ = text;
-        if (message == lyb::audio::WM_DECODING_FINISHED)
-            finished_ = true;
-    }
-    bool finished() {
-        std::lock_guard lock(mutex_);
-        return finished_;
-    }
-    std::string error() {
-        std::lock_guard lock(mutex_);
-        return error_;
-    }
-
-private:
-    std::mutex mutex_;
-    bool finished_ = false;
-    std::string error_;
-};
 
 std::string Clock(uint32_t ms) {
     const uint32_t s = ms / 1000;
@@ -127,7 +103,7 @@ int Play(const QStringList& args) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    PollingNotifier notifier;
+    lyb::tool::CDecodeNotices notifier;
     int status = 0;
     try {
         auto decoder = stream ? std::make_unique<CWaveDecoder>(std::exchange(stream, nullptr), temp,
