@@ -21,6 +21,7 @@ function(lyb_add_test)
     add_dependencies(lyb_threaded_tests ${T_NAME})
   endif()
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${T_NAME} PRIVATE
     LYB_SOURCE_DIR="${CMAKE_SOURCE_DIR}" LYB_BINARY_DIR="${CMAKE_BINARY_DIR}")
   set(runner ${CMAKE_SOURCE_DIR}/tests/run-isolated)
