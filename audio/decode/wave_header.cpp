@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace lyb::audio {
@@ -266,10 +268,7 @@ CFileWaveReader::~CFileWaveReader() {
         ::close(fd_);
 }
 
-uint32_t CFileWaveReader::Read(void* buffer, uint32_t count) {
-    if (fd_ < 0)
-        return 0;
-    auto* p = static_cast<uint8_t*>(buffer);
+uint32_t CFileWaveReader::ReadDirect(uint8_t* p, uint32_t count) {
     uint32_t total = 0;
     while (total < count) {
         const ssize_t n = ::read(fd_, p + total, count - total);
@@ -285,6 +284,30 @@ uint32_t CFileWaveReader::Read(void* buffer, uint32_t count) {
     return total;
 }
 
+uint32_t CFileWaveReader::Read(void* buffer, uint32_t count) {
+    if (fd_ < 0)
+        return 0;
+    auto* p = static_cast<uint8_t*>(buffer);
+    uint32_t total = 0;
+    while (total < count) {
+        if (ahead_pos_ < ahead_len_) {
+            const size_t n = std::min<size_t>(count - total, ahead_len_ - ahead_pos_);
+            std::memcpy(p + total, ahead_.data() + ahead_pos_, n);
+            ahead_pos_ += n;
+            total += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (count - total >= kReadAhead)
+            return total + ReadDirect(p + total, count - total);
+        ahead_.resize(kReadAhead);
+        ahead_pos_ = 0;
+        ahead_len_ = ReadDirect(ahead_.data(), static_cast<uint32_t>(kReadAhead));
+        if (ahead_len_ == 0)
+            break;
+    }
+    return total;
+}
+
 uint64_t CFileWaveReader::Seek(int64_t offset, int origin) {
     if (fd_ < 0)
         return 0;
@@ -294,7 +317,11 @@ uint64_t CFileWaveReader::Seek(int64_t offset, int origin) {
             whence = SEEK_SET;
             break;
         case 1:
+            // The file stands past the bytes read ahead.
             whence = SEEK_CUR;
+            if (offset < INT64_MIN + static_cast<int64_t>(kReadAhead))
+                return GetPosition();
+            offset -= static_cast<int64_t>(Buffered());
             break;
         case 2:
             whence = SEEK_END;
@@ -305,6 +332,7 @@ uint64_t CFileWaveReader::Seek(int64_t offset, int origin) {
     const off_t moved = ::lseek(fd_, static_cast<off_t>(offset), whence);
     if (moved < 0)
         return GetPosition();
+    ahead_pos_ = ahead_len_ = 0;
     return static_cast<uint64_t>(moved);
 }
 
@@ -312,13 +340,14 @@ uint64_t CFileWaveReader::GetPosition() {
     if (fd_ < 0)
         return 0;
     const off_t at = ::lseek(fd_, 0, SEEK_CUR);
-    return at < 0 ? 0 : static_cast<uint64_t>(at);
+    return at < 0 ? 0 : static_cast<uint64_t>(at) - Buffered();
 }
 
 void CFileWaveReader::Close(bool destroy) {
     if (fd_ >= 0 && destroy)
         ::close(fd_);
     fd_ = -1;
+    ahead_pos_ = ahead_len_ = 0;
 }
 
 uint64_t CFileWaveReader::GetLength() {

@@ -71,7 +71,16 @@ public:
     uint64_t GetLength() override;
 
 private:
+    // Reads ahead in blocks, so the decoders' small steps (a 33-byte GSM
+    // frame, a 1024-byte unit) do not each cost a system call.
+    static constexpr size_t kReadAhead = 64 * 1024;
+    uint32_t ReadDirect(uint8_t* buffer, uint32_t count);
+    uint64_t Buffered() const { return ahead_len_ - ahead_pos_; }
+
     int fd_;
+    std::vector<uint8_t> ahead_;
+    size_t ahead_pos_ = 0;
+    size_t ahead_len_ = 0;
 };
 
 // Reads a store stream; takes over the caller's reference, released by
