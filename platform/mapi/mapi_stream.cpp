@@ -9,8 +9,10 @@ namespace lyb::mapi {
 HRESULT CBufferStream::Read(void* buffer, uint32_t count, uint32_t* read) {
     const uint64_t available = position_ < size() ? size() - position_ : 0;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, available));
-    if (n > 0)
+    if (n > 0) {
+        prepare(position_ + n);
         std::memcpy(buffer, bytes() + position_, n);
+    }
     position_ += n;
     if (read)
         *read = n;

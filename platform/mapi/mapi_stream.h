@@ -63,6 +63,9 @@ public:
 protected:
     virtual const uint8_t* bytes() const = 0;
     virtual uint64_t size() const = 0;
+    // Called before bytes() is read up to end (a stream that produces its
+    // bytes as they are read makes them here).
+    virtual void prepare(uint64_t end) { (void)end; }
 
 private:
     uint64_t position_ = 0;

@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/mapi/maildir_provider.h"
@@ -51,6 +52,48 @@ QByteArray decodedBytes(GMimePart* part, bool* hasContent) {
     return QByteArray(reinterpret_cast<const char*>(array->data), static_cast<int>(array->len));
 }
 
+PartContent wholly(QByteArray bytes) {
+    PartContent content;
+    content.length = bytes.size();
+    content.source = std::move(bytes);
+    return content;
+}
+
+// The message's bytes and the stream the parser read them from.
+struct Source {
+    const QByteArray& raw;
+    GMimeStream* stream;
+};
+
+// Where a part's content lies in the message. Content as it is or in base64
+// is left in the message's bytes, to be decoded when read; other transfer
+// encodings (quoted-printable, uuencode) are decoded now.
+PartContent partContent(GMimePart* part, const Source& source) {
+    GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
+    if (!wrapper)
+        return {};
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(wrapper);
+    GMimeStream* stream = g_mime_data_wrapper_get_stream(wrapper);
+    const bool kept =
+        encoding == GMIME_CONTENT_ENCODING_DEFAULT || encoding == GMIME_CONTENT_ENCODING_7BIT ||
+        encoding == GMIME_CONTENT_ENCODING_8BIT || encoding == GMIME_CONTENT_ENCODING_BINARY ||
+        encoding == GMIME_CONTENT_ENCODING_BASE64;
+    if (kept && stream && stream->super_stream == source.stream) {
+        const gint64 size = source.raw.size();
+        const gint64 start = std::clamp<gint64>(stream->bound_start, 0, size);
+        const gint64 end =
+            stream->bound_end < 0 ? size : std::clamp(stream->bound_end, start, size);
+        PartContent content;
+        content.source = source.raw;
+        content.offset = static_cast<qsizetype>(start);
+        content.length = static_cast<qsizetype>(end - start);
+        content.base64 = encoding == GMIME_CONTENT_ENCODING_BASE64;
+        return content;
+    }
+    bool hasContent = false;
+    return wholly(decodedBytes(part, &hasContent));
+}
+
 // Text in a declared charset; undeclared, unknown or wrong charsets fall back
 // to UTF-8 when the bytes are valid UTF-8, else Latin-1.
 QString decodeText(const QByteArray& bytes, const char* charset) {
@@ -82,14 +125,14 @@ std::optional<uint64_t> dateToFileTime(const char* text) {
     return unixToFileTime(seconds);
 }
 
-void walk(GMimeObject* object, int depth, MimeContent& out) {
+void walk(GMimeObject* object, int depth, const Source& source, MimeContent& out) {
     if (!object || depth > kMaxDepth)
         return;
     if (GMIME_IS_MULTIPART(object)) {
         GMimeMultipart* multipart = GMIME_MULTIPART(object);
         const int count = g_mime_multipart_get_count(multipart);
         for (int i = 0; i < count; ++i)
-            walk(g_mime_multipart_get_part(multipart, i), depth + 1, out);
+            walk(g_mime_multipart_get_part(multipart, i), depth + 1, source, out);
         return;
     }
     GMimeContentType* type = g_mime_object_get_content_type(object);
@@ -102,9 +145,8 @@ void walk(GMimeObject* object, int depth, MimeContent& out) {
         if (inner) {
             GFreeString text(g_mime_object_to_string(GMIME_OBJECT(inner), nullptr));
             if (text.p)
-                attachment.data = QByteArray(text.p);
+                attachment.content = wholly(QByteArray(text.p));
         }
-        attachment.hasContent = !attachment.data.isEmpty();
         out.attachments.push_back(std::move(attachment));
         return;
     }
@@ -119,8 +161,7 @@ void walk(GMimeObject* object, int depth, MimeContent& out) {
         MimeAttachment a;
         a.fileName = fileName ? QString::fromUtf8(fileName) : QString();
         a.mimeType = mimeType;
-        a.data = decodedBytes(part, &hasContent);
-        a.hasContent = hasContent;
+        a.content = partContent(part, source);
         out.attachments.push_back(std::move(a));
         return;
     }
@@ -172,22 +213,23 @@ MimeContent parseMimeContent(const QByteArray& raw) {
     for (int i = 0; i < count; ++i) {
         GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
         const char* name = g_mime_header_get_name(header);
-        const char* value = g_mime_header_get_value(header);
-        if (!name || !value)
+        if (!name)
             continue;
+        // Values are unfolded and decoded when asked for, so only these two are.
         if (!out.deliveryTime && g_ascii_strcasecmp(name, "Received") == 0) {
             // Servers prepend Received headers, so the first is the newest.
-            const char* date = strrchr(value, ';');
+            const char* value = g_mime_header_get_value(header);
+            const char* date = value ? strrchr(value, ';') : nullptr;
             if (date)
                 out.deliveryTime = dateToFileTime(date + 1);
             continue;
         }
         if (!dateHeader && g_ascii_strcasecmp(name, "Date") == 0)
-            dateHeader = value;
+            dateHeader = g_mime_header_get_value(header);
     }
     if (!out.deliveryTime)
         out.deliveryTime = dateToFileTime(dateHeader);
-    walk(g_mime_message_get_mime_part(message.p), 0, out);
+    walk(g_mime_message_get_mime_part(message.p), 0, {raw, stream.p}, out);
     return out;
 }
 

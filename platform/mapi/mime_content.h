@@ -9,13 +9,14 @@
 #include <optional>
 #include <vector>
 
+#include "platform/mapi/part_stream.h"
+
 namespace lyb::mapi {
 
 struct MimeAttachment {
     QString fileName;
-    QString mimeType;  // lower case, "type/subtype"
-    bool hasContent = false;
-    QByteArray data;  // transfer encoding decoded
+    QString mimeType;     // lower case, "type/subtype"
+    PartContent content;  // decoded when read; empty for a part without content
 };
 
 struct MimeContent {

@@ -202,6 +202,46 @@ TEST(MaildirMessage, PartWithoutContentFailsToOpenAsOnAPartialDownload) {
     EXPECT_EQ(hr, MAPI_E_NOT_FOUND);
 }
 
+// Every transfer encoding reaches the attachment's stream and its property
+// decoded, byte for byte, whatever the line ends of the file.
+TEST(MaildirMessage, AttachmentContentIsDecodedFromEveryTransferEncoding) {
+    const QByteArray binary("\x00\x01RIFF\r\n\xFF\xFE\n\r", 12);
+    const struct {
+        const char* encoding;  // null: no header
+        QByteArray body;
+        QByteArray decoded;
+    } parts[] = {
+        {"base64", binary.toBase64(), binary},
+        {"8bit", "caf\xC3\xA9 line one\r\nline two", "caf\xC3\xA9 line one\r\nline two"},
+        {"binary", "AB\r\nCD", "AB\r\nCD"},
+        {"7bit", "plain", "plain"},
+        {nullptr, "no header", "no header"},
+        {"quoted-printable", "caf=C3=A9 =\r\nsoft", "caf\xC3\xA9 soft"},
+    };
+    for (const char* eol : {"\r\n", "\n"}) {
+        SCOPED_TRACE(eol);
+        QByteArray m = "Subject: s\nContent-Type: multipart/mixed; boundary=\"b\"\n\n";
+        for (const auto& part : parts) {
+            m += "--b\nContent-Type: application/octet-stream; name=\"a.bin\"\n";
+            if (part.encoding)
+                m += QByteArray("Content-Transfer-Encoding: ") + part.encoding + "\n";
+            m += "\n" + part.body + "\n";
+        }
+        m += "--b--\n";
+        m.replace("\n", eol);
+        m.replace(QByteArray("\r\r\n"), QByteArray("\r\n"));
+        auto message = OpenMessageBytes(m);
+        for (uint32_t i = 0; i < std::size(parts); ++i) {
+            SCOPED_TRACE(parts[i].encoding ? parts[i].encoding : "none");
+            std::unique_ptr<IAttach> attach;
+            ASSERT_EQ(message->OpenAttach(i, 0, attach), S_OK);
+            const QByteArray& expected = parts[i].decoded;
+            EXPECT_EQ(streamBytes(*attach, PR_ATTACH_DATA_BIN), expected);
+            EXPECT_EQ(prop(*attach, PR_ATTACH_DATA_BIN).bin, expected);
+        }
+    }
+}
+
 TEST(MaildirMessage, ReadUnreadRoundTripKeepsOtherFlagsAndBytes) {
     MaildirFixture md;
     const QByteArray bytes = lyb::testing::voicemailMail();
@@ -386,8 +426,14 @@ TEST(MaildirMessage, MalformedMimeGivesBestReading) {
         streamBytes(*m, PR_BODY_W);
         std::unique_ptr<IMAPITable> table;
         ASSERT_EQ(m->GetAttachmentTable(0, table), S_OK);
-        SRowSet rows;
-        table->QueryRows(1, 0, rows);
+        for (uint32_t i = 0;; ++i) {
+            SRowSet rows;
+            if (table->QueryRows(1, 0, rows) != S_OK || rows.empty())
+                break;
+            std::unique_ptr<IAttach> attach;
+            ASSERT_EQ(m->OpenAttach(i, 0, attach), S_OK);
+            streamBytes(*attach, PR_ATTACH_DATA_BIN);
+        }
     }
     auto unknown = OpenMessageBytes(cases[4].bytes);
     EXPECT_EQ(prop(*unknown, PR_BODY_W).str, QString::fromUtf8("caf\xC3\xA9\n"));
