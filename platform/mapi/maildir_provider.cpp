@@ -15,6 +15,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "platform/mapi/mime_content.h"
@@ -115,6 +116,36 @@ bool isDir(const QString& path) {
 bool exists(const QString& path) {
     struct stat st;
     return ::lstat(native(path).constData(), &st) == 0;
+}
+
+// The whole file; nullopt when it cannot be opened or read. A file that
+// grows while it is read is read to its end.
+std::optional<QByteArray> readFile(const QString& path) {
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st;
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        bytes.resize(static_cast<qsizetype>(st.st_size) + 1);  // + 1: sees the end at once
+    qsizetype used = 0;
+    for (;;) {
+        if (used == bytes.size())
+            bytes.resize(std::max<qsizetype>(4096, bytes.size() * 2));
+        const ssize_t n = ::read(fd, bytes.data() + used, static_cast<size_t>(bytes.size() - used));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        used += n;
+    }
+    ::close(fd);
+    bytes.truncate(used);
+    return bytes;
 }
 
 QString uniqueOf(const QString& fileName) {
@@ -275,13 +306,24 @@ public:
     CMaildirAttach(std::shared_ptr<const MimeContent> content, uint32_t number)
         : content_(std::move(content)), number_(number) {}
 
+    // The content is decoded as the stream is read.
+    HRESULT OpenProperty(uint32_t tag, uint32_t options, uint32_t flags,
+                         IStream** stream) override {
+        if (tag != PR_ATTACH_DATA_BIN || !stream)
+            return IAttach::OpenProperty(tag, options, flags, stream);
+        *stream = nullptr;
+        *stream = content_->attachments[number_].content.open();
+        return *stream ? S_OK : MAPI_E_NOT_FOUND;
+    }
+
 protected:
     SPropValue getProp(uint32_t tag) override {
         const MimeAttachment& a = content_->attachments[number_];
         if (tag == PR_ATTACH_DATA_BIN) {
-            if (!a.hasContent)
+            QByteArray data = a.content.decoded();
+            if (data.isEmpty())
                 return SPropValue::error(tag, MAPI_E_NOT_FOUND);
-            return binProp(tag, a.data);
+            return binProp(tag, std::move(data));
         }
         for (const SPropValue& v : attachmentRow(a, number_)) {
             if (v.ulPropTag == tag)
@@ -411,16 +453,16 @@ private:
         const QString key = root_ + QLatin1Char('\0') + unique_;
         if (auto hit = contentCache().find(key))
             return hit;
-        QFile file(filePath());
-        if (!file.open(QIODevice::ReadOnly)) {
+        std::optional<QByteArray> bytes = readFile(filePath());
+        if (!bytes) {
             relPath_ = locate(root_, unique_, QString());
             if (relPath_.isEmpty())
                 return nullptr;
-            file.setFileName(filePath());
-            if (!file.open(QIODevice::ReadOnly))
+            bytes = readFile(filePath());
+            if (!bytes)
                 return nullptr;
         }
-        auto parsed = std::make_shared<const MimeContent>(parseMimeContent(file.readAll()));
+        auto parsed = std::make_shared<const MimeContent>(parseMimeContent(*bytes));
         contentCache().put(key, parsed);
         return parsed;
     }
@@ -744,10 +786,10 @@ HRESULT MAPILogonEx(uint32_t, std::unique_ptr<IMAPISession>& session) {
 }
 
 HRESULT OpenMessageFile(const QString& path, std::unique_ptr<IMessage>& message) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes = readFile(path);
+    if (!bytes)
         return MAPI_E_NOT_FOUND;
-    auto content = std::make_shared<const MimeContent>(parseMimeContent(file.readAll()));
+    auto content = std::make_shared<const MimeContent>(parseMimeContent(*bytes));
     message = std::make_unique<CMaildirMessage>(QFileInfo(path).absoluteFilePath(), content);
     return S_OK;
 }
