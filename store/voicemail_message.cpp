@@ -239,11 +239,14 @@ int64_t received_time_from_file_time(uint64_t fileTime) {
         return 0;
     if (local.tm_year < 0)
         return 0;  // local year before 1900
-    local.tm_isdst = -1;
-    const time_t back = mktime(&local);
-    if (back == static_cast<time_t>(-1) && seconds != -1)
+    // Back through the fields with the offset they were made with, so the
+    // hour repeated when clocks go back keeps its own instant (and the zone
+    // files are not read again, as mktime does on every call).
+    const long offset = local.tm_gmtoff;
+    const time_t back = timegm(&local);
+    if (back == static_cast<time_t>(-1) && seconds + offset != -1)
         return 0;
-    return static_cast<int64_t>(back);
+    return static_cast<int64_t>(back) - offset;
 }
 
 bool CVoiceMailMessage::read_attachments(IMessage& message, std::vector<CAttachmentInfo>& out) {

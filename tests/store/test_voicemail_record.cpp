@@ -130,6 +130,18 @@ TEST(VoiceMailRecord, UnconvertibleDeliveryTimeGivesZeroNotAnException) {
     EXPECT_EQ(received_time_from_file_time(lyb::mapi::unixToFileTime(86400)), 86400);
 }
 
+// Both instants of the hour that repeats when clocks go back keep their own time.
+TEST(VoiceMailRecord, ReceivedTimeKeepsTheRepeatedHourApart) {
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const int64_t summer = 1792888200;     // 2026-10-25 02:30 CEST
+    const int64_t winter = summer + 3600;  // 02:30 CET, an hour later
+    for (int64_t t : {summer, winter, summer - 86400 * 120, int64_t{86400}})
+        EXPECT_EQ(received_time_from_file_time(lyb::mapi::unixToFileTime(t)), t) << t;
+    unsetenv("TZ");
+    tzset();
+}
+
 TEST(VoiceMailRecord, SetReadTogglesOnlyTheReadBit) {
     auto m = messageWith({{"m.wav", "audio/wav", true, lyb::testing::pcmWave(1)}});
     FakeMessage* f = &fake(m);
