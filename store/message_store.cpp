@@ -1,5 +1,9 @@
 #include "store/message_store.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 namespace lyb::store {
 
 using namespace lyb::mapi;
@@ -112,6 +116,29 @@ std::unique_ptr<CVoiceMailMessage> open_voicemail(CMessageFolder& folder, const 
     if (Failed(folder.folder->OpenEntry(entry.entry_id, 0, &type, object)))
         return nullptr;
     return buildRecord(std::move(object));
+}
+
+std::vector<std::unique_ptr<CVoiceMailMessage>> open_voicemails(
+    CMessageFolder& folder, const std::vector<CEntryInfo>& entries, unsigned threads) {
+    std::vector<std::unique_ptr<CVoiceMailMessage>> records(entries.size());
+    // Messages are parsed independently, and a folder opens entries from any
+    // thread, so the work is shared out one message at a time.
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < entries.size(); i = next++)
+            records[i] = open_voicemail(folder, entries[i]);
+    };
+    constexpr size_t kPerThread = 32;  // fewer messages are not worth a thread
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    const size_t helpers = std::min<size_t>(threads - 1, entries.size() / kPerThread);
+    std::vector<std::jthread> pool;
+    pool.reserve(helpers);
+    for (size_t i = 0; i < helpers; ++i)
+        pool.emplace_back(work);
+    work();
+    pool.clear();  // joins
+    return records;
 }
 
 std::unique_ptr<CVoiceMailMessage> open_voicemail_by_entry_id(const CMapiSession& session,

@@ -60,6 +60,11 @@ bool list_messages(CMessageFolder& folder, std::vector<CEntryInfo>& messages);
 // Opens one listed message and builds its record; null when it cannot be
 // opened or is not a voicemail.
 std::unique_ptr<CVoiceMailMessage> open_voicemail(CMessageFolder& folder, const CEntryInfo& entry);
+// Builds the records of all listed messages, as open_voicemail does for each,
+// on up to `threads` threads at once (0: one per processor). The result has
+// one slot per entry, in the same order; null where open_voicemail gives null.
+std::vector<std::unique_ptr<CVoiceMailMessage>> open_voicemails(
+    CMessageFolder& folder, const std::vector<CEntryInfo>& entries, unsigned threads = 0);
 // Opens a message by an entry id handed over by another program ("MsgEntryID").
 std::unique_ptr<CVoiceMailMessage> open_voicemail_by_entry_id(const CMapiSession& session,
                                                               const QByteArray& entryId);

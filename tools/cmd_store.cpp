@@ -115,8 +115,7 @@ int runList(const QStringList& args) {
         return kFailed;
     }
     QJsonArray all;
-    for (const CEntryInfo& row : rows) {
-        auto record = open_voicemail(*inbox, row);
+    for (const auto& record : open_voicemails(*inbox, rows)) {
         if (!record)
             continue;
         if (asJson) {

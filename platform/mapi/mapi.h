@@ -8,6 +8,10 @@
 // reference. Objects are independent of each other: a message stays usable
 // after the folder or store that opened it is gone.
 //
+// Threads. One object is used by one thread at a time, with one exception: a
+// folder's OpenEntry may be called from several threads at once while nothing
+// else uses the folder, and the messages it gives are independent objects.
+//
 // Lifecycle of one use, as the voicemail store does it:
 //   1. MAPILogonEx gives the session (one per process or per companion).
 //   2. GetMsgStoresTable lists the accounts; OpenMsgStore opens one by entry id.

@@ -114,6 +114,56 @@ TEST_F(MessageStoreTest, PopulationKeepsVoicemailsAndDropsOtherMail) {
     EXPECT_EQ(again->caller_number(), "5551234567");
 }
 
+// Records built on several threads are those built one by one, slot for slot.
+TEST_F(MessageStoreTest, PopulationOnSeveralThreadsMatchesOneByOne) {
+    MaildirFixture md;
+    for (int i = 0; i < 150; ++i) {
+        if (i % 5 == 4) {
+            md.deliver(lyb::testing::plainMail("Lunch?", "From: Bob"));
+            continue;
+        }
+        MailParts p;
+        p.subject = "Voice Mail Message (555" + QByteArray::number(1000000 + i) + ")";
+        if (i % 2) {
+            p.attachName = "msg.gsm";
+            p.attachType = "audio/x-gsm";
+            p.attachData = QByteArray(33 * 50 * (1 + i % 7), '\x01');
+        } else {
+            p.attachData = lyb::testing::pcmWave(1 + i % 4);
+        }
+        md.deliver(lyb::testing::voicemailMail(p), i % 3 ? QStringLiteral("S") : QString());
+    }
+    writeAccounts("Voicemail = " + md.root.toUtf8() + "\n");
+    ASSERT_TRUE(logon(session));
+    store = open_store_by_name(session, QStringLiteral("Voicemail"));
+    ASSERT_TRUE(store);
+    inbox = open_inbox(*store);
+    ASSERT_TRUE(inbox);
+    std::vector<CEntryInfo> rows;
+    ASSERT_TRUE(list_messages(*inbox, rows));
+    ASSERT_EQ(rows.size(), 150u);
+    const auto one = open_voicemails(*inbox, rows, 1);
+    const auto many = open_voicemails(*inbox, rows, 4);
+    ASSERT_EQ(one.size(), rows.size());
+    ASSERT_EQ(many.size(), rows.size());
+    int voicemails = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(one[i] == nullptr, many[i] == nullptr);
+        if (!one[i])
+            continue;
+        ++voicemails;
+        EXPECT_EQ(many[i]->entry_id(), rows[i].entry_id);
+        EXPECT_EQ(many[i]->caller_number(), one[i]->caller_number());
+        EXPECT_EQ(many[i]->length_seconds(), one[i]->length_seconds());
+        EXPECT_EQ(many[i]->audio_type(), one[i]->audio_type());
+        EXPECT_EQ(many[i]->is_read(), one[i]->is_read());
+        EXPECT_EQ(many[i]->received_time(), one[i]->received_time());
+        EXPECT_GT(many[i]->length_seconds(), 0);
+    }
+    EXPECT_EQ(voicemails, 120);
+}
+
 TEST_F(MessageStoreTest, ReadStateAndDeletionReachTheMaildir) {
     MaildirFixture md;
     const QString unique = md.deliver(lyb::testing::voicemailMail(), QStringLiteral("F"));
