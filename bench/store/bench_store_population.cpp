@@ -1,8 +1,11 @@
-// bench_store_population [COUNT...]: builds the voicemail records of a
-// synthetic Inbox of COUNT voicemails (default 1000 and 10000) with 10 s GSM
-// recordings (half in wave files, half raw), as the list does on a refresh,
-// and compares the time with reading every message file once. Prints the
-// times, their ratio and the peak memory of the population.
+// bench_store_population [--dir DIR] [COUNT...]: builds the voicemail records
+// of a synthetic Inbox of COUNT voicemails (default 1000 and 10000) with 10 s
+// GSM recordings (half in wave files, half raw), as the list does on a
+// refresh (on one thread, then on all cores), and compares the time with
+// reading every message file once. Prints the times, their ratio and the peak
+// memory of the population. With --dir the
+// Inboxes are made in DIR/COUNT and kept, so later runs (and profilers) see
+// only the measurement.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -12,8 +15,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -90,9 +95,7 @@ void resetPeak() {
         clear.write("5");
 }
 
-void runOne(int count) {
-    QTemporaryDir dir;
-    const QString root = dir.path() + QStringLiteral("/Maildir");
+void makeInbox(const QString& root, int count) {
     for (const char* sub : {"cur", "new", "tmp"})
         QDir().mkpath(root + "/" + sub);
     const QByteArray wave = gsmWave(10);
@@ -107,7 +110,15 @@ void runOne(int count) {
         f.write(i % 2 ? mail(i, "message.wav", "audio/wav", wave)
                       : mail(i, "message.gsm", "audio/x-gsm", raw));
     }
-    QFile accounts(dir.path() + QStringLiteral("/accounts.conf"));
+}
+
+void runOne(const QString& keep, int count) {
+    QTemporaryDir temporary;
+    const QString dir = keep.isEmpty() ? temporary.path() : keep + "/" + QString::number(count);
+    const QString root = dir + QStringLiteral("/Maildir");
+    if (!QFile::exists(root + "/tmp"))
+        makeInbox(root, count);
+    QFile accounts(dir + QStringLiteral("/accounts.conf"));
     accounts.open(QIODevice::WriteOnly);
     accounts.write("Bench = " + root.toUtf8() + "\n");
     accounts.close();
@@ -133,43 +144,50 @@ void runOne(int count) {
     const double readSeconds = timer.nsecsElapsed() / 1e9;
     const double readCpu = cpuSeconds() - cpu;
 
-    resetPeak();
-    const long before = peakKiB();
-    timer.restart();
-    cpu = cpuSeconds();
-    lyb::store::CMapiSession session;
-    lyb::store::logon(session);
-    auto store = lyb::store::open_store_by_name(session, QStringLiteral("bench"));
-    auto inbox = store ? lyb::store::open_inbox(*store) : nullptr;
-    std::vector<lyb::store::CEntryInfo> rows;
-    std::vector<std::unique_ptr<lyb::store::CVoiceMailMessage>> records;
-    if (inbox && lyb::store::list_messages(*inbox, rows)) {
-        for (const auto& row : rows) {
-            if (auto r = lyb::store::open_voicemail(*inbox, row))
-                records.push_back(std::move(r));
-        }
+    // The records as a refresh builds them: on one thread, then on all cores.
+    for (unsigned threads : {1u, 0u}) {
+        resetPeak();
+        const long before = peakKiB();
+        timer.restart();
+        cpu = cpuSeconds();
+        lyb::store::CMapiSession session;
+        lyb::store::logon(session);
+        auto store = lyb::store::open_store_by_name(session, QStringLiteral("bench"));
+        auto inbox = store ? lyb::store::open_inbox(*store) : nullptr;
+        std::vector<lyb::store::CEntryInfo> rows;
+        std::vector<std::unique_ptr<lyb::store::CVoiceMailMessage>> records;
+        if (inbox && lyb::store::list_messages(*inbox, rows))
+            records = lyb::store::open_voicemails(*inbox, rows, threads);
+        const double buildSeconds = timer.nsecsElapsed() / 1e9;
+        const double buildCpu = cpuSeconds() - cpu;
+        const long peak = peakKiB();
+        const auto built = std::count_if(records.begin(), records.end(),
+                                         [](const auto& r) { return r != nullptr; });
+        std::printf(
+            "%6d voicemails (%.1f MiB of files), %s: records %.3f s (CPU %.3f s), reading the "
+            "files %.3f s (CPU %.3f s), ratio %.2f; peak memory %.1f MiB (%.1f MiB at the "
+            "start); %td records\n",
+            count, bytes / 1048576.0, threads == 1 ? "one thread" : "all cores", buildSeconds,
+            buildCpu, readSeconds, readCpu, buildSeconds / readSeconds, peak / 1024.0,
+            before / 1024.0, built);
     }
-    const double buildSeconds = timer.nsecsElapsed() / 1e9;
-    const double buildCpu = cpuSeconds() - cpu;
-    const long peak = peakKiB();
-    std::printf(
-        "%6d voicemails (%.1f MiB of files): records %.3f s (CPU %.3f s), reading the files "
-        "%.3f s (CPU %.3f s), ratio %.2f (CPU %.2f); peak memory %.1f MiB (%.1f MiB at the "
-        "start); %zu records\n",
-        count, bytes / 1048576.0, buildSeconds, buildCpu, readSeconds, readCpu,
-        buildSeconds / readSeconds, buildCpu / readCpu, peak / 1024.0, before / 1024.0,
-        records.size());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
+    QString keep;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
+            keep = QFile::decodeName(argv[++i]);
+            continue;
+        }
         counts.push_back(std::atoi(argv[i]));
+    }
     if (counts.empty())
         counts = {1000, 10000};
     for (int n : counts)
-        runOne(n);
+        runOne(keep, n);
     return 0;
 }
