@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <type_traits>
 
 namespace lyb::audio {
 namespace {
@@ -32,6 +34,51 @@ static constexpr auto oki_filter = [] {
     return h;
 }();
 
+// The filter's taps by phase: output phase p takes h[p + 77 - 4t] times the
+// code t places before the newest. Phases 0 to 2 have 20 taps, phase 3 has
+// 21; the missing 21st is 0, which leaves their sums as they are.
+constexpr unsigned kTaps = 21;
+
+// Four single-precision lanes, each computed as its own float would be.
+typedef float Float4 __attribute__((vector_size(16)));
+static constexpr auto oki_phase_taps = [] {
+    std::array<std::array<float, 4>, kTaps> taps{};
+    for (unsigned t = 0; t < kTaps; ++t) {
+        for (unsigned p = 0; p < 4; ++p)
+            taps[t][p] = p + 77 >= 4 * t ? oki_filter[p + 77 - 4 * t] : 0.0f;
+    }
+    return taps;
+}();
+
+// Each code's signed difference at each step index, and the index after it.
+static constexpr auto oki_difference = [] {
+    std::array<std::array<int16_t, 16>, 49> d{};
+    for (int index = 0; index < 49; ++index) {
+        const int step = oki_step_size[index];
+        for (int code = 0; code < 16; ++code) {
+            int difference = step >> 3;
+            if (code & 1)
+                difference += step >> 2;
+            if (code & 2)
+                difference += step >> 1;
+            if (code & 4)
+                difference += step;
+            d[index][code] = static_cast<int16_t>(code & 8 ? -difference : difference);
+        }
+    }
+    return d;
+}();
+
+static constexpr auto oki_next_index = [] {
+    std::array<std::array<uint8_t, 8>, 49> n{};
+    for (int index = 0; index < 49; ++index) {
+        for (int code = 0; code < 8; ++code)
+            n[index][code] =
+                static_cast<uint8_t>(std::clamp(index + oki_index_adjust[code], 0, 48));
+    }
+    return n;
+}();
+
 }  // namespace
 
 std::optional<COkiDecoder> COkiDecoder::Create(uint64_t bit_rate) {
@@ -41,18 +88,8 @@ std::optional<COkiDecoder> COkiDecoder::Create(uint64_t bit_rate) {
 }
 
 int16_t COkiDecoder::DecodeCode(int code) {
-    const int step = oki_step_size[index_];
-    int difference = step >> 3;
-    if (code & 1)
-        difference += step >> 2;
-    if (code & 2)
-        difference += step >> 1;
-    if (code & 4)
-        difference += step;
-    if (code & 8)
-        difference = -difference;
-    signal_ = std::clamp(signal_ + difference, -2048, 2047);
-    index_ = std::clamp(index_ + oki_index_adjust[code & 7], 0, 48);
+    signal_ = std::clamp(signal_ + oki_difference[index_][code], -2048, 2047);
+    index_ = oki_next_index[index_][code & 7];
     return static_cast<int16_t>(signal_ * 16);
 }
 
@@ -67,34 +104,75 @@ size_t COkiDecoder::Decode(const uint8_t* bytes, size_t count, int16_t* samples)
         return 2 * count;
     }
 
-    // 24000 bit/s: for each output sample, phases 1 to 3 first take in one
-    // code; the output is the filter's phase applied to the newest codes.
+    // 24000 bit/s. The codes of this call go after the last kHistory samples
+    // of the previous ones, as floats (exact for 16-bit values).
     const size_t codes = 2 * count;
-    size_t next = 0;
+    window_.resize(kHistory + codes);
+    std::copy(std::begin(history_), std::end(history_), window_.begin());
+    float* w = window_.data();
+    for (size_t i = 0; i < count; ++i) {
+        w[kHistory + 2 * i] = DecodeCode(bytes[i] >> 4);
+        w[kHistory + 2 * i + 1] = DecodeCode(bytes[i] & 0x0F);
+    }
+
+    // For each output sample, phases 1 to 3 first take in one code; the
+    // output is the filter's phase applied to the newest codes, summed from
+    // the newest code on.
+    size_t newest = kHistory - 1;  // index in w of the newest code taken in
+    size_t next = 0;               // codes taken in
     size_t produced = 0;
-    for (;;) {
-        if (phase_ != 0) {
-            const uint8_t byte = bytes[next / 2];
-            const int code = (next % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
-            ++next;
-            history_[write_] = DecodeCode(code);
-            write_ = (write_ + 1) % 32;
-        }
-        const unsigned taps = (phase_ + 81) / 4;
-        float sum = 0.0f;
-        for (unsigned t = 0; t < taps; ++t) {
-            const float product = static_cast<float>(history_[(write_ + 31 - t) % 32]) *
-                                  oki_filter[phase_ + 77 - 4 * t];
-            sum += product;
-        }
+    auto put = [&](float sum) {
         // The filter's gain slightly exceeds 1 near full scale (a saturated
         // signal gives 32780), so the result is limited rather than wrapped.
         const auto value = static_cast<int32_t>(static_cast<double>(sum) * 4.0);
         samples[produced++] = static_cast<int16_t>(std::clamp(value, -32768, 32767));
+    };
+    // One output; true when it took in the call's last code.
+    auto one = [&] {
+        if (phase_ != 0) {
+            ++newest;
+            ++next;
+        }
+        float sum = 0.0f;
+        for (unsigned t = 0; t < kTaps; ++t)
+            sum += w[newest - t] * oki_phase_taps[t][phase_];
+        put(sum);
         phase_ = (phase_ + 1) % 4;
-        if (next == codes)
-            break;
-    }
+        return next == codes;
+    };
+    bool done = false;
+    while (phase_ != 0 && !done)
+        done = one();
+    // Whole rounds of phases 0 to 3 take in three codes and read four
+    // consecutive windows, so their four sums (each in its own order) go
+    // side by side, two rounds at a time.
+    auto rounds = [&](auto count) {
+        constexpr unsigned n = decltype(count)::value;
+        Float4 sum[n] = {};
+        for (unsigned t = 0; t < kTaps; ++t) {
+            Float4 h;
+            std::memcpy(&h, oki_phase_taps[t].data(), sizeof h);
+            for (unsigned r = 0; r < n; ++r) {
+                Float4 x;  // phase j's code t back is x[j]
+                std::memcpy(&x, w + newest + 3 * r - t, sizeof x);
+                sum[r] += x * h;
+            }
+        }
+        for (unsigned r = 0; r < n; ++r) {
+            for (unsigned j = 0; j < 4; ++j)
+                put(sum[r][j]);
+        }
+        newest += 3 * n;
+        next += 3 * n;
+        done = next == codes;
+    };
+    while (!done && next + 6 <= codes)
+        rounds(std::integral_constant<unsigned, 2>());
+    if (!done && next + 3 <= codes)
+        rounds(std::integral_constant<unsigned, 1>());
+    while (!done)
+        done = one();
+    std::copy(w + newest + 1 - kHistory, w + newest + 1, std::begin(history_));
     return produced;
 }
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace lyb::audio {
 
@@ -36,12 +37,15 @@ private:
     // Decodes one code; returns the 16-bit sample (the 12-bit signal x 16).
     int16_t DecodeCode(int code);
 
+    // Codes the 24000 bit/s filter looks back on (it reads at most 21).
+    static constexpr size_t kHistory = 24;
+
     uint32_t bit_rate_;
-    int signal_ = 0;  // -2048...2047
-    int index_ = 0;   // 0...48
-    int16_t history_[32] = {};
-    unsigned write_ = 0;  // 0...31
-    unsigned phase_ = 0;  // 0...3
+    int signal_ = 0;                // -2048...2047
+    int index_ = 0;                 // 0...48
+    float history_[kHistory] = {};  // the last codes' samples, oldest first
+    unsigned phase_ = 0;            // 0...3
+    std::vector<float> window_;     // history and one call's codes
 };
 
 }  // namespace lyb::audio

@@ -2,6 +2,7 @@
 // needed and filled with a sentinel, so a write past the expected samples shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -248,6 +249,33 @@ TEST(OkiAdpcm, ResamplesFourSamplesForEveryThreeCodesAt24000) {
     const size_t n = split->Decode(two, 1, a) + split->Decode(two + 1, 1, a + 8);
     EXPECT_EQ(n, whole->Decode(two, 2, b));
     EXPECT_EQ(n, 6u);
+}
+
+// Small calls go sample by sample and long ones four phases at a time; both
+// give the same samples, wherever the calls split the stream.
+TEST(OkiAdpcm, SamplesAt24000DoNotDependOnHowTheStreamIsSplit) {
+    std::vector<uint8_t> bytes(6000);
+    uint32_t seed = 12345;
+    for (uint8_t& b : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 16);
+    }
+    auto whole = COkiDecoder::Create(24000);
+    std::vector<int16_t> expected(COkiDecoder::MaxSamples(bytes.size()));
+    expected.resize(whole->Decode(bytes.data(), bytes.size(), expected.data()));
+    ASSERT_EQ(expected.size(), bytes.size() * 8 / 3);
+    for (size_t largest : {1u, 2u, 5u, 64u}) {
+        SCOPED_TRACE(largest);
+        auto split = COkiDecoder::Create(24000);
+        std::vector<int16_t> got;
+        for (size_t at = 0, piece = 1; at < bytes.size(); at += piece) {
+            piece = std::min(bytes.size() - at, 1 + (at * 7) % largest);
+            std::vector<int16_t> out(COkiDecoder::MaxSamples(piece));
+            out.resize(split->Decode(bytes.data() + at, piece, out.data()));
+            got.insert(got.end(), out.begin(), out.end());
+        }
+        EXPECT_EQ(got, expected);
+    }
 }
 
 TEST(OkiAdpcm, FullScaleInputAt24000IsLimitedNotWrapped) {
