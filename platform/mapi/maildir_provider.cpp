@@ -311,7 +311,6 @@ public:
                          IStream** stream) override {
         if (tag != PR_ATTACH_DATA_BIN || !stream)
             return IAttach::OpenProperty(tag, options, flags, stream);
-        *stream = nullptr;
         *stream = content_->attachments[number_].content.open();
         return *stream ? S_OK : MAPI_E_NOT_FOUND;
     }
