@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 namespace lyb::store {
@@ -125,8 +126,13 @@ std::vector<std::unique_ptr<CVoiceMailMessage>> open_voicemails(
     // thread, so the work is shared out one message at a time.
     std::atomic<size_t> next{0};
     auto work = [&] {
-        for (size_t i = next++; i < entries.size(); i = next++)
-            records[i] = open_voicemail(folder, entries[i]);
+        for (size_t i = next++; i < entries.size(); i = next++) {
+            try {
+                records[i] = open_voicemail(folder, entries[i]);
+            } catch (...) {
+                // skipped like any message that cannot be opened
+            }
+        }
     };
     constexpr size_t kPerThread = 32;  // fewer messages are not worth a thread
     if (threads == 0)
@@ -134,8 +140,12 @@ std::vector<std::unique_ptr<CVoiceMailMessage>> open_voicemails(
     const size_t helpers = std::min<size_t>(threads - 1, entries.size() / kPerThread);
     std::vector<std::jthread> pool;
     pool.reserve(helpers);
-    for (size_t i = 0; i < helpers; ++i)
-        pool.emplace_back(work);
+    try {
+        for (size_t i = 0; i < helpers; ++i)
+            pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // no more threads to be had: those started and this one do the rest
+    }
     work();
     pool.clear();  // joins
     return records;
