@@ -133,6 +133,28 @@ TEST(WaveHeader, KeepsAnFmtExtensionAndSearchesTheDataAfterIt) {
     EXPECT_TRUE(p.header.extension.empty());
 }
 
+// A fmt chunk declared shorter than its 16 fields still has them read, and the
+// walk starts where the declared chunk ends, inside those fields.
+TEST(WaveHeader, ShortFmtChunkIsWalkedFromItsDeclaredEnd) {
+    std::vector<uint8_t> bytes = {'R', 'I', 'F', 'F', 28, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    const uint8_t fmt[] = {'f', 'm', 't', ' ', 4, 0, 0, 0};
+    const uint8_t tagAndChannels[] = {1, 0, 1, 0};             // the 4 declared bytes
+    const uint8_t rates[] = {'d', 'a', 't', 'a', 2, 0, 0, 0};  // also the data chunk
+    const uint8_t alignAndBits[] = {2, 0, 16, 0};              // also the data
+    bytes.insert(bytes.end(), std::begin(fmt), std::end(fmt));
+    bytes.insert(bytes.end(), std::begin(tagAndChannels), std::end(tagAndChannels));
+    bytes.insert(bytes.end(), std::begin(rates), std::end(rates));
+    bytes.insert(bytes.end(), std::begin(alignAndBits), std::end(alignAndBits));
+    Parsed p = ParseAll(bytes);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.header.fmt_size, 4u);
+    EXPECT_EQ(p.header.format_tag, 1);
+    EXPECT_EQ(p.header.data_size, 2u);
+    EXPECT_EQ(p.header.bits_per_sample, 16);
+    EXPECT_EQ(p.position, 32u);
+    EXPECT_TRUE(p.header.extension.empty());
+}
+
 TEST(WaveHeader, FindsTheFmtChunkAfterJunk) {
     const std::vector<uint8_t> bytes = WaveBytes()
                                            .id("RIFF")
