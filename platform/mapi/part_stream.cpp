@@ -60,7 +60,7 @@ protected:
     }
     uint64_t size() const override { return size_; }
     void prepare(uint64_t end) override {
-        while (part_.base64 && decoded_.size() < end && consumed_ <= part_.length) {
+        while (part_.base64 && decoded_.size() < end && !finished_) {
             // Four symbols make three bytes; line breaks add a little.
             const size_t wanted = std::max<size_t>(kMinChunk, (end - decoded_.size()) / 3 * 4 + 64);
             const size_t n = std::min<size_t>(wanted, size_t(part_.length - consumed_));
@@ -71,7 +71,7 @@ protected:
             consumed_ += static_cast<qsizetype>(n);
             if (consumed_ == part_.length) {
                 got += decoder_.finish(decoded_.data() + at + got);
-                consumed_ = part_.length + 1;  // finished
+                finished_ = true;
             }
             decoded_.resize(at + got);
         }
@@ -82,7 +82,8 @@ private:
     const uint64_t size_;
     std::vector<uint8_t> decoded_;
     CBase64Decoder decoder_;
-    qsizetype consumed_ = 0;
+    qsizetype consumed_ = 0;  // input decoded so far
+    bool finished_ = false;   // all input decoded, the last group too
 };
 
 }  // namespace
