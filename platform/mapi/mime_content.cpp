@@ -199,15 +199,15 @@ MimeContent parseMimeContent(const QByteArray& raw) {
         g_mime_stream_mem_new_with_buffer(raw.constData(), static_cast<size_t>(raw.size())));
     GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.p));
     g_mime_parser_set_format(parser.p, GMIME_FORMAT_MESSAGE);
-    GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.p, options));
+    // The message as a MIME entity: its headers and parts are all that is
+    // read, so the address and reference headers a GMimeMessage would parse
+    // into objects are left as text.
+    GObjectRef<GMimeObject> top(g_mime_parser_construct_part(parser.p, options));
     g_mime_parser_options_free(options);
-    if (!message.p)
+    if (!top.p)
         return out;
 
-    if (const char* subject = g_mime_message_get_subject(message.p)) {
-        out.subject = QString::fromUtf8(subject);
-    }
-    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message.p));
+    GMimeHeaderList* headers = g_mime_object_get_header_list(top.p);
     const int count = headers ? g_mime_header_list_get_count(headers) : 0;
     const char* dateHeader = nullptr;
     for (int i = 0; i < count; ++i) {
@@ -215,10 +215,18 @@ MimeContent parseMimeContent(const QByteArray& raw) {
         const char* name = g_mime_header_get_name(header);
         if (!name)
             continue;
-        // Values are unfolded and decoded when asked for, so only these two are.
+        // Values are unfolded and decoded when asked for, so only these are.
+        if (g_ascii_strcasecmp(name, "Subject") == 0) {
+            // A repeated Subject header replaces the earlier one.
+            if (const char* subject = g_mime_header_get_value(header))
+                out.subject = QString::fromUtf8(subject);
+            continue;
+        }
         if (!out.deliveryTime && g_ascii_strcasecmp(name, "Received") == 0) {
             // Servers prepend Received headers, so the first is the newest.
-            const char* value = g_mime_header_get_value(header);
+            // The date follows the last ';', and folding is white space to
+            // the date parser, so the raw value needs no unfolding.
+            const char* value = g_mime_header_get_raw_value(header);
             const char* date = value ? strrchr(value, ';') : nullptr;
             if (date)
                 out.deliveryTime = dateToFileTime(date + 1);
@@ -229,7 +237,7 @@ MimeContent parseMimeContent(const QByteArray& raw) {
     }
     if (!out.deliveryTime)
         out.deliveryTime = dateToFileTime(dateHeader);
-    walk(g_mime_message_get_mime_part(message.p), 0, {raw, stream.p}, out);
+    walk(top.p, 0, {raw, stream.p}, out);
     return out;
 }
 

@@ -191,6 +191,22 @@ TEST(MaildirMessage, TakesDeliveryTimeFromDateThenFileTime) {
     EXPECT_EQ(times64[1], unixToFileTime(1796025600));  // Mon, 30 Nov 2026 08:00 UTC
 }
 
+// Only the headers the provider answers with are read from the message's
+// header list; a repeated Subject replaces the earlier one, and a Received
+// header folded over lines still gives its date.
+TEST(MaildirMessage, ReadsRepeatedSubjectsAndFoldedReceivedHeaders) {
+    auto m = OpenMessageBytes(
+        "Received: from pbx.example.net\r\n\tby mail.example.org;\r\n"
+        "\tWed, 02 Dec 2026 10:00:00\r\n +0000 (UTC)\r\n"
+        "Received: from pbx by relay; Tue, 01 Dec 2026 09:00:00 +0000\r\n"
+        "Subject: first\r\nFrom: \"Voicemail, Service\" <vm@example.net>\r\n"
+        "Subject: =?utf-8?q?Voice_Mail_Message_=28caf=C3=A9=29?=\r\n"
+        "Date: Mon, 30 Nov 2026 08:00:00 +0000\r\n\r\nbody\r\n");
+    EXPECT_EQ(prop(*m, PR_SUBJECT_W).str, QString::fromUtf8("Voice Mail Message (caf\xC3\xA9)"));
+    EXPECT_EQ(prop(*m, PR_MESSAGE_DELIVERY_TIME).ft, unixToFileTime(1796205600));
+    EXPECT_EQ(prop(*m, PR_BODY_W).str, "body\r\n");
+}
+
 TEST(MaildirMessage, PartWithoutContentFailsToOpenAsOnAPartialDownload) {
     MailParts p;
     p.attachData.clear();
