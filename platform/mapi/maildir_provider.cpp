@@ -126,7 +126,8 @@ std::optional<QByteArray> readFile(const QString& path) {
         return std::nullopt;
     struct stat st;
     QByteArray bytes;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular && st.st_size > 0)
         bytes.resize(static_cast<qsizetype>(st.st_size) + 1);  // + 1: sees the end at once
     qsizetype used = 0;
     for (;;) {
@@ -142,6 +143,9 @@ std::optional<QByteArray> readFile(const QString& path) {
         if (n == 0)
             break;
         used += n;
+        // A regular file reads short only at its end.
+        if (regular && used < bytes.size())
+            break;
     }
     ::close(fd);
     bytes.truncate(used);
@@ -339,8 +343,13 @@ private:
 class CMaildirMessage final : public IMessage {
 public:
     // A message of a Maildir (root non-empty) or a lone file or buffer.
-    CMaildirMessage(QString root, QString unique, QString relPath)
-        : root_(std::move(root)), unique_(std::move(unique)), relPath_(std::move(relPath)) {}
+    // bytes: the file as read when it was found, parsed when first needed.
+    CMaildirMessage(QString root, QString unique, QString relPath,
+                    std::optional<QByteArray> bytes = std::nullopt)
+        : root_(std::move(root)),
+          unique_(std::move(unique)),
+          relPath_(std::move(relPath)),
+          pending_(std::move(bytes)) {}
     explicit CMaildirMessage(const QByteArray& bytes)
         : own_(std::make_shared<MimeContent>(parseMimeContent(bytes))) {}
     CMaildirMessage(QString path, std::shared_ptr<const MimeContent> content)
@@ -450,9 +459,12 @@ private:
         if (own_)
             return own_;
         const QString key = root_ + QLatin1Char('\0') + unique_;
+        std::optional<QByteArray> bytes = std::move(pending_);
+        pending_.reset();
         if (auto hit = contentCache().find(key))
             return hit;
-        std::optional<QByteArray> bytes = readFile(filePath());
+        if (!bytes)
+            bytes = readFile(filePath());
         if (!bytes) {
             relPath_ = locate(root_, unique_, QString());
             if (relPath_.isEmpty())
@@ -508,6 +520,7 @@ private:
     QString root_;
     QString unique_;
     QString relPath_;
+    std::optional<QByteArray> pending_;
     std::shared_ptr<const MimeContent> own_;
 };
 
@@ -551,11 +564,19 @@ public:
             unique.isEmpty()) {
             return MAPI_E_INVALID_ENTRYID;
         }
+        // Reading the listed file shows that it is still there; a message
+        // renamed since the listing is looked for under its unique name.
         auto hint = hints_.find(unique);
-        const QString rel = locate(root_, unique, hint != hints_.end() ? hint->second : QString());
-        if (rel.isEmpty())
-            return MAPI_E_NOT_FOUND;
-        object = std::make_unique<CMaildirMessage>(root_, unique, rel);
+        QString rel = hint != hints_.end() ? hint->second : QString();
+        std::optional<QByteArray> bytes;
+        if (!rel.isEmpty())
+            bytes = readFile(root_ + QLatin1Char('/') + rel);
+        if (!bytes) {
+            rel = locate(root_, unique, QString());
+            if (rel.isEmpty())
+                return MAPI_E_NOT_FOUND;
+        }
+        object = std::make_unique<CMaildirMessage>(root_, unique, rel, std::move(bytes));
         if (objType)
             *objType = MAPI_MESSAGE;
         return S_OK;
