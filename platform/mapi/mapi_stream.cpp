@@ -7,12 +7,12 @@
 namespace lyb::mapi {
 
 HRESULT CBufferStream::Read(void* buffer, uint32_t count, uint32_t* read) {
-    const uint64_t available = position_ < size() ? size() - position_ : 0;
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, available));
-    if (n > 0) {
-        prepare(position_ + n);
+    const uint64_t end =
+        count <= UINT64_MAX - position_ ? position_ + count : UINT64_MAX;  // after a far Seek
+    const uint64_t stop = extent(end);
+    const uint32_t n = stop > position_ ? static_cast<uint32_t>(stop - position_) : 0;
+    if (n > 0)
         std::memcpy(buffer, bytes() + position_, n);
-    }
     position_ += n;
     if (read)
         *read = n;

@@ -6,6 +6,7 @@
 // received it. AddRef adds one; Release drops one and destroys the stream at 0.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -63,9 +64,11 @@ public:
 protected:
     virtual const uint8_t* bytes() const = 0;
     virtual uint64_t size() const = 0;
-    // Called before bytes() is read up to end (a stream that produces its
-    // bytes as they are read makes them here).
-    virtual void prepare(uint64_t end) { (void)end; }
+    // Where a read that would end at end stops: end, or the stream's end
+    // when that comes first. Once it returns, bytes() holds the bytes up to
+    // there; a stream that produces its bytes as they are read makes them
+    // here, without needing to know its whole size.
+    virtual uint64_t extent(uint64_t end) { return std::min(end, size()); }
 
 private:
     uint64_t position_ = 0;

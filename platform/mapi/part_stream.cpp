@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 namespace lyb::mapi {
 
@@ -48,9 +49,15 @@ size_t countSymbols(const char* from, const char* to) {
     return count;
 }
 
+// The bytes that in[0..n) still gives, at its end, after what counter has seen.
+uint64_t countDecoded(CBase64Decoder counter, const char* in, size_t n) {
+    const size_t produced = counter.step(in, n, nullptr);
+    return produced + counter.finish(nullptr);
+}
+
 class CPartStream final : public CBufferStream {
 public:
-    CPartStream(const PartContent& part, uint64_t size) : part_(part), size_(size) {}
+    explicit CPartStream(const PartContent& part) : part_(part) {}
 
 protected:
     const uint8_t* bytes() const override {
@@ -58,11 +65,26 @@ protected:
             return decoded_.data();
         return reinterpret_cast<const uint8_t*>(part_.source.constData() + part_.offset);
     }
-    uint64_t size() const override { return size_; }
-    void prepare(uint64_t end) override {
-        while (part_.base64 && decoded_.size() < end && !finished_) {
+    // Counted, not decoded, when asked before the end has been read.
+    uint64_t size() const override {
+        if (!part_.base64)
+            return static_cast<uint64_t>(part_.length);
+        if (finished_)
+            return decoded_.size();
+        if (!size_) {
+            size_ = decoded_.size() +
+                    countDecoded(decoder_, part_.source.constData() + part_.offset + consumed_,
+                                 size_t(part_.length - consumed_));
+        }
+        return *size_;
+    }
+    uint64_t extent(uint64_t end) override {
+        if (!part_.base64)
+            return std::min(end, size());
+        while (decoded_.size() < end && !finished_) {
             // Four symbols make three bytes; line breaks add a little.
-            const size_t wanted = std::max<size_t>(kMinChunk, (end - decoded_.size()) / 3 * 4 + 64);
+            const uint64_t missing = std::min<uint64_t>(end - decoded_.size(), SIZE_MAX / 2);
+            const size_t wanted = std::max<size_t>(kMinChunk, missing / 3 * 4 + 64);
             const size_t n = std::min<size_t>(wanted, size_t(part_.length - consumed_));
             const size_t at = decoded_.size();
             decoded_.resize(at + n * 3 / 4 + 3);
@@ -75,16 +97,28 @@ protected:
             }
             decoded_.resize(at + got);
         }
+        return std::min<uint64_t>(end, decoded_.size());
     }
 
 private:
     const PartContent part_;
-    const uint64_t size_;
     std::vector<uint8_t> decoded_;
     CBase64Decoder decoder_;
     qsizetype consumed_ = 0;  // input decoded so far
     bool finished_ = false;   // all input decoded, the last group too
+    mutable std::optional<uint64_t> size_;
 };
+
+// Whether base64 input decodes to at least one byte, counted a little at a time.
+bool decodesToSomething(const char* in, size_t n) {
+    constexpr size_t kStep = 256;
+    CBase64Decoder counter;
+    for (size_t at = 0; at < n; at += kStep) {
+        if (counter.step(in + at, std::min(kStep, n - at), nullptr) > 0)
+            return true;
+    }
+    return counter.finish(nullptr) > 0;
+}
 
 }  // namespace
 
@@ -111,8 +145,27 @@ size_t CBase64Decoder::step(const char* in, size_t n, uint8_t* out) {
     // Locals, since stores through out could otherwise change the members.
     uint32_t bits = bits_;
     int symbols = symbols_;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t rank = kRanks[static_cast<uint8_t>(in[i])];
+    const auto* text = reinterpret_cast<const uint8_t*>(in);
+    size_t i = 0;
+    while (i < n) {
+        if (symbols == 0) {
+            // Between groups, four symbols at a time while no line break,
+            // pad or junk comes.
+            for (; i + 4 <= n; i += 4) {
+                const uint32_t a = kRanks[text[i]], b = kRanks[text[i + 1]],
+                               c = kRanks[text[i + 2]], d = kRanks[text[i + 3]];
+                if ((a | b | c | d) >= 64)
+                    break;
+                const uint32_t group = a << 18 | b << 12 | c << 6 | d;
+                out[produced] = static_cast<uint8_t>(group >> 16);
+                out[produced + 1] = static_cast<uint8_t>(group >> 8);
+                out[produced + 2] = static_cast<uint8_t>(group);
+                produced += 3;
+            }
+            if (i == n)
+                break;
+        }
+        const uint8_t rank = kRanks[text[i++]];
         if (rank == kSkip)
             continue;
         if (rank == kPad) {
@@ -155,9 +208,7 @@ size_t CBase64Decoder::finish(uint8_t* out) {
 uint64_t PartContent::decodedSize() const {
     if (!base64)
         return static_cast<uint64_t>(length);
-    CBase64Decoder counter;
-    const size_t n = counter.step(source.constData() + offset, size_t(length), nullptr);
-    return n + counter.finish(nullptr);
+    return countDecoded(CBase64Decoder(), source.constData() + offset, size_t(length));
 }
 
 QByteArray PartContent::decoded() const {
@@ -173,8 +224,9 @@ QByteArray PartContent::decoded() const {
 }
 
 IStream* PartContent::open() const {
-    const uint64_t size = decodedSize();
-    return size == 0 ? nullptr : new CPartStream(*this, size);
+    const bool empty =
+        base64 ? !decodesToSomething(source.constData() + offset, size_t(length)) : length == 0;
+    return empty ? nullptr : new CPartStream(*this);
 }
 
 }  // namespace lyb::mapi
