@@ -38,9 +38,9 @@ struct GFreeString {
     QString text() const { return p ? QString::fromUtf8(p) : QString(); }
 };
 
-QByteArray decodedBytes(GMimePart* part, bool* hasContent) {
+// A part's content with its transfer encoding decoded; empty without content.
+QByteArray decodedBytes(GMimePart* part) {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
-    *hasContent = false;
     if (!content)
         return {};
     GObjectRef<GMimeStream> mem(g_mime_stream_mem_new());
@@ -48,7 +48,6 @@ QByteArray decodedBytes(GMimePart* part, bool* hasContent) {
     GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.p));
     if (!array || array->len == 0)
         return {};
-    *hasContent = true;
     return QByteArray(reinterpret_cast<const char*>(array->data), static_cast<int>(array->len));
 }
 
@@ -90,8 +89,7 @@ PartContent partContent(GMimePart* part, const Source& source) {
         content.base64 = encoding == GMIME_CONTENT_ENCODING_BASE64;
         return content;
     }
-    bool hasContent = false;
-    return wholly(decodedBytes(part, &hasContent));
+    return wholly(decodedBytes(part));
 }
 
 // Text in a declared charset; undeclared, unknown or wrong charsets fall back
@@ -156,7 +154,6 @@ void walk(GMimeObject* object, int depth, const Source& source, MimeContent& out
     const char* fileName = g_mime_part_get_filename(part);
     const bool isText = type && g_mime_content_type_is_type(type, "text", "*");
     const bool attachment = g_mime_part_is_attachment(part) || fileName || !isText;
-    bool hasContent = false;
     if (attachment) {
         MimeAttachment a;
         a.fileName = fileName ? QString::fromUtf8(fileName) : QString();
@@ -168,7 +165,7 @@ void walk(GMimeObject* object, int depth, const Source& source, MimeContent& out
     const bool plain = g_mime_content_type_is_type(type, "text", "plain");
     const bool html = g_mime_content_type_is_type(type, "text", "html");
     if ((plain && !out.bodyText) || (html && !out.bodyHtml)) {
-        const QByteArray bytes = decodedBytes(part, &hasContent);
+        const QByteArray bytes = decodedBytes(part);
         QString text = decodeText(bytes, g_mime_content_type_get_parameter(type, "charset"));
         (plain ? out.bodyText : out.bodyHtml) = std::move(text);
     }

@@ -80,7 +80,7 @@ protected:
     }
     uint64_t extent(uint64_t end) override {
         if (!part_.base64)
-            return std::min(end, size());
+            return CBufferStream::extent(end);
         while (decoded_.size() < end && !finished_) {
             // Four symbols make three bytes; line breaks add a little.
             const uint64_t missing = std::min<uint64_t>(end - decoded_.size(), SIZE_MAX / 2);
