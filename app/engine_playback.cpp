@@ -11,9 +11,38 @@
 
 #include <atomic>
 
+#if defined(__SANITIZE_THREAD__)
+#define LYB_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define LYB_TSAN 1
+#endif
+#endif
+#ifdef LYB_TSAN
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace lyb::app {
 
 namespace {
+
+// Qt's event queue hands a posted event to the receiving thread under its own
+// lock, which the thread sanitizer does not see; these tell it.
+void handOver(void* event) {
+#ifdef LYB_TSAN
+    __tsan_release(event);
+#else
+    (void)event;
+#endif
+}
+void takeOver(void* event) {
+#ifdef LYB_TSAN
+    __tsan_acquire(event);
+#else
+    (void)event;
+#endif
+}
 
 const QEvent::Type kDecodeNoticeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 // The end of playback is looked for this often.
@@ -38,8 +67,9 @@ class CEnginePlayback::Notifier final : public audio::IDecodeNotifier {
 public:
     explicit Notifier(QObject* target) : target_(target) {}
     void post(uint32_t message, const std::string& text) override {
-        QCoreApplication::postEvent(
-            target_, new DecodeNotice(generation_.load(), message, QString::fromStdString(text)));
+        auto* notice = new DecodeNotice(generation_.load(), message, QString::fromStdString(text));
+        handOver(notice);
+        QCoreApplication::postEvent(target_, notice);
     }
     // Starts a new decoder's notices; returns its generation.
     uint64_t next() { return ++generation_; }
@@ -108,6 +138,7 @@ bool CEnginePlayback::startPlayer(const QString& path) {
 }
 
 void CEnginePlayback::customEvent(QEvent* event) {
+    takeOver(event);
     if (event->type() != kDecodeNoticeEvent)
         return;
     const auto* notice = static_cast<DecodeNotice*>(event);
