@@ -1,0 +1,353 @@
+#include "ui/seek_slider.h"
+
+#include "ui/resources.h"
+
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QtMath>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace lyb::ui {
+
+// What screen readers see: a slider whose value is the position. A value set
+// by an assistive tool moves the slider as a key step does, so the parent
+// hears of it.
+class CSeekSliderAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit CSeekSliderAccessible(CSeekSlider* slider)
+        : QAccessibleWidget(slider, QAccessible::Slider) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value)
+            return QString::number(slider()->position());
+        return QAccessibleWidget::text(t);
+    }
+    QVariant currentValue() const override { return slider()->position(); }
+    void setCurrentValue(const QVariant& value) override { slider()->step(value.toLongLong()); }
+    QVariant maximumValue() const override { return slider()->range().second; }
+    QVariant minimumValue() const override { return slider()->range().first; }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    CSeekSlider* slider() const { return static_cast<CSeekSlider*>(widget()); }
+};
+
+namespace {
+
+QAccessibleInterface* accessibleSlider(const QString& className, QObject* object) {
+    if (object != nullptr && className == QLatin1String(CSeekSlider::staticMetaObject.className()))
+        return new CSeekSliderAccessible(static_cast<CSeekSlider*>(object));
+    return nullptr;
+}
+
+// Draws the columns [from, to) of an image at the same columns of the control.
+void drawColumns(QPainter& painter, const QPixmap& image, int from, int to) {
+    if (to <= from)
+        return;
+    const qreal ratio = image.devicePixelRatio();
+    const qreal height = image.height() / ratio;
+    painter.drawPixmap(QRectF(from, 0, to - from, height), image,
+                       QRectF(from * ratio, 0, (to - from) * ratio, image.height()));
+}
+
+}  // namespace
+
+bool CSeekSlider::Image::load(qreal devicePixelRatio) {
+    pixmap = load_pixmap(name, devicePixelRatio);
+    if (pixmap.isNull())
+        return false;
+    if (transparent) {
+        const qreal ratio = pixmap.devicePixelRatio();
+        const QRgb colour = key == kKeyFromPixel ? pixmap.toImage().pixel(keyPixel * ratio) : key;
+        pixmap.setMask(pixmap.createMaskFromColor(QColor::fromRgb(colour), Qt::MaskInColor));
+    }
+    return true;
+}
+
+CSeekSlider::CSeekSlider(int controlId, QWidget* parent) : QWidget(parent), controlId_(controlId) {
+    static const bool factoryInstalled = (QAccessible::installFactory(accessibleSlider), true);
+    (void)factoryInstalled;
+    ensure_resources();
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_NoSystemBackground);
+    // The main window may give a better name; a screen reader never meets a nameless slider.
+    setAccessibleName(QStringLiteral("Playing position"));
+    width_ = width();
+    height_ = height();
+}
+
+CSeekSlider::~CSeekSlider() = default;
+
+bool CSeekSlider::loadPair(Image& first, Image& second, const QString& firstName,
+                           const QString& secondName, bool transparent, QRgb key, QPoint keyPixel) {
+    first = Image{firstName, transparent, key, keyPixel, {}};
+    second = Image{secondName, transparent, key, keyPixel, {}};
+    if (firstName.isEmpty())
+        return true;
+    const qreal ratio = devicePixelRatioF();
+    if (!first.load(ratio) || (!secondName.isEmpty() && !second.load(ratio))) {
+        first = Image{};
+        second = Image{};
+        return false;
+    }
+    imagesRatio_ = ratio;
+    return true;
+}
+
+bool CSeekSlider::set_track_bitmaps(const QString& track, const QString& filledTrack,
+                                    bool transparent, QRgb key, QPoint keyPixel) {
+    const bool loaded =
+        loadPair(track_, filledTrack_, track, filledTrack, transparent, key, keyPixel);
+    if (track_.pixmap.isNull()) {
+        width_ = width();
+        height_ = height();
+    } else {
+        const QSize size = track_.pixmap.deviceIndependentSize().toSize();
+        width_ = size.width();
+        height_ = size.height();
+        resize(size);
+    }
+    // An opaque track covers the whole control; otherwise what lies under it shows.
+    setAttribute(Qt::WA_OpaquePaintEvent, !track_.pixmap.isNull() && !transparent);
+    update();
+    return loaded;
+}
+
+bool CSeekSlider::set_thumb_bitmaps(const QString& thumb, const QString& pressedThumb,
+                                    bool transparent, QRgb key, QPoint keyPixel) {
+    const bool loaded =
+        loadPair(thumb_, pressedThumb_, thumb, pressedThumb, transparent, key, keyPixel);
+    const QSize size = thumb_.pixmap.deviceIndependentSize().toSize();
+    thumbWidth_ = size.width();
+    thumbHeight_ = size.height();
+    if (track_.pixmap.isNull()) {
+        width_ = width();
+        height_ = height();
+    }
+    update();
+    return loaded;
+}
+
+void CSeekSlider::reloadImages(qreal devicePixelRatio) {
+    for (Image* image : {&track_, &filledTrack_, &thumb_, &pressedThumb_}) {
+        if (!image->name.isEmpty())
+            image->load(devicePixelRatio);
+    }
+    imagesRatio_ = devicePixelRatio;
+}
+
+void CSeekSlider::set_range(int minimum, int maximum, bool redraw) {
+    minimum_ = minimum;
+    maximum_ = maximum;
+    if (redraw)
+        update();
+}
+
+void CSeekSlider::set_position(int value) {
+    store(value);
+}
+
+int CSeekSlider::set_page_size(int value) {
+    return std::exchange(pageSize_, value);
+}
+
+void CSeekSlider::set_margins(int left, int right) {
+    leftMargin_ = left;
+    rightMargin_ = right;
+}
+
+int CSeekSlider::thumbCentre(int position) const {
+    const int rest = thumbWidth_ / 2 + leftMargin_;
+    if (maximum_ == minimum_)
+        return rest;
+    const double span = double(maximum_) - double(minimum_);
+    const double travel = width_ - thumbWidth_ - leftMargin_ - rightMargin_;
+    return int(std::trunc((double(position) - minimum_) / span * travel)) + rest;
+}
+
+int CSeekSlider::positionAt(int x) const {
+    const double travel = double(width_) - leftMargin_ - thumbWidth_ - rightMargin_;
+    if (maximum_ == minimum_ || travel == 0)
+        return minimum_;
+    const double span = double(maximum_) - double(minimum_);
+    const double value =
+        std::trunc((double(x) - thumbWidth_ / 2 - leftMargin_) / travel * span + minimum_);
+    // Far outside the track the value may not fit; the callers clamp anyway.
+    return int(std::clamp(value, double(std::numeric_limits<int>::min()),
+                          double(std::numeric_limits<int>::max())));
+}
+
+QSize CSeekSlider::sizeHint() const {
+    if (!track_.pixmap.isNull())
+        return track_.pixmap.deviceIndependentSize().toSize();
+    return QSize(std::max(thumbWidth_ * 4, 100), std::max(thumbHeight_, 16));
+}
+
+int CSeekSlider::store(qint64 value) {
+    // An inverted range (maximum below minimum) clamps to the minimum.
+    value = std::min<qint64>(value, maximum_);
+    value = std::max<qint64>(value, minimum_);
+    if (position_ != value) {
+        position_ = int(value);
+        if (QAccessible::isActive()) {
+            QAccessibleValueChangeEvent changed(this, position_);
+            QAccessible::updateAccessibility(&changed);
+        }
+    }
+    update();
+    return position_;
+}
+
+void CSeekSlider::step(qint64 value) {
+    store(value);
+    post(SLIDER_POSITION_CHANGED);
+}
+
+void CSeekSlider::post(int type) {
+    if (QWidget* parent = parentWidget())
+        QCoreApplication::postEvent(parent, new CSliderEvent(type, controlId_, position_));
+}
+
+int CSeekSlider::pixelX(const QMouseEvent* event) {
+    return qFloor(event->position().x());
+}
+
+void CSeekSlider::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    // Qt keeps the mouse with this widget while a button is down.
+    setFocus(Qt::MouseFocusReason);
+    dragging_ = true;
+    const int x = pixelX(event);
+    const int centre = thumbCentre(position_);
+    // Caught by the thumb: keep the pen where it took hold. Elsewhere the thumb jumps under the
+    // pen.
+    grabOffset_ = std::abs(x - centre) <= thumbWidth_ / 2 ? x - centre : 0;
+    penMove(x);
+    update();
+}
+
+void CSeekSlider::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_)
+        penMove(pixelX(event));
+}
+
+void CSeekSlider::penMove(int x) {
+    int target = std::max(x - grabOffset_, leftMargin_ + thumbWidth_ / 2);
+    target = std::min(target, width_ - thumbWidth_ / 2 - rightMargin_);
+    if (target == thumbCentre(position_))
+        return;
+    store(positionAt(target));
+    post(SLIDER_POSITION_CHANGING);
+}
+
+void CSeekSlider::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !dragging_) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    dragging_ = false;
+    update();
+    post(SLIDER_POSITION_CHANGED);
+}
+
+void CSeekSlider::keyPressEvent(QKeyEvent* event) {
+    const qint64 position = position_;
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+            step(position - 1);
+            break;
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+            step(position + 1);
+            break;
+        case Qt::Key_PageUp:
+            step(position - pageSize_);
+            break;
+        case Qt::Key_PageDown:
+            step(position + pageSize_);
+            break;
+        case Qt::Key_Home:
+            step(minimum_);
+            break;
+        case Qt::Key_End:
+            step(maximum_);
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+    }
+}
+
+void CSeekSlider::focusInEvent(QFocusEvent*) {
+    hasFocus_ = true;
+    update();
+}
+
+void CSeekSlider::focusOutEvent(QFocusEvent*) {
+    hasFocus_ = false;
+    update();
+}
+
+void CSeekSlider::resizeEvent(QResizeEvent*) {
+    // Without a track the control's own size is the track's length.
+    if (track_.pixmap.isNull()) {
+        width_ = width();
+        height_ = height();
+    }
+}
+
+void CSeekSlider::paintEvent(QPaintEvent*) {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != imagesRatio_)
+        reloadImages(ratio);
+    const QSize pixels = size() * ratio;
+    if (buffer_.size() != pixels || buffer_.devicePixelRatio() != ratio) {
+        buffer_ = QPixmap(pixels);
+        buffer_.setDevicePixelRatio(ratio);
+    }
+    const bool seeThrough = track_.pixmap.isNull() || track_.transparent;
+    buffer_.fill(seeThrough ? QColor(Qt::transparent) : palette().color(backgroundRole()));
+
+    QPainter painter(&buffer_);
+    const int centre = thumbCentre(position_);
+    if (filledTrack_.pixmap.isNull()) {
+        if (!track_.pixmap.isNull())
+            painter.drawPixmap(0, 0, track_.pixmap);
+    } else {
+        drawColumns(painter, filledTrack_.pixmap, 0, centre);
+        drawColumns(painter, track_.pixmap, centre, width_);
+    }
+    const QPixmap& thumb =
+        dragging_ && !pressedThumb_.pixmap.isNull() ? pressedThumb_.pixmap : thumb_.pixmap;
+    if (!thumb.isNull())
+        painter.drawPixmap(centre - thumbWidth_ / 2, 0, thumb);
+    if (hasFocus_) {
+        // A ring in the desktop's highlight colour just outside the thumb.
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        const qreal radius = std::min(thumbWidth_, thumbHeight_) / 2.0 + 0.75;
+        painter.drawEllipse(QPointF(centre, thumbHeight_ / 2.0), radius, radius);
+    }
+    painter.end();
+
+    QPainter(this).drawPixmap(0, 0, buffer_);
+}
+
+}  // namespace lyb::ui
