@@ -71,8 +71,8 @@ bool CSeekSlider::Image::load(qreal devicePixelRatio) {
         return false;
     if (transparent) {
         const qreal ratio = pixmap.devicePixelRatio();
-        const QRgb colour = key == kKeyFromPixel ? pixmap.toImage().pixel(keyPixel * ratio) : key;
-        pixmap.setMask(pixmap.createMaskFromColor(QColor::fromRgb(colour), Qt::MaskInColor));
+        const QColor colour = key.isValid() ? key : pixmap.toImage().pixelColor(keyPixel * ratio);
+        pixmap.setMask(pixmap.createMaskFromColor(colour, Qt::MaskInColor));
     }
     return true;
 }
@@ -92,7 +92,8 @@ CSeekSlider::CSeekSlider(int controlId, QWidget* parent) : QWidget(parent), cont
 CSeekSlider::~CSeekSlider() = default;
 
 bool CSeekSlider::loadPair(Image& first, Image& second, const QString& firstName,
-                           const QString& secondName, bool transparent, QRgb key, QPoint keyPixel) {
+                           const QString& secondName, bool transparent, QColor key,
+                           QPoint keyPixel) {
     first = Image{firstName, transparent, key, keyPixel, {}};
     second = Image{secondName, transparent, key, keyPixel, {}};
     if (firstName.isEmpty())
@@ -108,7 +109,7 @@ bool CSeekSlider::loadPair(Image& first, Image& second, const QString& firstName
 }
 
 bool CSeekSlider::set_track_bitmaps(const QString& track, const QString& filledTrack,
-                                    bool transparent, QRgb key, QPoint keyPixel) {
+                                    bool transparent, QColor key, QPoint keyPixel) {
     const bool loaded =
         loadPair(track_, filledTrack_, track, filledTrack, transparent, key, keyPixel);
     if (track_.pixmap.isNull()) {
@@ -127,7 +128,7 @@ bool CSeekSlider::set_track_bitmaps(const QString& track, const QString& filledT
 }
 
 bool CSeekSlider::set_thumb_bitmaps(const QString& thumb, const QString& pressedThumb,
-                                    bool transparent, QRgb key, QPoint keyPixel) {
+                                    bool transparent, QColor key, QPoint keyPixel) {
     const bool loaded =
         loadPair(thumb_, pressedThumb_, thumb, pressedThumb, transparent, key, keyPixel);
     const QSize size = thumb_.pixmap.deviceIndependentSize().toSize();

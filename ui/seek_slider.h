@@ -19,6 +19,7 @@
 // Screen readers see a slider with its minimum, maximum and current value.
 #pragma once
 
+#include <QColor>
 #include <QEvent>
 #include <QPixmap>
 #include <QPoint>
@@ -49,9 +50,6 @@ class CSeekSlider : public QWidget {
     Q_OBJECT
 
 public:
-    // As a key colour: take the colour of the image's pixel at the given point.
-    static constexpr QRgb kKeyFromPixel = 0xFF000000;
-
     // controlId: the id carried by the notices posted to the parent.
     explicit CSeekSlider(int controlId, QWidget* parent = nullptr);
     ~CSeekSlider() override;
@@ -59,16 +57,16 @@ public:
     // Loads the track image and an optional filled-track image (drawn left of
     // the thumb; empty for none) from resource names, and resizes the control
     // to the track's size without moving it. transparent: make the pixels of
-    // the key colour see-through (kKeyFromPixel: the colour at keyPixel);
-    // images with an alpha channel need no key. An empty track name unloads
+    // the key colour see-through (an invalid key: the colour of the image's
+    // pixel at keyPixel); images with an alpha channel need no key. An empty track name unloads
     // both. On a load failure the track images are released and false is
     // returned.
     bool set_track_bitmaps(const QString& track, const QString& filledTrack = {},
-                           bool transparent = false, QRgb key = 0, QPoint keyPixel = {});
+                           bool transparent = false, QColor key = {}, QPoint keyPixel = {});
     // The same for the thumb and an optional pressed-thumb image (shown while
     // dragging). Without a track the control keeps its own size.
     bool set_thumb_bitmaps(const QString& thumb, const QString& pressedThumb = {},
-                           bool transparent = false, QRgb key = 0, QPoint keyPixel = {});
+                           bool transparent = false, QColor key = {}, QPoint keyPixel = {});
 
     // Stores the range without touching the position.
     void set_range(int minimum, int maximum, bool redraw);
@@ -110,14 +108,14 @@ private:
     struct Image {
         QString name;
         bool transparent = false;
-        QRgb key = 0;
+        QColor key;
         QPoint keyPixel;
         QPixmap pixmap;
         bool load(qreal devicePixelRatio);
     };
 
     bool loadPair(Image& first, Image& second, const QString& firstName, const QString& secondName,
-                  bool transparent, QRgb key, QPoint keyPixel);
+                  bool transparent, QColor key, QPoint keyPixel);
     void reloadImages(qreal devicePixelRatio);
     // Clamps, stores, redraws and tells screen readers; returns the new position.
     int store(qint64 value);

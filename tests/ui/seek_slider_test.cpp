@@ -5,6 +5,8 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QCoreApplication>
+#include <QDir>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -84,6 +86,20 @@ TEST(SeekSlider, TakesItsSizeFromTheTrackAndTheThumb) {
     EXPECT_FALSE(f.slider->set_thumb_bitmaps(QStringLiteral(":/images/none.png")));
 }
 
+TEST(SeekSlider, KeyColourOfATransparentThumbLetsTheTrackShowThrough) {
+    QImage keyed(20, 23, QImage::Format_RGB32);
+    keyed.fill(Qt::magenta);
+    keyed.setPixel(10, 11, qRgb(0, 0, 0));
+    const QString path = QDir::temp().filePath(QStringLiteral("keyed_thumb.png"));
+    ASSERT_TRUE(keyed.save(path));
+    Fixture f;
+    ASSERT_TRUE(f.slider->set_thumb_bitmaps(path, {}, true));  // keyed by its corner pixel
+    const QImage track = load_pixmap(QStringLiteral(":/images/slider_track.png"), 1.0).toImage();
+    const QImage shown = f.slider->grab().toImage();
+    EXPECT_EQ(shown.pixel(5, 3), track.pixel(5, 3));
+    EXPECT_EQ(shown.pixel(14, 11), qRgb(0, 0, 0));
+}
+
 TEST(SeekSlider, ConvertsBothWaysAtTheEndsAndTheMiddle) {
     struct Case {
         int minimum, maximum, position, centre, positionAtCentre;
@@ -143,8 +159,11 @@ TEST(SeekSlider, KeysStepClampAndAlwaysPostChanged) {
         EXPECT_EQ(f.slider->position(), expected) << key;
         EXPECT_EQ(f.parent.delivered(), (std::vector<Notice>{{kChanged, expected}})) << key;
     }
+    // Tab and Escape keep their meaning in the dialog.
     Fixture f(0, 200);
     f.key(Qt::Key_Escape);
+    f.key(Qt::Key_Tab);
+    EXPECT_EQ(f.slider->position(), 0);
     EXPECT_TRUE(f.parent.delivered().empty());
 }
 
