@@ -2,6 +2,14 @@
 // the process. Registered on the desktop with the caption "Lyrabell" and the
 // role "lyrabell.main" so that the launcher and a second Lyrabell find it.
 //
+// Its client area shows the voicemail list (or the hint text, or the info
+// panel of the playback screen) above the 47-pixel player strip with the
+// seek slider and the two time labels; the command bar with its two softkeys
+// runs along the bottom edge below it. The window is a composition: the
+// command table and menus (main_commands.cpp, window_menus.*), the playback
+// operations (main_playback.cpp) and the list's part (main_list.cpp) meet
+// through the fields declared here.
+//
 // It holds the pending request (the command line), dispatches it at the end
 // of its initialisation, and dispatches a handed-over request when the play
 // message arrives. While the window waits inside a piece of work (the caption
@@ -13,9 +21,12 @@
 #include "app/message_box.h"
 #include "app/playback.h"
 #include "app/stored_messages.h"
+#include "app/window_menus.h"
 #include "platform/desktop/desktop.h"
 
+#include <QBasicTimer>
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
@@ -23,8 +34,22 @@
 #include <optional>
 
 class QLabel;
+class QMenu;
+
+namespace lyb::store {
+class CMapiSession;
+class CVoiceMailMessage;
+}  // namespace lyb::store
+namespace lyb::ui {
+class CSeekSlider;
+class CTransparentStatic2;
+class CVoiceMailList;
+}  // namespace lyb::ui
 
 namespace lyb::app {
+
+class CCommandBar;
+class CClientArea;
 
 class CMainDialog : public QDialog {
     Q_OBJECT
@@ -36,6 +61,19 @@ public:
     static constexpr const char* kRole = "lyrabell.main";
     static constexpr int kPlayerStripHeight = 47;
     static constexpr int kHeadStartMs = 2000;
+    static constexpr int kPlaybackTimerMs = 5;
+    static constexpr int kSliderId = 1019;
+    static constexpr int kNoRow = -2;
+    // The softkey menus: the menu bar, and the playback screen's while paused
+    // and while playing.
+    static constexpr int kMenuBar = 133;
+    static constexpr int kMenuPaused = 239;
+    static constexpr int kMenuPlaying = 240;
+    // Shows the settings dialog; returns IDOK or IDCANCEL and, on IDOK, the
+    // account chosen (empty for none).
+    using SettingsRunner = std::function<int(QWidget* parent, QString* account)>;
+    // Asks for a wave or GSM file to open; empty when cancelled.
+    using FileChooser = std::function<QString(QWidget* parent)>;
 
     // What the upper area shows.
     enum class Panel { List = 0, Hint = 1, LocalFile = 2, Caller = 3, Details = 4 };
@@ -66,6 +104,13 @@ public:
     // Sets the display form of phone numbers used by the details panel
     // (identity until the number forms are installed).
     void setNumberFormatter(std::function<QString(const QString&)> format);
+    // The process-wide store session that the list is populated from
+    // (borrowed, may be null: the list then shows its placeholder).
+    void setSession(const store::CMapiSession* session) { session_ = session; }
+    void setSettingsRunner(SettingsRunner run);
+    void setFileChooser(FileChooser choose);
+    // Opens a web page through the desktop (replaced by tests).
+    void setUrlOpener(std::function<void(const QString&)> open);
 
     // Runs initialise inside the modal loop, then the loop itself.
     int exec() override;
@@ -92,11 +137,54 @@ public:
     // with the caption "Decoding...", and starts the player. False when no
     // decoder could be made (its message, if any, is shown).
     bool decode_and_play(const PlaySource& source);
+    // Resumes a paused player (no path), or plays the wave file at path with
+    // a new player. A player that cannot start leaves none, silently.
+    void start_player(const std::optional<QString>& path);
+    // Pauses a playing player.
+    void pause_player();
+    // Moves the slider and the labels with the player; Done at its end.
+    void playback_tick();
+    // Pauses, then writes both labels for a position in hundredths of a second.
+    void update_time_labels(int hundredths);
+    void skip_back();
+    void skip_forward();
+    void toggle_speed();
+    // The voicemail of the selected row, from its start (marked read first).
+    void play_selected();
+    // Plays, resumes or (when allowed) pauses after the selected row.
+    void toggle_selected(bool allowPause);
+    // The Play command (32772) of the menus.
+    void play_command();
+    // Runs a command id of the menus and softkeys.
+    void on_command(int id);
+    // Moves the upper area and the player strip for the client size.
+    void layout_player_strip();
+    // Reloads the list from the account (close_playback first).
+    void refresh_list(const QString& account);
+    // Lyrabell came to the front from another application.
+    void foreground_refresh();
+    // The list's context menu for a point in screen coordinates; true when it opened.
+    bool open_context_menu(const QPoint& globalPoint);
+    // The rules' view of the window now.
+    MenuState menu_state() const;
 
     QString caption() const;
     QString infoPanelText() const;
     Panel panel() const { return panel_; }
     int raiseCount() const { return raiseCount_; }
+    // The softkey menu shown: kMenuBar, kMenuPaused or kMenuPlaying.
+    int softkeyMenu() const { return softkeyMenu_; }
+
+    ui::CVoiceMailList* list() const { return list_; }
+    ui::CSeekSlider* slider() const { return slider_; }
+    ui::CTransparentStatic2* elapsedLabel() const { return elapsed_; }
+    ui::CTransparentStatic2* remainingLabel() const { return remaining_; }
+    CCommandBar* commandBar() const { return commandBar_; }
+    QWidget* clientArea() const;
+    QLabel* hintLabel() const { return hint_; }
+    QMenu* mainMenu() const { return mainMenu_; }
+    QMenu* contextMenu() const { return contextMenu_; }
+    bool playbackTimerActive() const { return playbackTimer_.isActive(); }
     desktop::WindowHandle desktopHandle() const;
 
     // Returns <runtime folder>/lybtemp.wav.
@@ -105,6 +193,9 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setCaption(const QString& caption);
@@ -120,6 +211,35 @@ private:
     void runStoredMessageRequest();
     void showUpperArea();
     void setPanelText(Panel panel, const QString& text, const QRect& where);
+    void createList();
+    void populateList(const QString& account);
+    void updateColumnWidth();
+    int selectionMark() const;
+    int rowCount() const;
+    int currentRow() const;
+    store::CVoiceMailMessage* recordAt(int row) const;
+    QString openAccountName() const;
+    void clearList();
+    void showList(bool shown);
+    void set_softkey_menu(int menu);
+    void slider_changed(int position);
+    bool handleKey(int key);
+    void penDown(QWidget* widget, const QPoint& local, const QPoint& global);
+    void listTap();
+    void selectRow(int row);
+    void setCurrentRow(int row);
+    void setPaused(bool paused);
+    void redrawRow(int row);
+    void setLabel(ui::CTransparentStatic2* label, const QString& text);
+    int runSettings(QString* account);
+    void commandDelete();
+    void commandMarkRead();
+    void commandShowDetails();
+    void commandFontSize(int size);
+    void commandRefresh();
+    void commandSettings();
+    void commandOpenFile();
+    void startHoldTimer(const QPoint& global);
 
     IMessageStore* store_;
     uint32_t playMessage_;
@@ -139,9 +259,27 @@ private:
     int raiseCount_ = 0;
     Panel panel_ = Panel::List;
 
-    QLabel* list_;  // stands where the voicemail list goes
+    const store::CMapiSession* session_ = nullptr;
+    SettingsRunner runSettings_;
+    FileChooser chooseFile_;
+    std::function<void(const QString&)> openUrl_;
+    QPoint lastTapPoint_;
+    QBasicTimer playbackTimer_;
+    QBasicTimer holdTimer_;  // press-and-hold on the list opens the context menu
+    QPoint holdPoint_;
+    int softkeyMenu_ = kMenuBar;
+
+    CClientArea* client_;
+    ui::CVoiceMailList* list_ = nullptr;  // null until the list exists
+    QWidget* listWidget_ = nullptr;       // the list as a widget
     QLabel* hint_;
     QLabel* infoPanel_;
+    ui::CSeekSlider* slider_;
+    ui::CTransparentStatic2* elapsed_;
+    ui::CTransparentStatic2* remaining_;
+    CCommandBar* commandBar_;
+    QMenu* mainMenu_;
+    QMenu* contextMenu_;
     std::unique_ptr<desktop::TopLevelWindow> window_;
 };
 
