@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
@@ -26,7 +25,6 @@
 #include <QTimer>
 #include <QTimerEvent>
 #include <QToolButton>
-#include <QUrl>
 
 #include <algorithm>
 
@@ -113,7 +111,7 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
       queryMessage_(desktop::registerWindowMessage(QStringLiteral("LyrabellQuery"))),
       playback_(std::make_unique<CNoPlayback>()),
       formatNumber_([](const QString& number) { return number; }),
-      openUrl_([](const QString& url) { QDesktopServices::openUrl(QUrl(url)); }),
+      openUrl_([](const QString& url) { desktop::shellExecuteOpen(url, QString()); }),
       client_(new CClientArea(this)),
       hint_(new QLabel(hintText(), client_)),
       infoPanel_(new QLabel(client_)),
@@ -320,7 +318,12 @@ void CMainDialog::runLocalFileRequest(const QString& path, const QString& caller
     exitOnDone_ = true;
     show_file_panel(path, caller);
     if (decode_and_play(PlaySource{path, nullptr, false}))
-        listMode_ = false;
+        enterPlaybackScreen();
+}
+
+void CMainDialog::enterPlaybackScreen() {
+    listMode_ = false;
+    set_softkey_menu(playback_->state() == IPlayback::kPaused ? kMenuPaused : kMenuPlaying);
 }
 
 void CMainDialog::runStoredMessageRequest() {
@@ -347,7 +350,7 @@ void CMainDialog::runStoredMessageRequest() {
         const bool gsm =
             record->audio_type().compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
         if (decode_and_play(PlaySource{QString(), stream, gsm}))
-            listMode_ = false;
+            enterPlaybackScreen();
         stream->Release();
     }
 }

@@ -222,6 +222,8 @@ private:
     void clearList();
     void showList(bool shown);
     void set_softkey_menu(int menu);
+    // Leaves list mode for the playback screen and its softkeys.
+    void enterPlaybackScreen();
     void slider_changed(int position);
     bool handleKey(int key);
     void penDown(QWidget* widget, const QPoint& local, const QPoint& global);
