@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include "platform/registry/registry.h"
 #include "tests/platform/mapi/maildir_fixture.h"
@@ -80,6 +81,15 @@ TEST_F(VoicemailListTest, PopulationSortsNamesCallersAndSurvivesUnreadableContac
     EXPECT_EQ(list.selection_mark(), 0);
     EXPECT_EQ(list.open_account_name(), "Voicemail");
     EXPECT_EQ(list.list_model()->row_texts(2).second_left, "415.555.0001 (00:03)");
+    // lybtool lists the same records in the same order under the same names.
+    QProcess tool;
+    tool.start(QStringLiteral(LYB_BINARY_DIR "/bin/lybtool"), {"list", "Voicemail"});
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    QStringList toolNames;
+    for (const QString& line : QString::fromUtf8(tool.readAllStandardOutput()).split('\n'))
+        if (!line.isEmpty())
+            toolNames << line.section('\t', 0, 0);
+    EXPECT_EQ(toolNames, QStringList({"Rita Moreno", "", "Ada Lovelace"}));
 
     const QString notAFolder = freshDir("broken") + "/contacts";
     QFile(notAFolder).open(QIODevice::WriteOnly);  // a file where the folder should be
