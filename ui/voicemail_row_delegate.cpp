@@ -8,7 +8,19 @@
 
 #if __has_include("ui/resources.h")
 #include "ui/resources.h"
-#define LYB_UI_HAVE_RESOURCES 1
+#else
+namespace lyb::ui {
+// Until the program's images are built into this library: whatever Qt's
+// resources hold, the "@2x" file for a ratio above 1.
+static void ensure_resources() {}
+static QPixmap load_pixmap(const QString& name, qreal ratio) {
+    QPixmap pixmap(ratio > 1
+                       ? QString(name).replace(QStringLiteral(".png"), QStringLiteral("@2x.png"))
+                       : name);
+    pixmap.setDevicePixelRatio(ratio > 1 ? 2 : 1);
+    return pixmap;
+}
+}  // namespace lyb::ui
 #endif
 
 namespace lyb::ui {
@@ -21,13 +33,6 @@ constexpr int kBandHeights[3] = {16, 20, 24};
 
 int clampSize(int fontSize) {
     return fontSize < 0 ? 0 : fontSize > 2 ? 2 : fontSize;
-}
-
-QPixmap loadPixmap(const QString& path, qreal ratio) {
-    QPixmap pixmap(path);
-    if (!pixmap.isNull())
-        pixmap.setDevicePixelRatio(ratio);
-    return pixmap;
 }
 
 QFont sizedFont(const QFont& base, int pixelDelta, int weight) {
@@ -47,13 +52,10 @@ const QPixmap& CVoiceMailRowDelegate::Symbol::for_ratio(qreal ratio) const {
 }
 
 CVoiceMailRowDelegate::CVoiceMailRowDelegate(QObject* parent) : QStyledItemDelegate(parent) {
-#ifdef LYB_UI_HAVE_RESOURCES
     ensure_resources();
-#endif
     auto load = [](const char* name) {
-        const QString path = QStringLiteral(":/images/%1").arg(QLatin1String(name));
-        return Symbol{loadPixmap(path + QStringLiteral(".png"), 1),
-                      loadPixmap(path + QStringLiteral("@2x.png"), 2)};
+        const QString path = QStringLiteral(":/images/%1.png").arg(QLatin1String(name));
+        return Symbol{load_pixmap(path, 1), load_pixmap(path, 2)};
     };
     unread_ = load("row_unread");
     play_ = load("row_play");
