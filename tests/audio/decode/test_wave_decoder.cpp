@@ -2,9 +2,12 @@
 // sizes per format tag, the audio written, the notices and stopping.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -324,6 +327,75 @@ TEST(DecodeJob, FileSourceTakesAnyDotGsmAsRawAndReportsFileErrors) {
         ADD_FAILURE() << "created an output in a missing folder";
     } catch (const lyb::CFileException& e) {
         EXPECT_EQ(e.fileName(), badOut);
+    }
+}
+
+TEST(DecodeJob, OutputIsMadeOnlyForAnAcceptedInputAndNeverThroughAPlantedEntry) {
+    const std::vector<uint8_t> wave = WaveBytes().header(1, 1, 8000, 2, 16).data(Pattern(64));
+    const std::vector<uint8_t> victimBytes = Pattern(300);
+    const std::string victim = TempPath("victim.txt");
+    const std::string in = TempPath("accepted.wav");
+    WriteFile(in, wave);
+
+    // Whatever stands at the output name of the temporary file is replaced,
+    // not written: the file a link or a second name leads to keeps its bytes.
+    struct Planted {
+        const char* what;
+        int (*plant)(const char* target, const char* name);
+    };
+    const Planted planted[] = {{"a symbolic link", ::symlink}, {"a hard link", ::link}};
+    for (const Planted& p : planted) {
+        WriteFile(victim, victimBytes);
+        const std::string out = TempPath("planted.wav");
+        std::remove(out.c_str());
+        ASSERT_EQ(p.plant(victim.c_str(), out.c_str()), 0) << p.what;
+        RecordingNotifier notifier;
+        {
+            CWaveDecoder decoder(in, out, &notifier);
+            decoder.Start();
+            notifier.waitFinished();
+        }
+        EXPECT_EQ(ReadFile(victim), victimBytes) << p.what;
+        struct stat st {};
+        ASSERT_EQ(lstat(out.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << p.what;
+        EXPECT_EQ(st.st_nlink, 1u) << p.what;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << p.what;
+        const std::vector<uint8_t> written = ReadFile(out);
+        EXPECT_EQ(std::vector<uint8_t>(written.begin() + std::min<size_t>(written.size(), 44),
+                                       written.end()),
+                  Pattern(64))
+            << p.what;
+    }
+
+    // A named output that is the input, directly or through a link, is refused
+    // and the input keeps its bytes.
+    const std::string link = TempPath("input-link.wav");
+    std::remove(link.c_str());
+    ASSERT_EQ(::symlink(in.c_str(), link.c_str()), 0);
+    for (const std::string& out : {in, link}) {
+        try {
+            CWaveDecoder decoder(in, out, nullptr, OutputFile::kWriteThrough);
+            ADD_FAILURE() << "decoded " << in << " onto " << out;
+        } catch (const CWaveDecoderException& e) {
+            EXPECT_EQ(std::string(e.what()), out + ": the output is the input file.");
+        }
+        EXPECT_EQ(ReadFile(in), wave);
+    }
+
+    // A refused input leaves a named output as it was, and makes no new one.
+    const std::string bad = TempPath("not-a-wave.wav");
+    WriteFile(bad, Pattern(200));
+    WriteFile(victim, victimBytes);
+    const std::string fresh = TempPath("never-made.wav");
+    std::remove(fresh.c_str());
+    for (OutputFile mode : {OutputFile::kReplace, OutputFile::kWriteThrough}) {
+        for (const std::string& out : {victim, fresh}) {
+            EXPECT_THROW({ CWaveDecoder decoder(bad, out, nullptr, mode); }, CWaveDecoderException);
+        }
+        EXPECT_EQ(ReadFile(victim), victimBytes);
+        struct stat st {};
+        EXPECT_NE(stat(fresh.c_str(), &st), 0);
     }
 }
 
