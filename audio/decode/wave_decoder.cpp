@@ -70,7 +70,7 @@ bool IsSameFile(int fd, const std::string& path) {
 
 }  // namespace
 
-WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t input_length) {
+WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t available) {
     WaveHeader out = input;
     out.extension = {};
     out.fmt_size = 16;
@@ -79,14 +79,14 @@ WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t
     std::memcpy(out.fmt_id, "fmt ", 4);
     std::memcpy(out.data_id, "data", 4);
 
-    const uint64_t d = input.data_size;
+    const uint64_t d = std::min<uint64_t>(input.data_size, available);
     const uint64_t a = input.block_align;
     const uint64_t ch = input.channels;
     uint64_t size = 0;
     if (raw_gsm || input.format_tag == 49) {
         out.channels = 1;
         out.sample_rate = 8000;
-        size = 320 * (raw_gsm ? input_length / 33 : Wav49FrameCount(d));
+        size = 320 * (raw_gsm ? available / 33 : Wav49FrameCount(d));
     } else if (input.format_tag == 16) {
         out.sample_rate = 8000;
         const uint64_t bit_rate = uint64_t{input.bits_per_sample} * input.sample_rate;
@@ -217,7 +217,11 @@ void CWaveDecoder::Run() {
         return;
     }
 
-    WaveHeader output = DescribeDecodedOutput(header_, raw_gsm_, reader_->GetLength());
+    // The reader stands at the data chunk's first byte (at 0 for raw GSM).
+    const uint64_t length = reader_->GetLength();
+    const uint64_t position = reader_->GetPosition();
+    const uint64_t available = length > position ? length - position : 0;
+    WaveHeader output = DescribeDecodedOutput(header_, raw_gsm_, available);
     if (WriteWaveHeader(output, output_)) {
         switch (tag) {
             case 1:

@@ -9,7 +9,8 @@
 //     opened or created and CWaveDecoderException for "Invalid wav header.",
 //     "Unsupported wav format (N)." or an output that is the input file.
 //  2. Start runs the thread. It writes the complete 44-byte header first, with
-//     the final sizes computed from the input, then one write per decoded unit
+//     the final sizes computed from the input (the data size it declares, but
+//     no more than the input really holds from the data chunk on), then one write per decoded unit
 //     (1024 input bytes, one ADPCM block, one GSM or G.729 frame), in input
 //     order, never rewriting. The input is read to its end (trailing chunks
 //     after the data chunk are decoded as audio); the data size only enters
@@ -60,10 +61,13 @@ public:
 
 // Returns the header of the decoded output for an input header: format tag
 // 1, 16 bits, the output channels and rate, and the data size computed from
-// the input's data size (input_length, the whole input, for raw GSM), with the
-// riff size as data size + 36. Tag 1 keeps every field as read. Sizes that do
-// not fit 32 bits become 0xFFFFFFFF. Unsupported tags give data size 0.
-WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t input_length);
+// the input's data size, with the riff size as data size + 36. available is
+// what the input holds from the data chunk's first byte on (for raw GSM the
+// whole input): a declared data size beyond it counts as available, so a
+// header claiming more than the file holds does not promise audio that cannot
+// come. Tag 1 keeps every other field as read. Sizes that do not fit 32 bits
+// become 0xFFFFFFFF. Unsupported tags give data size 0.
+WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t available);
 
 // How the job makes its output file.
 enum class OutputFile {

@@ -253,7 +253,7 @@ TEST(DecodeJob, OutputSizesPerTagAreClampedTo32Bits) {
         in.block_align = c.align;
         in.bits_per_sample = c.bits;
         in.data_size = c.data;
-        const WaveHeader out = DescribeDecodedOutput(in, false, 0);
+        const WaveHeader out = DescribeDecodedOutput(in, false, UINT64_MAX);
         EXPECT_EQ(out.data_size, c.expected) << "tag " << c.tag << ", data " << c.data;
         const uint64_t riff = std::min<uint64_t>(uint64_t{c.expected} + 36, 0xFFFFFFFF);
         EXPECT_EQ(out.riff_size, riff) << "tag " << c.tag;
@@ -263,6 +263,58 @@ TEST(DecodeJob, OutputSizesPerTagAreClampedTo32Bits) {
     WaveHeader gsm;
     EXPECT_EQ(DescribeDecodedOutput(gsm, true, 3300).data_size, 32000u);
     EXPECT_EQ(DescribeDecodedOutput(gsm, true, 32).data_size, 0u);
+}
+
+TEST(DecodeJob, HeaderSizesCountNoMoreDataThanTheInputHolds) {
+    struct Case {
+        uint16_t tag;
+        uint16_t align;
+        uint16_t bits;
+        uint32_t data;
+        uint64_t available;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {1, 2, 16, 0xFFFFFFFF, 1600, 1600},
+        {6, 1, 8, 0xFFFFFFFF, 1600, 3200},
+        {2, 256, 4, 0xFFFFFFFF, 600, 2 * 500 * 2},  // whole blocks only
+        {17, 256, 4, 0xFFFFFFFF, 260, 2 * (505 + 1)},
+        {49, 65, 0, 0xFFFFFFFF, 130, 4 * 320},
+        {307, 10, 0, 0xFFFFFFFF, 25, 16 * 25},
+        // A declared size smaller than the input (trailing chunks) stands.
+        {1, 2, 16, 100, 1600, 100},
+        {1, 2, 16, 100, 0, 0},
+    };
+    for (const Case& c : cases) {
+        WaveHeader in;
+        in.format_tag = c.tag;
+        in.channels = 1;
+        in.sample_rate = 8000;
+        in.block_align = c.align;
+        in.bits_per_sample = c.bits;
+        in.data_size = c.data;
+        const WaveHeader out = DescribeDecodedOutput(in, false, c.available);
+        EXPECT_EQ(out.data_size, c.expected) << "tag " << c.tag << ", holding " << c.available;
+        EXPECT_EQ(out.riff_size, c.expected + 36) << "tag " << c.tag;
+    }
+
+    // The job measures what a file holds from its data chunk on.
+    const std::string in = TempPath("declares-too-much.wav");
+    WriteFile(in,
+              WaveBytes().header(1, 1, 8000, 2, 16).id("data").u32(0xFFFFFFFF).raw(Pattern(1600)));
+    RecordingNotifier notifier;
+    const std::string out = TempPath("declares-too-much.out.wav");
+    {
+        CWaveDecoder decoder(in, out, &notifier);
+        decoder.Start();
+        notifier.waitFinished();
+    }
+    WaveHeader written;
+    const std::vector<uint8_t> file = ReadFile(out);
+    ASSERT_TRUE(ParseWaveHeaderFromMemory(written, file.data(), file.size()));
+    EXPECT_EQ(written.data_size, 1600u);
+    EXPECT_EQ(written.riff_size, 1636u);
+    EXPECT_EQ(file.size(), 44u + 1600);
 }
 
 TEST(DecodeJob, ConstructorRefusesBadHeadersAndReleasesTheStream) {
