@@ -14,8 +14,11 @@ QString listing_contacts_folder() {
     const QString own = pim::contactsFolder();
     if (!qEnvironmentVariableIsEmpty("LYRABELL_CONTACTS") || QFileInfo(own).isDir())
         return own;
-    // Like the demo account without an accounts file: a first start shows
-    // the demo voicemails with their callers named.
+    // Only while the demo account stands in for an accounts file: a first
+    // start shows the demo voicemails with their callers named, but a user's
+    // own Inbox is never named from the demo's made-up contacts.
+    if (QFileInfo::exists(mapi::accountsFilePath()))
+        return own;
     const QString demo = mapi::demoMaildir();
     if (!demo.isEmpty()) {
         const QString folder = QFileInfo(demo).dir().filePath(QStringLiteral("contacts"));

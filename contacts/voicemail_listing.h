@@ -28,8 +28,9 @@ struct VoicemailListing {
 
 // Returns the contacts folder that names the callers of a listing: the
 // user's (pim::contactsFolder()) when LYRABELL_CONTACTS names it or it
-// exists, else the demo contacts made by the build beside the demo Maildir,
-// else the user's (which reads as empty).
+// exists, else, while there is no accounts file (the demo account stands in
+// for one), the demo contacts made by the build beside the demo Maildir, else
+// the user's (which reads as empty).
 QString listing_contacts_folder();
 
 // Opens the account named accountName (without regard to case), its Inbox
