@@ -129,6 +129,19 @@ TEST(Lyrabell, StartWritesTheFileAssociationAndShutdownRemovesTheTemporaryFiles)
         EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
 }
 
+TEST(Lyrabell, HelpAndVersionPrintAndEndWithoutAWindow) {
+    for (const char* option : {"--help", "--version"}) {
+        QProcess p;
+        p.start(program("lyrabell"), {QString::fromLatin1(option)});
+        ASSERT_TRUE(p.waitForStarted() && finished(p));
+        EXPECT_EQ(p.exitCode(), 0) << option;
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith(option[2] == 'h' ? "Usage: lyrabell"
+                                                                          : "lyrabell "))
+            << option;
+    }
+    EXPECT_FALSE(lyrabellWindow());
+}
+
 TEST(Lyrabell, SecondInstanceBringsUpTheFirstHandsOverItsRequestAndEndsWithMinusOne) {
     Running first;
     ASSERT_TRUE(first.window());
