@@ -1,6 +1,7 @@
 #include "app/main_menus.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QMenu>
 
 #include <initializer_list>
@@ -61,8 +62,14 @@ void buildMenuBarPopup(QMenu* menu) {
                      kSeparator,
                      {"Check For Update", ID_CHECK_FOR_UPDATE},
                      {"About", ID_ABOUT}});
-    for (const int command : {ID_SHOW_DETAILS, ID_FONT_SMALL, ID_FONT_MEDIUM, ID_FONT_LARGE})
-        findCommand(menu, command)->setCheckable(true);
+    findCommand(menu, ID_SHOW_DETAILS)->setCheckable(true);
+    // One size at most is checked; the group shows them as choices of one.
+    auto* sizes = new QActionGroup(fontSize);
+    sizes->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction* action : fontSize->actions()) {
+        action->setCheckable(true);
+        sizes->addAction(action);
+    }
 }
 
 void setEnabled(QMenu* popup, std::initializer_list<int> commands, bool enabled) {

@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "store/message_store.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
@@ -31,8 +32,12 @@ int sideMargin() {
 }  // namespace
 
 void CCloseUpComboBox::hidePopup() {
+    // Hiding the box hides its list too, open or not; only a list that was
+    // open closes up.
+    const bool open = view()->window()->isVisible();
     QComboBox::hidePopup();
-    emit closedUp();
+    if (open)
+        emit closedUp();
 }
 
 QStringList CSettingsDialog::offeredAccounts(const QStringList& displayNames) {
@@ -95,6 +100,11 @@ CSettingsDialog::CSettingsDialog(const store::CMapiSession* session, QWidget* pa
     // is always the entry on screen once the user has chosen one.
     connect(accounts_, &CCloseUpComboBox::closedUp, this, &CSettingsDialog::takeCurrentEntry);
     connect(accounts_, &QComboBox::activated, this, &CSettingsDialog::takeCurrentEntry);
+}
+
+CSettingsDialog::~CSettingsDialog() {
+    // Hiding the dialog on its way out may close the list; nothing is chosen then.
+    disconnect(accounts_, nullptr, this, nullptr);
 }
 
 void CSettingsDialog::fill(const store::CMapiSession* session) {

@@ -27,7 +27,7 @@ class CMapiSession;
 
 namespace lyb::app {
 
-// A drop-down list that says when its list closes, whatever closed it.
+// A drop-down list that says when its open list closes, whatever closed it.
 class CCloseUpComboBox final : public QComboBox {
     Q_OBJECT
 
@@ -52,6 +52,7 @@ public:
     // session: the process-wide store session whose accounts are offered
     // (borrowed for the construction only; null or logged off: no accounts).
     explicit CSettingsDialog(const store::CMapiSession* session, QWidget* parent = nullptr);
+    ~CSettingsDialog() override;
 
     // Returns the account to store after OK; empty for "Other (not using Pocket Outlook)".
     QString selectedAccount() const { return selectedAccount_; }

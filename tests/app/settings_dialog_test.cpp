@@ -1,5 +1,6 @@
 #include "app/settings_dialog.h"
 
+#include "app/main_dialog.h"
 #include "app/main_menus.h"
 #include "app/message_box.h"
 #include "app/settings.h"
@@ -86,6 +87,7 @@ TEST(SettingsDialog, StartsOnTheStoredChoice) {
         setStored(QString::fromUtf8(c.stored), c.usingOutlook);
         Accounts accounts(c.accounts);
         CSettingsDialog dialog(&accounts.session);
+        dialog.show();  // and destroyed while shown, which closes nothing up
         EXPECT_EQ(dialog.accountList()->currentIndex(), c.shownIndex) << c.stored;
         EXPECT_EQ(dialog.selectedAccount(), QString::fromUtf8(c.selected)) << c.stored;
     }
@@ -99,6 +101,7 @@ TEST(SettingsDialog, OkWritesTheChoiceAndCancelWritesNothing) {
         CSettingsDialog dialog(&accounts.session);
         EXPECT_TRUE(dialog.dialingRules()->isChecked());
         dialog.dialingRules()->setChecked(false);
+        dialog.accountList()->showPopup();
         dialog.accountList()->setCurrentIndex(2);
         dialog.accountList()->hidePopup();  // the drop-down closes on "Other"
         EXPECT_EQ(dialog.selectedAccount(), QString());
@@ -127,6 +130,7 @@ TEST(SettingsDialog, OkWritesTheChoiceAndCancelWritesNothing) {
         // Back to an account with the drop-down.
         CSettingsDialog dialog(&accounts.session);
         EXPECT_EQ(dialog.accountList()->currentIndex(), 2);
+        dialog.accountList()->showPopup();
         dialog.accountList()->setCurrentIndex(0);
         dialog.accountList()->hidePopup();
         EXPECT_EQ(dialog.selectedAccount(), QStringLiteral("Home"));
@@ -149,6 +153,16 @@ TEST(Screenshots, SettingsDialogAndMenus) {
     dialog.show();
     EXPECT_TRUE(dialog.grab().save(folder + "/settings-" + ratio + "x.png"));
 
+    {  // The playback screen after a file that could not be opened.
+        lyb::app::setMessageBoxHandler([](QWidget*, const QString&, lyb::app::MessageIcon,
+                                          lyb::app::MessageButtons) { return lyb::app::IDOK; });
+        lyb::app::CMainDialog window(nullptr, 0);
+        window.resize(360, 640);
+        window.show();
+        window.dispatch(QStringLiteral("/calls/missing.wav"));
+        EXPECT_TRUE(window.grab().save(folder + "/settings-done-screen-" + ratio + "x.png"));
+        lyb::app::setMessageBoxHandler({});
+    }
     QWidget owner;
     lyb::app::MenuState state;
     state.hasSelection = state.hasRecord = state.selectedPlaying = true;
