@@ -130,7 +130,8 @@ TEST(EnginePlayback, RefusalsReachTheCaller) {
 
     // The temporary output failing is not the user's file: no message.
     error.clear();
-    EXPECT_FALSE(engine.startDecoding({QString::fromStdString(junk)},
+    const std::string good = WriteWave("engine-good.wav", 1, Pcm{1, 8000, 16}, NoiseBytes(160, 5));
+    EXPECT_FALSE(engine.startDecoding({QString::fromStdString(good)},
                                       QStringLiteral("/nonexistent/out.wav"), &error));
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
 }
