@@ -2,17 +2,22 @@
 
 #include "app/play_request.h"
 #include "app/settings.h"
+#include "app/update_page.h"
 
 #include <QDateTime>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace lyb::app {
 
@@ -70,10 +75,34 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
       queryMessage_(desktop::registerWindowMessage(QStringLiteral("LyrabellQuery"))),
       playback_(std::make_unique<CNoPlayback>()),
       formatNumber_([](const QString& number) { return number; }),
-      list_(new QLabel(this)),
-      hint_(new QLabel(hintText(), this)),
-      infoPanel_(new QLabel(this)) {
+      client_(new QWidget(this)),
+      list_(new QLabel(client_)),
+      hint_(new QLabel(hintText(), client_)),
+      infoPanel_(new QLabel(client_)),
+      leftKey_(new QPushButton(this)),
+      rightKey_(new QPushButton(this)),
+      menuPopup_(buildPopup(MenuId::MenuBar, this)) {
     setWindowTitle(latin(kCaption));
+    client_->installEventFilter(this);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(0, 0, 0, 0);
+    for (QPushButton* key : {leftKey_, rightKey_}) {
+        // Enter belongs to the window's own key handling, not to a softkey.
+        key->setAutoDefault(false);
+        bar->addWidget(key);
+    }
+    connect(leftKey_, &QPushButton::clicked, this, [this] { softkeyPressed(true); });
+    connect(rightKey_, &QPushButton::clicked, this, [this] { softkeyPressed(false); });
+    connect(menuPopup_, &QMenu::aboutToShow, this,
+            [this] { applyMenuRules(menuPopup_, menuState()); });
+    connect(menuPopup_, &QMenu::triggered, this,
+            [this](QAction* action) { runCommand(commandOf(action)); });
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(client_, 1);
+    layout->addLayout(bar);
+    setCommandBar(MenuId::MenuBar);
     list_->setAlignment(Qt::AlignCenter);
     hint_->setWordWrap(true);
     hint_->hide();
@@ -159,8 +188,7 @@ void CMainDialog::runLocalFileRequest(const QString& path, const QString& caller
     bringToFront();
     exitOnDone_ = true;
     show_file_panel(path, caller);
-    if (decode_and_play(PlaySource{path, nullptr, false}))
-        listMode_ = false;
+    showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
 }
 
 void CMainDialog::runStoredMessageRequest() {
@@ -183,12 +211,60 @@ void CMainDialog::runStoredMessageRequest() {
     bringToFront();
     exitOnDone_ = true;
     show_details_panel(record.get());
+    bool playing = false;
     if (mapi::IStream* stream = record->open_audio_stream()) {
         const bool gsm =
             record->audio_type().compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
-        if (decode_and_play(PlaySource{QString(), stream, gsm}))
-            listMode_ = false;
+        playing = decode_and_play(PlaySource{QString(), stream, gsm});
         stream->Release();
+    }
+    showPlaybackScreen(playing);
+}
+
+void CMainDialog::showPlaybackScreen(bool playing) {
+    listMode_ = false;
+    setCommandBar(playing ? MenuId::PlayingScreen : MenuId::PausedScreen);
+    if (!playing)
+        leftKey_->setEnabled(false);
+}
+
+void CMainDialog::setCommandBar(MenuId menu) {
+    commandBar_ = menu;
+    const Softkeys keys = softkeysOf(menu);
+    leftKey_->setText(keys.left.text);
+    rightKey_->setText(keys.right.text);
+    for (QPushButton* key : {leftKey_, rightKey_}) {
+        key->setAccessibleName(key->text());
+        key->setEnabled(true);
+    }
+    rightKey_->setMenu(keys.right.command == 0 ? menuPopup_ : nullptr);
+}
+
+void CMainDialog::softkeyPressed(bool left) {
+    const Softkeys keys = softkeysOf(commandBar_);
+    const int command = left ? keys.left.command : keys.right.command;
+    if (command != 0)
+        runCommand(command);
+}
+
+MenuState CMainDialog::menuState() const {
+    MenuState state;
+    state.detailsMode = settings::details();
+    state.fontSize = settings::fontSize();
+    state.usingAccount = usingAccount_ != 0;
+    return state;
+}
+
+void CMainDialog::runCommand(int command) {
+    switch (command) {
+        case ID_DONE:
+            close_playback();
+            break;
+        case ID_CHECK_FOR_UPDATE:
+            openUpdatePage();
+            break;
+        default:
+            break;
     }
 }
 
@@ -277,6 +353,7 @@ void CMainDialog::close_playback() {
     else
         show_file_panel(std::nullopt, QString());
     listMode_ = true;
+    setCommandBar(MenuId::MenuBar);
     playback_->discard();
     exitOnDone_ = false;
 }
@@ -305,14 +382,14 @@ void CMainDialog::showUpperArea() {
 
 void CMainDialog::show_file_panel(const std::optional<QString>& path, const QString& caller) {
     if (path) {
-        const QRect where(0, 0, width(), height() - kPlayerStripHeight);
+        const QRect where(0, 0, client_->width(), client_->height() - kPlayerStripHeight);
         if (caller.isEmpty())
             setPanelText(Panel::LocalFile,
                          QStringLiteral("\n Playing local file:\n \n %1").arg(fileNameOf(*path)),
                          where);
         else
             setPanelText(Panel::Caller,
-                         QStringLiteral("\n Playing voicemal from:\n \n %1").arg(caller), where);
+                         QStringLiteral("\n Playing voicemail from:\n \n %1").arg(caller), where);
     } else {
         showUpperArea();
     }
@@ -322,7 +399,7 @@ void CMainDialog::show_file_panel(const std::optional<QString>& path, const QStr
 void CMainDialog::show_details_panel(const IVoicemailRecord* record) {
     if (record)
         setPanelText(Panel::Details, detailsText(*record, formatNumber_),
-                     QRect(10, 10, width() - 20, height() - 57));
+                     QRect(10, 10, client_->width() - 20, client_->height() - 57));
     else
         showUpperArea();
     update();
@@ -366,12 +443,13 @@ void CMainDialog::bringToFront() {
     activateWindow();
 }
 
-void CMainDialog::resizeEvent(QResizeEvent* event) {
-    const int w = event->size().width();
-    const int h = event->size().height();
-    list_->setGeometry(0, 0, w, h - kPlayerStripHeight);
-    hint_->setGeometry(10, 10, w - 20, h - 57);
-    QDialog::resizeEvent(event);
+bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) {
+        const QSize size = static_cast<QResizeEvent*>(event)->size();
+        list_->setGeometry(0, 0, size.width(), size.height() - kPlayerStripHeight);
+        hint_->setGeometry(10, 10, size.width() - 20, size.height() - 57);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CMainDialog::changeEvent(QEvent* event) {

@@ -10,6 +10,7 @@
 // the work ends, so a request handed over at that moment is not lost.
 #pragma once
 
+#include "app/main_menus.h"
 #include "app/message_box.h"
 #include "app/playback.h"
 #include "app/stored_messages.h"
@@ -23,6 +24,7 @@
 #include <optional>
 
 class QLabel;
+class QPushButton;
 
 namespace lyb::app {
 
@@ -92,10 +94,18 @@ public:
     // with the caption "Decoding...", and starts the player. False when no
     // decoder could be made (its message, if any, is shown).
     bool decode_and_play(const PlaySource& source);
+    // Runs a command of the menus or softkeys; commands whose operations are
+    // not part of this window yet do nothing.
+    void runCommand(int command);
 
     QString caption() const;
     QString infoPanelText() const;
     Panel panel() const { return panel_; }
+    // The menu shown in the command bar: the menu bar, or a playback
+    // screen's softkeys.
+    MenuId commandBar() const { return commandBar_; }
+    // Returns the softkey button on the left (true) or right; for tests and screenshots.
+    QPushButton* softkey(bool left) const { return left ? leftKey_ : rightKey_; }
     int raiseCount() const { return raiseCount_; }
     desktop::WindowHandle desktopHandle() const;
 
@@ -103,8 +113,8 @@ public:
     static QString tempWavePath();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setCaption(const QString& caption);
@@ -120,6 +130,13 @@ private:
     void runStoredMessageRequest();
     void showUpperArea();
     void setPanelText(Panel panel, const QString& text, const QRect& where);
+    void setCommandBar(MenuId menu);
+    // Leaves list mode for the playback screen: "Pause" and "Done" while a
+    // recording plays, else "Play" (greyed: nothing to resume) and "Done",
+    // so a request that could not be played can always be closed.
+    void showPlaybackScreen(bool playing);
+    void softkeyPressed(bool left);
+    MenuState menuState() const;
 
     IMessageStore* store_;
     uint32_t playMessage_;
@@ -139,9 +156,15 @@ private:
     int raiseCount_ = 0;
     Panel panel_ = Panel::List;
 
-    QLabel* list_;  // stands where the voicemail list goes
+    MenuId commandBar_ = MenuId::MenuBar;
+
+    QWidget* client_;  // the upper area and the player strip, above the command bar
+    QLabel* list_;     // stands where the voicemail list goes
     QLabel* hint_;
     QLabel* infoPanel_;
+    QPushButton* leftKey_;
+    QPushButton* rightKey_;
+    QMenu* menuPopup_;  // the menu bar's "Menu" popup, owned by the window
     std::unique_ptr<desktop::TopLevelWindow> window_;
 };
 
