@@ -3,18 +3,21 @@
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QShortcut>
-#include <QToolButton>
+
+#include <QPushButton>
+#include <utility>
 
 namespace lyb::app {
 
 namespace {
 
-QToolButton* makeSoftkey(QWidget* parent) {
-    auto* button = new QToolButton(parent);
-    button->setAutoRaise(true);
+QPushButton* makeSoftkey(QWidget* parent) {
+    auto* button = new QPushButton(parent);
+    // Enter belongs to the window's own key handling, not to a softkey.
+    button->setAutoDefault(false);
+    button->setFlat(true);
     button->setFocusPolicy(Qt::TabFocus);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     return button;
 }
 
@@ -30,8 +33,8 @@ CCommandBar::CCommandBar(QWidget* parent)
     layout->setSpacing(2);
     layout->addWidget(left_);
     layout->addWidget(right_);
-    connect(left_, &QToolButton::clicked, this, [this] { press_left(); });
-    connect(right_, &QToolButton::clicked, this, [this] { press_right(); });
+    connect(left_, &QPushButton::clicked, this, [this] { press_left(); });
+    connect(right_, &QPushButton::clicked, this, [this] { press_right(); });
     // The softkeys' keys work from anywhere in the window.
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), parent ? parent : this);
     connect(f1, &QShortcut::activated, this, [this] { press_left(); });
@@ -39,46 +42,49 @@ CCommandBar::CCommandBar(QWidget* parent)
     connect(f2, &QShortcut::activated, this, [this] { press_right(); });
 }
 
-void CCommandBar::set_softkeys(const Softkey& left, const Softkey& right) {
-    leftKey_ = left;
-    rightKey_ = right;
-    left_->setText(left.text);
-    left_->setAccessibleName(left.text);
-    right_->setText(right.text);
-    right_->setAccessibleName(right.text);
+void CCommandBar::set_softkeys(const Softkeys& keys, QMenu* popup) {
+    keys_ = keys;
+    popup_ = popup;
+    for (auto [button, key] : {std::pair{left_, keys.left}, std::pair{right_, keys.right}}) {
+        button->setText(key.text);
+        button->setAccessibleName(key.text);
+        button->setEnabled(true);
+    }
 }
 
 QString CCommandBar::left_text() const {
-    return leftKey_.text;
+    return keys_.left.text;
 }
 
 QString CCommandBar::right_text() const {
-    return rightKey_.text;
+    return keys_.right.text;
 }
 
 void CCommandBar::press_left() {
-    press(left_, leftKey_);
+    if (left_->isEnabled())
+        press(left_, keys_.left);
 }
 
 void CCommandBar::press_right() {
-    press(right_, rightKey_);
+    if (right_->isEnabled())
+        press(right_, keys_.right);
 }
 
-void CCommandBar::press(QToolButton* button, const Softkey& key) {
-    if (key.popup) {
-        // Opened above the softkey, right-aligned for the right one, so that
-        // it stays on the window.
-        QMenu* menu = key.popup;
-        const QSize size = menu->sizeHint();
-        QPoint at = button->mapToGlobal(QPoint(0, 0));
-        if (button == right_)
-            at.rx() += button->width() - size.width();
-        at.ry() -= size.height();
-        menu->exec(at);
+void CCommandBar::press(QPushButton* button, const Softkey& key) {
+    if (key.command != 0) {
+        emit command(key.command);
         return;
     }
-    if (key.command != 0)
-        emit command(key.command);
+    if (!popup_)
+        return;
+    // Opened above the softkey, right-aligned for the right one, so that it
+    // stays on the window.
+    const QSize size = popup_->sizeHint();
+    QPoint at = button->mapToGlobal(QPoint(0, 0));
+    if (button == right_)
+        at.rx() += button->width() - size.width();
+    at.ry() -= size.height();
+    popup_->popup(at);
 }
 
 }  // namespace lyb::app

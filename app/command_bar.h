@@ -5,18 +5,14 @@
 // with Tab. Screen readers see each softkey as a button named by its text.
 #pragma once
 
+#include "app/main_menus.h"
+
 #include <QWidget>
 
 class QMenu;
-class QToolButton;
+class QPushButton;
 
 namespace lyb::app {
-
-struct Softkey {
-    QString text;
-    int command = 0;         // sent when pressed, unless popup is set
-    QMenu* popup = nullptr;  // borrowed; opened above the softkey when pressed
-};
 
 class CCommandBar : public QWidget {
     Q_OBJECT
@@ -24,26 +20,27 @@ class CCommandBar : public QWidget {
 public:
     explicit CCommandBar(QWidget* parent = nullptr);
 
-    // Replaces both softkeys; the menus named by an earlier call are forgotten.
-    void set_softkeys(const Softkey& left, const Softkey& right);
+    // Replaces both softkeys. A softkey with command 0 opens popup (borrowed)
+    // above itself.
+    void set_softkeys(const Softkeys& keys, QMenu* popup);
     QString left_text() const;
     QString right_text() const;
     // Presses a softkey as the pen or its function key would.
     void press_left();
     void press_right();
-    QToolButton* left_button() const { return left_; }
-    QToolButton* right_button() const { return right_; }
+    QPushButton* left_button() const { return left_; }
+    QPushButton* right_button() const { return right_; }
 
 signals:
     void command(int id);
 
 private:
-    void press(QToolButton* button, const Softkey& key);
+    void press(QPushButton* button, const Softkey& key);
 
-    QToolButton* left_;
-    QToolButton* right_;
-    Softkey leftKey_;
-    Softkey rightKey_;
+    QPushButton* left_;
+    QPushButton* right_;
+    Softkeys keys_;
+    QMenu* popup_ = nullptr;
 };
 
 }  // namespace lyb::app

@@ -10,6 +10,7 @@
 #include <QTimerEvent>
 
 #include <atomic>
+#include <cstring>
 
 #if defined(__SANITIZE_THREAD__)
 #define LYB_TSAN 1
@@ -58,6 +59,11 @@ struct DecodeNotice : QEvent {
     uint32_t message;
     QString text;
 };
+
+QString unreadableFileText(const QString& path, const CFileException& e) {
+    return QStringLiteral("Unable to open the file \"%1\".\n\n%2")
+        .arg(path, QString::fromLocal8Bit(std::strerror(e.error())));
+}
 
 }  // namespace
 
@@ -115,8 +121,14 @@ bool CEnginePlayback::startDecoding(const PlaySource& source, const QString& out
         if (error)
             *error = QString::fromUtf8(e.what());
         return false;
+    } catch (const CFileException& e) {
+        // A file the user picked or handed over that cannot be read is said
+        // so; the temporary output failing stays the program's own business.
+        if (error && !source.stream && e.fileName() != output)
+            *error = unreadableFileText(source.path, e);
+        return false;
     } catch (const std::exception&) {
-        return false;  // file errors end the attempt without a message
+        return false;
     }
     decoder_->Start();
     return true;

@@ -1,5 +1,7 @@
 // lyrabell: the voicemail player. Its request is its arguments joined by
-// single blanks, taken before Qt removes the options it knows.
+// single blanks, taken before Qt removes the options it knows; "--help" and
+// "--version" print and end before any window is made.
+#include "app/command_line.h"
 #include "app/engine_playback.h"
 #include "app/main_dialog.h"
 #include "app/message_box.h"
@@ -11,19 +13,26 @@
 #include <QStringList>
 
 #include <csignal>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     // Started by the launcher, Lyrabell may outlive the pipes its output went
     // to; a warning written then must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
+    using namespace lyb::app;
     QStringList words;
     for (int i = 1; i < argc; ++i)
         words << QString::fromLocal8Bit(argv[i]);
-    const QString request = words.join(QLatin1Char(' '));
+    if (const CommandLineAction action = commandLineAction(words);
+        action != CommandLineAction::Run) {
+        std::fputs(commandLineOutput(action, QStringLiteral(LYB_VERSION)).toLocal8Bit().constData(),
+                   stdout);
+        return 0;
+    }
+    const QString request = requestOf(words);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lyrabell"));
-    using namespace lyb::app;
     CVoiceMailApp app(std::make_unique<CMaildirMessageStore>(), [](CMainDialog& dialog) {
         CMainDialog* window = &dialog;
         // The window's playback tick sees the end of a recording itself.

@@ -2,64 +2,61 @@
 // softkeys does, and the commands that do not act on the list's rows.
 #include "app/main_dialog.h"
 #include "app/settings.h"
+#include "app/update_page.h"
 
 #include <QFileDialog>
 
 namespace lyb::app {
 
-QString update_page_url() {
-    return QStringLiteral("https://lyrabell.example/update.jsp?prod=Lyrabell_PPC&ver=1.1.1");
-}
-
-void CMainDialog::on_command(int id) {
+void CMainDialog::runCommand(int id) {
     switch (id) {
-        case cmd::Delete:
+        case ID_DELETE:
             commandDelete();
             break;
-        case cmd::Play:
+        case ID_PLAY:
             play_command();
             break;
-        case cmd::MarkRead:
+        case ID_MARK_READ:
             commandMarkRead();
             break;
-        case cmd::ShowDetails:
+        case ID_SHOW_DETAILS:
             commandShowDetails();
             break;
-        case cmd::Refresh:
+        case ID_REFRESH:
             commandRefresh();
             break;
-        case cmd::OpenFile:
+        case ID_OPEN_FILE:
             commandOpenFile();
             break;
-        case cmd::Settings:
+        case ID_SETTINGS:
             commandSettings();
             break;
-        case cmd::FontSmall:
+        case ID_FONT_SMALL:
             commandFontSize(0);
             break;
-        case cmd::FontMedium:
+        case ID_FONT_MEDIUM:
             commandFontSize(1);
             break;
-        case cmd::FontLarge:
+        case ID_FONT_LARGE:
             commandFontSize(2);
             break;
-        case cmd::CheckForUpdate:
-            openUrl_(update_page_url());
+        case ID_CHECK_FOR_UPDATE:
+            openUpdatePage();
             break;
-        case cmd::SoftPlay:
+        case ID_SOFTKEY_PLAY:
             start_player(std::nullopt);
             break;
-        case cmd::SoftPause:
+        case ID_SOFTKEY_PAUSE:
             pause_player();
             break;
-        case cmd::Done:
+        case ID_DONE:
             close_playback();
             break;
-        case cmd::CallBack:
-        case cmd::ReplyWith:
-        case cmd::AddToContacts:
-        case cmd::Tips:
-        case cmd::About:
+        case ID_CALL_BACK:
+        case ID_REPLY_WITH:
+        case ID_ADD_TO_CONTACTS:
+        case ID_TIPS:
+        case ID_ABOUT:
             // Calling back, replying, adding to the contacts and the help
             // screens are not part of this window yet.
             break;

@@ -3,6 +3,8 @@
 #include "app/command_bar.h"
 #include "app/play_request.h"
 #include "app/settings.h"
+#include "app/settings_dialog.h"
+#include "app/update_page.h"
 #include "ui/resources.h"
 #include "ui/seek_slider.h"
 #include "ui/transparent_static.h"
@@ -24,7 +26,7 @@
 #include <QResizeEvent>
 #include <QTimer>
 #include <QTimerEvent>
-#include <QToolButton>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -111,16 +113,15 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
       queryMessage_(desktop::registerWindowMessage(QStringLiteral("LyrabellQuery"))),
       playback_(std::make_unique<CNoPlayback>()),
       formatNumber_([](const QString& number) { return number; }),
-      openUrl_([](const QString& url) { desktop::shellExecuteOpen(url, QString()); }),
       client_(new CClientArea(this)),
       hint_(new QLabel(hintText(), client_)),
       infoPanel_(new QLabel(client_)),
       slider_(new ui::CSeekSlider(kSliderId, client_)),
       elapsed_(new ui::CTransparentStatic2(client_)),
       remaining_(new ui::CTransparentStatic2(client_)),
-      commandBar_(new CCommandBar(this)),
-      mainMenu_(build_main_menu(this)),
-      contextMenu_(build_context_menu(this)) {
+      bar_(new CCommandBar(this)),
+      mainMenu_(buildPopup(MenuId::MenuBar, this)),
+      contextMenu_(buildPopup(MenuId::Context, this)) {
     ui::ensure_resources();
     setWindowTitle(latin(kCaption));
     setWindowIcon(QIcon(QStringLiteral(":/images/lyrabell.png")));
@@ -166,15 +167,15 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
 
     for (QMenu* menu : {mainMenu_, contextMenu_}) {
         connect(menu, &QMenu::triggered, this,
-                [this](QAction* action) { on_command(action->data().toInt()); });
+                [this](QAction* action) { runCommand(commandOf(action)); });
         connect(menu, &QMenu::aboutToShow, this,
-                [this, menu] { apply_menu_rules(menu, menu_state()); });
+                [this, menu] { applyMenuRules(menu, menuState()); });
     }
-    connect(commandBar_, &CCommandBar::command, this, [this](int id) { on_command(id); });
-    set_softkey_menu(kMenuBar);
+    connect(bar_, &CCommandBar::command, this, [this](int id) { runCommand(id); });
+    setCommandBar(MenuId::MenuBar);
     setTabOrder(listWidget_, slider_);
-    setTabOrder(slider_, commandBar_->left_button());
-    setTabOrder(commandBar_->left_button(), commandBar_->right_button());
+    setTabOrder(slider_, bar_->left_button());
+    setTabOrder(bar_->left_button(), bar_->right_button());
 
     // Only coming to the front from another application reloads the list;
     // closing one of Lyrabell's own dialogs or message boxes does not.
@@ -209,6 +210,10 @@ QWidget* CMainDialog::clientArea() const {
     return client_;
 }
 
+QPushButton* CMainDialog::softkey(bool left) const {
+    return left ? bar_->left_button() : bar_->right_button();
+}
+
 QString CMainDialog::tempWavePath() {
     return desktop::runtimeDir() + QStringLiteral("/lybtemp.wav");
 }
@@ -228,11 +233,6 @@ void CMainDialog::setSettingsRunner(SettingsRunner run) {
 
 void CMainDialog::setFileChooser(FileChooser choose) {
     chooseFile_ = std::move(choose);
-}
-
-void CMainDialog::setUrlOpener(std::function<void(const QString&)> open) {
-    if (open)
-        openUrl_ = std::move(open);
 }
 
 int CMainDialog::exec() {
@@ -288,10 +288,16 @@ void CMainDialog::normalStart() {
 }
 
 int CMainDialog::runSettings(QString* account) {
-    if (!runSettings_)
-        return IDCANCEL;
     ++modalDepth_;
-    const int result = runSettings_(this, account);
+    int result = IDCANCEL;
+    if (runSettings_) {
+        result = runSettings_(this, account);
+    } else {
+        CSettingsDialog dialog(session_, this);
+        result = dialog.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+        if (result == IDOK)
+            *account = dialog.selectedAccount();
+    }
     --modalDepth_;
     workEnded();
     return result;
@@ -317,13 +323,16 @@ void CMainDialog::runLocalFileRequest(const QString& path, const QString& caller
     bringToFront();
     exitOnDone_ = true;
     show_file_panel(path, caller);
-    if (decode_and_play(PlaySource{path, nullptr, false}))
-        enterPlaybackScreen();
+    showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
 }
 
-void CMainDialog::enterPlaybackScreen() {
+void CMainDialog::showPlaybackScreen(bool playing) {
     listMode_ = false;
-    set_softkey_menu(playback_->state() == IPlayback::kPaused ? kMenuPaused : kMenuPlaying);
+    // A player that could not start after the decoding is nothing to pause.
+    playing = playing && playback_->hasPlayer();
+    setCommandBar(playing ? MenuId::PlayingScreen : MenuId::PausedScreen);
+    if (!playing)
+        bar_->left_button()->setEnabled(false);
 }
 
 void CMainDialog::runStoredMessageRequest() {
@@ -346,13 +355,14 @@ void CMainDialog::runStoredMessageRequest() {
     bringToFront();
     exitOnDone_ = true;
     show_details_panel(record.get());
+    bool playing = false;
     if (mapi::IStream* stream = record->open_audio_stream()) {
         const bool gsm =
             record->audio_type().compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
-        if (decode_and_play(PlaySource{QString(), stream, gsm}))
-            enterPlaybackScreen();
+        playing = decode_and_play(PlaySource{QString(), stream, gsm});
         stream->Release();
     }
+    showPlaybackScreen(playing);
 }
 
 qint64 CMainDialog::handleMessage(uint32_t message, quint64 wParam, qint64 lParam) {
@@ -446,7 +456,7 @@ void CMainDialog::close_playback() {
     setLabel(remaining_, QStringLiteral(" "));
     slider_->set_range(0, 200, true);
     slider_->set_position(0);
-    set_softkey_menu(kMenuBar);
+    setCommandBar(MenuId::MenuBar);
     if (playback_->hasPlayer()) {
         const int state = playback_->state();
         if (state == IPlayback::kPlaying || state == IPlayback::kPaused)
@@ -487,7 +497,7 @@ void CMainDialog::show_file_panel(const std::optional<QString>& path, const QStr
                          where);
         else
             setPanelText(Panel::Caller,
-                         QStringLiteral("\n Playing voicemal from:\n \n %1").arg(caller), where);
+                         QStringLiteral("\n Playing voicemail from:\n \n %1").arg(caller), where);
     } else {
         showUpperArea();
     }
@@ -543,9 +553,9 @@ void CMainDialog::bringToFront() {
 
 void CMainDialog::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    const int barHeight = commandBar_->sizeHint().height();
+    const int barHeight = bar_->sizeHint().height();
     client_->setGeometry(0, 0, width(), height() - barHeight);
-    commandBar_->setGeometry(0, height() - barHeight, width(), barHeight);
+    bar_->setGeometry(0, height() - barHeight, width(), barHeight);
 }
 
 void CMainDialog::layout_player_strip() {

@@ -18,10 +18,10 @@
 // the work ends, so a request handed over at that moment is not lost.
 #pragma once
 
+#include "app/main_menus.h"
 #include "app/message_box.h"
 #include "app/playback.h"
 #include "app/stored_messages.h"
-#include "app/window_menus.h"
 #include "platform/desktop/desktop.h"
 
 #include <QBasicTimer>
@@ -35,6 +35,7 @@
 
 class QLabel;
 class QMenu;
+class QPushButton;
 
 namespace lyb::store {
 class CMapiSession;
@@ -64,11 +65,6 @@ public:
     static constexpr int kPlaybackTimerMs = 5;
     static constexpr int kSliderId = 1019;
     static constexpr int kNoRow = -2;
-    // The softkey menus: the menu bar, and the playback screen's while paused
-    // and while playing.
-    static constexpr int kMenuBar = 133;
-    static constexpr int kMenuPaused = 239;
-    static constexpr int kMenuPlaying = 240;
     // Shows the settings dialog; returns IDOK or IDCANCEL and, on IDOK, the
     // account chosen (empty for none).
     using SettingsRunner = std::function<int(QWidget* parent, QString* account)>;
@@ -109,8 +105,6 @@ public:
     void setSession(const store::CMapiSession* session) { session_ = session; }
     void setSettingsRunner(SettingsRunner run);
     void setFileChooser(FileChooser choose);
-    // Opens a web page through the desktop (replaced by tests).
-    void setUrlOpener(std::function<void(const QString&)> open);
 
     // Runs initialise inside the modal loop, then the loop itself.
     int exec() override;
@@ -155,8 +149,9 @@ public:
     void toggle_selected(bool allowPause);
     // The Play command (32772) of the menus.
     void play_command();
-    // Runs a command id of the menus and softkeys.
-    void on_command(int id);
+    // Runs a command of the menus or softkeys; commands whose operations are
+    // not part of this window yet do nothing.
+    void runCommand(int command);
     // Moves the upper area and the player strip for the client size.
     void layout_player_strip();
     // Reloads the list from the account (close_playback first).
@@ -166,20 +161,23 @@ public:
     // The list's context menu for a point in screen coordinates; true when it opened.
     bool open_context_menu(const QPoint& globalPoint);
     // The rules' view of the window now.
-    MenuState menu_state() const;
+    MenuState menuState() const;
 
     QString caption() const;
     QString infoPanelText() const;
     Panel panel() const { return panel_; }
     int raiseCount() const { return raiseCount_; }
-    // The softkey menu shown: kMenuBar, kMenuPaused or kMenuPlaying.
-    int softkeyMenu() const { return softkeyMenu_; }
+    // The menu shown in the command bar: the menu bar, or a playback
+    // screen's softkeys.
+    MenuId commandBar() const { return commandBar_; }
+    // Returns the softkey button on the left (true) or right; for tests and screenshots.
+    QPushButton* softkey(bool left) const;
 
     ui::CVoiceMailList* list() const { return list_; }
     ui::CSeekSlider* slider() const { return slider_; }
     ui::CTransparentStatic2* elapsedLabel() const { return elapsed_; }
     ui::CTransparentStatic2* remainingLabel() const { return remaining_; }
-    CCommandBar* commandBar() const { return commandBar_; }
+    CCommandBar* commandBarWidget() const { return bar_; }
     QWidget* clientArea() const;
     QLabel* hintLabel() const { return hint_; }
     QMenu* mainMenu() const { return mainMenu_; }
@@ -221,9 +219,11 @@ private:
     QString openAccountName() const;
     void clearList();
     void showList(bool shown);
-    void set_softkey_menu(int menu);
-    // Leaves list mode for the playback screen and its softkeys.
-    void enterPlaybackScreen();
+    void setCommandBar(MenuId menu);
+    // Leaves list mode for the playback screen: "Pause" and "Done" while a
+    // recording plays, else "Play" (greyed: nothing to resume) and "Done",
+    // so a request that could not be played can always be closed.
+    void showPlaybackScreen(bool playing);
     void slider_changed(int position);
     bool handleKey(int key);
     void penDown(QWidget* widget, const QPoint& local, const QPoint& global);
@@ -264,12 +264,11 @@ private:
     const store::CMapiSession* session_ = nullptr;
     SettingsRunner runSettings_;
     FileChooser chooseFile_;
-    std::function<void(const QString&)> openUrl_;
     QPoint lastTapPoint_;
     QBasicTimer playbackTimer_;
     QBasicTimer holdTimer_;  // press-and-hold on the list opens the context menu
     QPoint holdPoint_;
-    int softkeyMenu_ = kMenuBar;
+    MenuId commandBar_ = MenuId::MenuBar;
 
     CClientArea* client_;
     ui::CVoiceMailList* list_ = nullptr;  // null until the list exists
@@ -279,8 +278,8 @@ private:
     ui::CSeekSlider* slider_;
     ui::CTransparentStatic2* elapsed_;
     ui::CTransparentStatic2* remaining_;
-    CCommandBar* commandBar_;
-    QMenu* mainMenu_;
+    CCommandBar* bar_;
+    QMenu* mainMenu_;  // the menu bar's "Menu" popup, owned by the window
     QMenu* contextMenu_;
     std::unique_ptr<desktop::TopLevelWindow> window_;
 };

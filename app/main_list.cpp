@@ -95,17 +95,18 @@ void CMainDialog::selectRow(int row) {
     list_->scrollTo(list_->model()->index(row, 0));
 }
 
-MenuState CMainDialog::menu_state() const {
+MenuState CMainDialog::menuState() const {
     MenuState state;
-    state.sel = selectionMark();
-    const store::CVoiceMailMessage* record = recordAt(state.sel);
-    state.selHasRecord = record != nullptr;
-    state.selRead = record && record->is_read();
-    state.pauseOffered = state.sel == currentRow() && playback_->hasPlayer() &&
-                         playback_->state() != IPlayback::kPaused;
+    const int sel = selectionMark();
+    const store::CVoiceMailMessage* record = recordAt(sel);
+    state.hasSelection = sel >= 0 && sel < rowCount();
+    state.hasRecord = record != nullptr;
+    state.recordRead = record && record->is_read();
+    state.selectedPlaying = state.hasSelection && sel == currentRow() && playback_->hasPlayer() &&
+                            playback_->state() != IPlayback::kPaused;
     state.detailsMode = list_->details_mode();
     state.fontSize = list_->font_size();
-    state.usingAccount = usingAccount_;
+    state.usingAccount = usingAccount_ != 0;
     return state;
 }
 

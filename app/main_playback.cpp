@@ -25,22 +25,9 @@ void CMainDialog::setLabel(ui::CTransparentStatic2* label, const QString& text) 
     }
 }
 
-void CMainDialog::set_softkey_menu(int menu) {
-    softkeyMenu_ = menu;
-    switch (menu) {
-        case kMenuPaused:
-            commandBar_->set_softkeys({QStringLiteral("Play"), cmd::SoftPlay},
-                                      {QStringLiteral("Done"), cmd::Done});
-            break;
-        case kMenuPlaying:
-            commandBar_->set_softkeys({QStringLiteral("Pause"), cmd::SoftPause},
-                                      {QStringLiteral("Done"), cmd::Done});
-            break;
-        default:
-            commandBar_->set_softkeys({QStringLiteral("Call Back"), cmd::CallBack},
-                                      {QStringLiteral("Menu"), 0, mainMenu_});
-            break;
-    }
+void CMainDialog::setCommandBar(MenuId menu) {
+    commandBar_ = menu;
+    bar_->set_softkeys(softkeysOf(menu), mainMenu_);
 }
 
 void CMainDialog::start_player(const std::optional<QString>& path) {
@@ -49,7 +36,7 @@ void CMainDialog::start_player(const std::optional<QString>& path) {
         if (listMode_)
             setPaused(false);
         else
-            set_softkey_menu(kMenuPlaying);
+            setCommandBar(MenuId::PlayingScreen);
         playbackTimer_.start(kPlaybackTimerMs, this);
         return;
     }
@@ -63,7 +50,7 @@ void CMainDialog::start_player(const std::optional<QString>& path) {
     if (listMode_)
         setPaused(false);
     else
-        set_softkey_menu(kMenuPlaying);
+        setCommandBar(MenuId::PlayingScreen);
 }
 
 void CMainDialog::pause_player() {
@@ -74,7 +61,7 @@ void CMainDialog::pause_player() {
     if (listMode_)
         setPaused(true);
     else
-        set_softkey_menu(kMenuPaused);
+        setCommandBar(MenuId::PausedScreen);
 }
 
 void CMainDialog::playback_tick() {

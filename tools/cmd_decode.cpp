@@ -18,6 +18,10 @@ namespace {
 
 using lyb::audio::CWaveDecoder;
 
+// The output is the file the user named: written through links, so that a
+// pipe such as /dev/stdout works, and refused when it is the input itself.
+constexpr lyb::audio::OutputFile kNamedOutput = lyb::audio::OutputFile::kWriteThrough;
+
 int Fail(const std::string& text) {
     lyb::tool::err(QString::fromStdString(text));
     return 1;
@@ -52,9 +56,9 @@ int Decode(const QStringList& args) {
                 return Fail(lyb::CFileException::FromErrno(errno, input).what());
             std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
             decoder = std::make_unique<CWaveDecoder>(new lyb::mapi::CMemoryStream(std::move(bytes)),
-                                                     output, &notifier, gsm);
+                                                     output, &notifier, gsm, kNamedOutput);
         } else {
-            decoder = std::make_unique<CWaveDecoder>(input, output, &notifier);
+            decoder = std::make_unique<CWaveDecoder>(input, output, &notifier, kNamedOutput);
         }
         decoder->Start();
         const std::string error = notifier.wait();

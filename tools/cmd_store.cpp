@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "contacts/voicemail_listing.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/registry/registry.h"
 #include "store/message_store.h"
@@ -103,21 +104,18 @@ int runList(const QStringList& args) {
     }
     CMapiSession session;
     logon(session);
-    auto store = open_store_by_name(session, account);
-    if (!store) {
+    // The same records, caller names and order as the voicemail list shows.
+    auto listing = lyb::contacts::list_voicemails(session, account);
+    if (!listing.store) {
         err(QStringLiteral("lybtool list: no account named \"%1\"").arg(account));
         return kFailed;
     }
-    auto inbox = open_inbox(*store);
-    std::vector<CEntryInfo> rows;
-    if (!inbox || !list_messages(*inbox, rows)) {
+    if (!listing.listed) {
         err(QStringLiteral("lybtool list: the Inbox of \"%1\" cannot be read").arg(account));
         return kFailed;
     }
     QJsonArray all;
-    for (const auto& record : open_voicemails(*inbox, rows)) {
-        if (!record)
-            continue;
+    for (const auto& record : listing.records) {
         if (asJson) {
             all.append(json(*record));
         } else {
@@ -153,8 +151,9 @@ const lyb::tool::Registration accounts{
     {"accounts", "", "list the message store's accounts (display names)", runAccounts}};
 const lyb::tool::Registration list{
     {"list", "[ACCOUNT] [--json]",
-     "list the voicemails of an account's Inbox (default: the \"Message Store\" setting): caller "
-     "name, number, received, length s, read, audio type, entry id (hex), tab-separated",
+     "list the voicemails of an account's Inbox (default: the \"Message Store\" setting), newest "
+     "first, callers named from the contacts as the list names them: caller name, number, "
+     "received, length s, read, audio type, entry id (hex), tab-separated",
      runList}};
 const lyb::tool::Registration show{
     {"show", "FILE", "show how one message file is recognised, or \"Not a voice mail\"", runShow}};

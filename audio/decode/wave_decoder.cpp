@@ -1,6 +1,8 @@
 #include "audio/decode/wave_decoder.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <strings.h>
@@ -40,9 +42,35 @@ uint64_t Wav49FrameCount(uint64_t d) {
     return 2 * (d / 65) + (d % 65 >= 33 ? 1 : 0);
 }
 
+// Creates a new file under a unique name beside path (exclusively, so no
+// existing entry or link is opened; mode 0600) and renames it over path.
+// Returns its descriptor, or -1 with errno set and nothing left behind.
+int CreateAndRenameOver(const std::string& path) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// True when path names (through links) the file open as fd.
+bool IsSameFile(int fd, const std::string& path) {
+    struct stat open_file {};
+    struct stat named {};
+    return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
 }  // namespace
 
-WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t input_length) {
+WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t available) {
     WaveHeader out = input;
     out.extension = {};
     out.fmt_size = 16;
@@ -51,14 +79,14 @@ WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t
     std::memcpy(out.fmt_id, "fmt ", 4);
     std::memcpy(out.data_id, "data", 4);
 
-    const uint64_t d = input.data_size;
+    const uint64_t d = std::min<uint64_t>(input.data_size, available);
     const uint64_t a = input.block_align;
     const uint64_t ch = input.channels;
     uint64_t size = 0;
     if (raw_gsm || input.format_tag == 49) {
         out.channels = 1;
         out.sample_rate = 8000;
-        size = 320 * (raw_gsm ? input_length / 33 : Wav49FrameCount(d));
+        size = 320 * (raw_gsm ? available / 33 : Wav49FrameCount(d));
     } else if (input.format_tag == 16) {
         out.sample_rate = 8000;
         const uint64_t bit_rate = uint64_t{input.bits_per_sample} * input.sample_rate;
@@ -106,52 +134,53 @@ WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t
 }
 
 CWaveDecoder::CWaveDecoder(const std::string& input_path, const std::string& output_path,
-                           IDecodeNotifier* notify)
+                           IDecodeNotifier* notify, OutputFile output)
     : notify_(notify) {
     const int input = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (input < 0)
         throw CFileException::FromErrno(errno, input_path);
     reader_ = std::make_unique<CFileWaveReader>(input);
-    OpenOutput(output_path);
     ReadInputHeader(EndsWithGsm(input_path));
+    OpenOutput(output_path, output, input);
 }
 
 CWaveDecoder::CWaveDecoder(mapi::IStream* stream, const std::string& output_path,
-                           IDecodeNotifier* notify, bool is_gsm)
+                           IDecodeNotifier* notify, bool is_gsm, OutputFile output)
     : reader_(std::make_unique<CStreamWaveReader>(stream)), notify_(notify) {
-    OpenOutput(output_path);
     ReadInputHeader(is_gsm);
+    OpenOutput(output_path, output, -1);
 }
 
-void CWaveDecoder::OpenOutput(const std::string& output_path) {
+void CWaveDecoder::OpenOutput(const std::string& output_path, OutputFile mode, int input_fd) {
     // Private to the user; the player opens it again by name while it grows.
-    output_ = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (mode == OutputFile::kReplace) {
+        output_ = CreateAndRenameOver(output_path);
+    } else {
+        // Truncating the input before it is read would destroy it.
+        if (input_fd >= 0 && IsSameFile(input_fd, output_path))
+            throw CWaveDecoderException(output_path + ": the output is the input file.");
+        output_ = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    }
     if (output_ < 0)
         throw CFileException::FromErrno(errno, output_path);
 }
 
 void CWaveDecoder::ReadInputHeader(bool raw_gsm) {
-    try {
-        raw_gsm_ = raw_gsm;
-        if (raw_gsm) {
-            header_.format_tag = 49;
-            return;
-        }
-        if (!ParseWaveHeader(header_, *reader_))
-            throw CWaveDecoderException(kInvalidHeaderText);
-        if (!IsSupportedFormatTag(header_.format_tag)) {
-            throw CWaveDecoderException("Unsupported wav format (" +
-                                        std::to_string(header_.format_tag) + ").");
-        }
-        // Nothing can be decoded without channels, and ADPCM blocks need a size.
-        const bool adpcm = header_.format_tag == 2 || header_.format_tag == 17;
-        if (header_.channels == 0 || (adpcm && header_.block_align == 0)) {
-            throw CWaveDecoderException(kInvalidHeaderText);
-        }
-    } catch (...) {
-        ::close(output_);
-        output_ = -1;
-        throw;
+    raw_gsm_ = raw_gsm;
+    if (raw_gsm) {
+        header_.format_tag = 49;
+        return;
+    }
+    if (!ParseWaveHeader(header_, *reader_))
+        throw CWaveDecoderException(kInvalidHeaderText);
+    if (!IsSupportedFormatTag(header_.format_tag)) {
+        throw CWaveDecoderException("Unsupported wav format (" +
+                                    std::to_string(header_.format_tag) + ").");
+    }
+    // Nothing can be decoded without channels, and ADPCM blocks need a size.
+    const bool adpcm = header_.format_tag == 2 || header_.format_tag == 17;
+    if (header_.channels == 0 || (adpcm && header_.block_align == 0)) {
+        throw CWaveDecoderException(kInvalidHeaderText);
     }
 }
 
@@ -188,7 +217,11 @@ void CWaveDecoder::Run() {
         return;
     }
 
-    WaveHeader output = DescribeDecodedOutput(header_, raw_gsm_, reader_->GetLength());
+    // The reader stands at the data chunk's first byte (at 0 for raw GSM).
+    const uint64_t length = reader_->GetLength();
+    const uint64_t position = reader_->GetPosition();
+    const uint64_t available = length > position ? length - position : 0;
+    WaveHeader output = DescribeDecodedOutput(header_, raw_gsm_, available);
     if (WriteWaveHeader(output, output_)) {
         switch (tag) {
             case 1:

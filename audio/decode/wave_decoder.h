@@ -3,12 +3,14 @@
 // on a thread of its own.
 //
 // Lifecycle:
-//  1. The constructor opens the input and creates (truncates) the output, then
-//     reads the header (none for raw GSM). It throws CFileException when a
-//     file cannot be opened and CWaveDecoderException for "Invalid wav
-//     header." or "Unsupported wav format (N).".
+//  1. The constructor opens the input, reads its header (none for raw GSM)
+//     and only then creates the output (see OutputFile), so a refused input
+//     leaves no output behind. It throws CFileException when a file cannot be
+//     opened or created and CWaveDecoderException for "Invalid wav header.",
+//     "Unsupported wav format (N)." or an output that is the input file.
 //  2. Start runs the thread. It writes the complete 44-byte header first, with
-//     the final sizes computed from the input, then one write per decoded unit
+//     the final sizes computed from the input (the data size it declares, but
+//     no more than the input really holds from the data chunk on), then one write per decoded unit
 //     (1024 input bytes, one ADPCM block, one GSM or G.729 frame), in input
 //     order, never rewriting. The input is read to its end (trailing chunks
 //     after the data chunk are decoded as audio); the data size only enters
@@ -59,20 +61,37 @@ public:
 
 // Returns the header of the decoded output for an input header: format tag
 // 1, 16 bits, the output channels and rate, and the data size computed from
-// the input's data size (input_length, the whole input, for raw GSM), with the
-// riff size as data size + 36. Tag 1 keeps every field as read. Sizes that do
-// not fit 32 bits become 0xFFFFFFFF. Unsupported tags give data size 0.
-WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t input_length);
+// the input's data size, with the riff size as data size + 36. available is
+// what the input holds from the data chunk's first byte on (for raw GSM the
+// whole input): a declared data size beyond it counts as available, so a
+// header claiming more than the file holds does not promise audio that cannot
+// come. Tag 1 keeps every other field as read. Sizes that do not fit 32 bits
+// become 0xFFFFFFFF. Unsupported tags give data size 0.
+WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t available);
+
+// How the job makes its output file.
+enum class OutputFile {
+    // A new file of this user (mode 0600), created exclusively under a
+    // temporary name beside the output name and renamed over it. Whatever was
+    // at the name, a link someone planted or a file another handle reads, is
+    // replaced, never opened or written. The temporary file the player reads
+    // is made this way.
+    kReplace,
+    // The named file itself, created or truncated with links followed, as a
+    // user who names an output expects (a pipe such as /dev/stdout works).
+    // An output that is the input file is refused before anything is written.
+    kWriteThrough,
+};
 
 class CWaveDecoder {
 public:
     // File source. An input path ending in ".gsm" (any case) is raw GSM.
     CWaveDecoder(const std::string& input_path, const std::string& output_path,
-                 IDecodeNotifier* notify);
+                 IDecodeNotifier* notify, OutputFile output = OutputFile::kReplace);
     // Stream source: takes over the caller's reference to stream (released
     // even when the constructor throws). is_gsm marks raw GSM content.
     CWaveDecoder(mapi::IStream* stream, const std::string& output_path, IDecodeNotifier* notify,
-                 bool is_gsm);
+                 bool is_gsm, OutputFile output = OutputFile::kReplace);
     virtual ~CWaveDecoder();
 
     CWaveDecoder(const CWaveDecoder&) = delete;
@@ -86,7 +105,8 @@ public:
     bool rawGsm() const { return raw_gsm_; }
 
 private:
-    void OpenOutput(const std::string& output_path);
+    // input_fd is the input file's descriptor, -1 for a stream.
+    void OpenOutput(const std::string& output_path, OutputFile mode, int input_fd);
     void ReadInputHeader(bool raw_gsm);
     void Run();
     void Post(uint32_t message, const std::string& text = {});

@@ -132,6 +132,12 @@ QString currentProgramPath();
 // Returns the private per-user folder for temporary files and locks:
 // $XDG_RUNTIME_DIR/lyrabell (created 0700), or a private mkdtemp folder
 // when XDG_RUNTIME_DIR is unset. Never a world-writable fixed path.
+// The folder is checked on the opened folder, not by its name: it must be a
+// folder of this user, not a link. One left open to others is made 0700 and
+// reported on standard error (entries others placed in it may remain, so
+// files are never opened there through an existing name); anything else
+// unexpected is reported once and a fresh mkdtemp folder is used. The mkdtemp
+// folders, with what is in them, are removed when the process exits normally.
 QString runtimeDir();
 
 }  // namespace lyb::desktop

@@ -11,6 +11,7 @@
 #include <QMutexLocker>
 #include <QUrl>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -32,7 +34,10 @@ namespace lyb::desktop {
 namespace {
 
 // Returns true when path is a folder of this user, reached without following
-// a symbolic link, with no access for others (taken away here when present).
+// a symbolic link, with no access for others. Access found open to others is
+// taken away (on the opened folder, so a folder swapped in meanwhile is not
+// the one changed) and reported in one line: whatever others placed in it
+// stays, which is why the files made in it never follow or reuse an entry.
 bool privateFolder(const QByteArray& path) {
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
@@ -42,12 +47,45 @@ bool privateFolder(const QByteArray& path) {
     bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
     if (ok && (st.st_mode & 077) != 0) {
         ok = ::fchmod(fd, 0700) == 0;
+        std::fprintf(stderr, "lyrabell: %s was open to other users (mode %03o); %s\n",
+                     path.constData(), unsigned(st.st_mode & 0777),
+                     ok ? "it is now private (0700)" : "it cannot be made private");
     }
     ::close(fd);
     return ok;
 }
 
+// Removes a folder made for this process and the entries in it; links are
+// removed themselves, never what they point to.
+void removeFolder(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (DIR* dir = ::fdopendir(fd)) {
+            while (const dirent* entry = ::readdir(dir)) {
+                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+                    ::unlinkat(fd, entry->d_name, 0);
+                }
+            }
+            ::closedir(dir);  // closes fd
+        } else {
+            ::close(fd);
+        }
+    }
+    ::rmdir(path.constData());
+}
+
+// The temporary folders this process made; removed when it exits normally.
+struct TemporaryFolders {
+    std::vector<QByteArray> paths;
+    ~TemporaryFolders() {
+        for (const QByteArray& path : paths) {
+            removeFolder(path);
+        }
+    }
+};
+
 QString makeTemporaryFolder() {
+    static TemporaryFolders made;
     QByteArray base = qgetenv("TMPDIR");
     if (base.isEmpty()) {
         base = "/tmp";
@@ -56,7 +94,8 @@ QString makeTemporaryFolder() {
     if (::mkdtemp(templ.data()) == nullptr) {
         return {};
     }
-    return QString::fromLocal8Bit(templ);
+    made.paths.push_back(templ);
+    return QFile::decodeName(templ);
 }
 
 // Waits for a started program in the background so that it does not stay a
@@ -148,7 +187,16 @@ InstanceLock::InstanceLock(const QString& programPath) {
     const QByteArray file = QFile::encodeName(dir) + "/instance-" +
                             QByteArray::number(qulonglong(hash), 16).rightJustified(16, '0') +
                             ".lock";
-    fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Every instance opens the same file, so it cannot be made afresh; a link
+    // or a file that is not this user's own (left in a folder that was once
+    // open to others) is refused instead.
+    fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st {};
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())) {
+        ::close(fd_);
+        fd_ = -1;
+        errno = EPERM;
+    }
     if (fd_ < 0) {
         std::fprintf(stderr, "lyrabell: cannot open the instance lock %s: %s\n", file.constData(),
                      std::strerror(errno));

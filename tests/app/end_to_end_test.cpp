@@ -14,6 +14,7 @@
 
 #include "qstring_print.h"
 #include "recording_playback.h"
+#include "tests/platform/waveout/wave_files.h"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,15 @@ std::optional<desktop::WindowInfo> lyrabellWindow() {
 qint64 query(const desktop::WindowHandle& window, quint64 what) {
     const uint32_t message = desktop::registerWindowMessage(QStringLiteral("LyrabellQuery"));
     return desktop::sendMessage(window, message, what, 0).value_or(-100);
+}
+
+// Writes a wave file of silence in the temporary folder, long enough to be
+// still playing when the test looks (a missing file would stop Lyrabell at
+// its error message); returns its path.
+QString playableFile(const char* name) {
+    using namespace lyb::testing;
+    return QString::fromStdString(
+        WriteWave(name, 1, Pcm{1, 8000, 16}, std::vector<uint8_t>(30 * 16000, 0)));
 }
 
 qint64 panelTextHash(const QString& text) {
@@ -129,6 +139,19 @@ TEST(Lyrabell, StartWritesTheFileAssociationAndShutdownRemovesTheTemporaryFiles)
         EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
 }
 
+TEST(Lyrabell, HelpAndVersionPrintAndEndWithoutAWindow) {
+    for (const char* option : {"--help", "--version"}) {
+        QProcess p;
+        p.start(program("lyrabell"), {QString::fromLatin1(option)});
+        ASSERT_TRUE(p.waitForStarted() && finished(p));
+        EXPECT_EQ(p.exitCode(), 0) << option;
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith(option[2] == 'h' ? "Usage: lyrabell"
+                                                                          : "lyrabell "))
+            << option;
+    }
+    EXPECT_FALSE(lyrabellWindow());
+}
+
 TEST(Lyrabell, SecondInstanceBringsUpTheFirstHandsOverItsRequestAndEndsWithMinusOne) {
     Running first;
     ASSERT_TRUE(first.window());
@@ -138,8 +161,8 @@ TEST(Lyrabell, SecondInstanceBringsUpTheFirstHandsOverItsRequestAndEndsWithMinus
     EXPECT_EQ(query(window, kQueryRaiseCount), 1);
     EXPECT_EQ(query(window, kQueryPanel), kPanelList);
 
-    EXPECT_EQ(runToEnd("lyrabell", {QStringLiteral("/calls/from"), QStringLiteral("Ann.wav")}),
-              255);
+    const QString file = playableFile("from Ann.wav");
+    EXPECT_EQ(runToEnd("lyrabell", {file.chopped(8), QStringLiteral("Ann.wav")}), 255);
     EXPECT_EQ(query(window, kQueryPanel), kPanelLocalFile);
     EXPECT_EQ(query(window, kQueryPanelTextHash),
               panelTextHash(QStringLiteral("\n Playing local file:\n \n from Ann.wav")));
@@ -162,7 +185,7 @@ TEST(Launcher, WithoutArgumentsTouchesNothing) {
 TEST(Launcher, HandsAPathToTheRunningLyrabell) {
     Running lyrabell;
     ASSERT_TRUE(lyrabell.window());
-    EXPECT_EQ(runToEnd("lyblauncher", {QStringLiteral("/calls/a b.gsm")}), 0);
+    EXPECT_EQ(runToEnd("lyblauncher", {playableFile("a b.gsm")}), 0);
     EXPECT_EQ(query(lyrabell.window()->handle, kQueryPanel), kPanelLocalFile);
     EXPECT_EQ(query(lyrabell.window()->handle, kQueryPanelTextHash),
               panelTextHash(QStringLiteral("\n Playing local file:\n \n a b.gsm")));
@@ -173,7 +196,7 @@ TEST(Launcher, HandsAPathToTheRunningLyrabell) {
 // The launcher's output pipes are gone by the time Lyrabell writes to them.
 TEST(Launcher, StartsLyrabellWithTheRequestWhenNoneRuns) {
     ASSERT_FALSE(lyrabellWindow());
-    EXPECT_EQ(runToEnd("lyblauncher", {QStringLiteral("/calls/c.wav<lyb:Bo>")}), 0);
+    EXPECT_EQ(runToEnd("lyblauncher", {playableFile("c.wav") + QStringLiteral("<lyb:Bo>")}), 0);
     std::optional<desktop::WindowInfo> started;
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return (started = lyrabellWindow()).has_value(); }, kTimeoutMs));
@@ -187,7 +210,7 @@ TEST(Launcher, StartsLyrabellWithTheRequestWhenNoneRuns) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             return query(started->handle, kQueryPanelTextHash) ==
-                   panelTextHash(QStringLiteral("\n Playing voicemal from:\n \n Bo"));
+                   panelTextHash(QStringLiteral("\n Playing voicemail from:\n \n Bo"));
         },
         kTimeoutMs));
     EXPECT_EQ(query(started->handle, kQueryPanel), kPanelCaller);

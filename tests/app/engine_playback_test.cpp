@@ -121,10 +121,19 @@ TEST(EnginePlayback, RefusalsReachTheCaller) {
     EXPECT_FALSE(engine.startDecoding({QString::fromStdString(junk)}, outputPath(), &error));
     EXPECT_EQ(error, QStringLiteral("Invalid wav header."));
 
+    // A file that cannot be opened is named with the reason.
     error.clear();
     EXPECT_FALSE(
         engine.startDecoding({QStringLiteral("/nonexistent/x.wav")}, outputPath(), &error));
-    EXPECT_TRUE(error.isEmpty()) << "file errors end the attempt without a message";
+    EXPECT_EQ(error, QStringLiteral("Unable to open the file \"/nonexistent/x.wav\".\n\n"
+                                    "No such file or directory"));
+
+    // The temporary output failing is not the user's file: no message.
+    error.clear();
+    const std::string good = WriteWave("engine-good.wav", 1, Pcm{1, 8000, 16}, NoiseBytes(160, 5));
+    EXPECT_FALSE(engine.startDecoding({QString::fromStdString(good)},
+                                      QStringLiteral("/nonexistent/out.wav"), &error));
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
 }
 
 TEST(EnginePlayback, DecodingThreadRefusalIsShownThroughTheErrorCallback) {

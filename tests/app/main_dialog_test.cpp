@@ -7,6 +7,7 @@
 #include "recording_playback.h"
 
 #include <QFile>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -31,6 +32,8 @@ struct Window {
         : log(std::make_shared<PlaybackLog>()), dialog(store, playMessage()) {
         dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
         dialog.setHeadStart(50);
+        // A start without an account asks nobody: the settings dialog is cancelled.
+        dialog.setSettingsRunner([](QWidget*, QString*) { return IDCANCEL; });
     }
     std::shared_ptr<PlaybackLog> log;
     CMainDialog dialog;
@@ -67,6 +70,8 @@ TEST(MainDialog, LocalFileRequestShowsTheFileNameAndPlaysThePath) {
     EXPECT_EQ(w.log->players[0], CMainDialog::tempWavePath());
     EXPECT_TRUE(w.dialog.exitOnDone());
     EXPECT_FALSE(w.dialog.listMode());
+    EXPECT_EQ(w.dialog.commandBar(), MenuId::PlayingScreen);
+    EXPECT_EQ(w.dialog.softkey(false)->text(), QStringLiteral("Done"));
     EXPECT_EQ(w.dialog.pendingRequest(), QString());
     EXPECT_EQ(w.dialog.caption(), QStringLiteral("Lyrabell"));
     EXPECT_GE(w.dialog.raiseCount(), 1);
@@ -78,7 +83,7 @@ TEST(MainDialog, CallerRequestShowsTheCallerAndPlaysThePathBeforeTheMarker) {
     w.dialog.initialise();
     EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::Caller);
     EXPECT_EQ(w.dialog.infoPanelText(),
-              QStringLiteral("\n Playing voicemal from:\n \n Ann Lee (555)"));
+              QStringLiteral("\n Playing voicemail from:\n \n Ann Lee (555)"));
     ASSERT_EQ(w.log->decoded.size(), 1u);
     EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/v/m.gsm"));
 }
@@ -101,7 +106,7 @@ TEST(MainDialog, NormalStartWithoutAccountUseShowsTheHint) {
     s::setUsingOutlook(1);
 }
 
-TEST(MainDialog, DecoderErrorIsShownAndTheWindowStaysInListMode) {
+TEST(MainDialog, DecoderRefusalIsShownAndThePlaybackScreenOffersDone) {
     MessageBoxes boxes;
     Window w;
     w.log->failDecoding = true;
@@ -110,9 +115,17 @@ TEST(MainDialog, DecoderErrorIsShownAndTheWindowStaysInListMode) {
     w.dialog.initialise();
     ASSERT_EQ(boxes.texts.size(), 1u);
     EXPECT_EQ(boxes.texts[0], QStringLiteral("Invalid wav header."));
-    EXPECT_TRUE(w.dialog.listMode());
     EXPECT_TRUE(w.log->players.empty());
     EXPECT_EQ(w.dialog.infoPanelText(), localFileText(QStringLiteral("bad.wav")));
+    // Nothing to resume, but Done is there and ends the handed-over request.
+    EXPECT_FALSE(w.dialog.listMode());
+    EXPECT_EQ(w.dialog.commandBar(), MenuId::PausedScreen);
+    EXPECT_FALSE(w.dialog.softkey(true)->isEnabled());
+    QTest::mouseClick(w.dialog.softkey(false), Qt::LeftButton);
+    EXPECT_EQ(w.dialog.result(), IDOK);
+    EXPECT_EQ(w.dialog.commandBar(), MenuId::MenuBar);
+    EXPECT_EQ(w.dialog.softkey(true)->text(), QStringLiteral("Call Back"));
+    EXPECT_TRUE(w.dialog.softkey(true)->isEnabled());
 
     // Failures without a decoder message are silent.
     w.log->decoderError.clear();
@@ -263,7 +276,7 @@ TEST(MainDialog, StoredMessageRequestWithoutAUsableMessageDoesNothing) {
         EXPECT_TRUE(w.dialog.infoPanelText().startsWith(
             QStringLiteral("Message From: Unknown caller\n\nLength: n/a\n\n")));
         EXPECT_TRUE(w.dialog.exitOnDone());
-        EXPECT_TRUE(w.dialog.listMode());
+        EXPECT_EQ(w.dialog.commandBar(), MenuId::PausedScreen);
     }
     {  // Logon fails.
         store.setLogonFails(true);

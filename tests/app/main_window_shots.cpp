@@ -60,13 +60,13 @@ int main(int argc, char** argv) {
     dialog.show();
     dialog.initialise();
     save(&dialog, QStringLiteral("list"));
-    apply_menu_rules(dialog.mainMenu(), dialog.menu_state());
+    applyMenuRules(dialog.mainMenu(), dialog.menuState());
     saveMenu(dialog.mainMenu(), &dialog, QStringLiteral("menu"));
     if (QAction* tools = dialog.mainMenu()->actions().last(); tools && tools->menu()) {
-        apply_menu_rules(tools->menu(), dialog.menu_state());
+        applyMenuRules(tools->menu(), dialog.menuState());
         saveMenu(tools->menu(), &dialog, QStringLiteral("menu-tools"));
     }
-    apply_menu_rules(dialog.contextMenu(), dialog.menu_state());
+    applyMenuRules(dialog.contextMenu(), dialog.menuState());
     saveMenu(dialog.contextMenu(), &dialog, QStringLiteral("context-menu"));
 
     // The playback screen: a local file at 0:23 of 1:00.

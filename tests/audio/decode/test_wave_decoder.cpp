@@ -2,9 +2,12 @@
 // sizes per format tag, the audio written, the notices and stopping.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -250,7 +253,7 @@ TEST(DecodeJob, OutputSizesPerTagAreClampedTo32Bits) {
         in.block_align = c.align;
         in.bits_per_sample = c.bits;
         in.data_size = c.data;
-        const WaveHeader out = DescribeDecodedOutput(in, false, 0);
+        const WaveHeader out = DescribeDecodedOutput(in, false, UINT64_MAX);
         EXPECT_EQ(out.data_size, c.expected) << "tag " << c.tag << ", data " << c.data;
         const uint64_t riff = std::min<uint64_t>(uint64_t{c.expected} + 36, 0xFFFFFFFF);
         EXPECT_EQ(out.riff_size, riff) << "tag " << c.tag;
@@ -260,6 +263,58 @@ TEST(DecodeJob, OutputSizesPerTagAreClampedTo32Bits) {
     WaveHeader gsm;
     EXPECT_EQ(DescribeDecodedOutput(gsm, true, 3300).data_size, 32000u);
     EXPECT_EQ(DescribeDecodedOutput(gsm, true, 32).data_size, 0u);
+}
+
+TEST(DecodeJob, HeaderSizesCountNoMoreDataThanTheInputHolds) {
+    struct Case {
+        uint16_t tag;
+        uint16_t align;
+        uint16_t bits;
+        uint32_t data;
+        uint64_t available;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {1, 2, 16, 0xFFFFFFFF, 1600, 1600},
+        {6, 1, 8, 0xFFFFFFFF, 1600, 3200},
+        {2, 256, 4, 0xFFFFFFFF, 600, 2 * 500 * 2},  // whole blocks only
+        {17, 256, 4, 0xFFFFFFFF, 260, 2 * (505 + 1)},
+        {49, 65, 0, 0xFFFFFFFF, 130, 4 * 320},
+        {307, 10, 0, 0xFFFFFFFF, 25, 16 * 25},
+        // A declared size smaller than the input (trailing chunks) stands.
+        {1, 2, 16, 100, 1600, 100},
+        {1, 2, 16, 100, 0, 0},
+    };
+    for (const Case& c : cases) {
+        WaveHeader in;
+        in.format_tag = c.tag;
+        in.channels = 1;
+        in.sample_rate = 8000;
+        in.block_align = c.align;
+        in.bits_per_sample = c.bits;
+        in.data_size = c.data;
+        const WaveHeader out = DescribeDecodedOutput(in, false, c.available);
+        EXPECT_EQ(out.data_size, c.expected) << "tag " << c.tag << ", holding " << c.available;
+        EXPECT_EQ(out.riff_size, c.expected + 36) << "tag " << c.tag;
+    }
+
+    // The job measures what a file holds from its data chunk on.
+    const std::string in = TempPath("declares-too-much.wav");
+    WriteFile(in,
+              WaveBytes().header(1, 1, 8000, 2, 16).id("data").u32(0xFFFFFFFF).raw(Pattern(1600)));
+    RecordingNotifier notifier;
+    const std::string out = TempPath("declares-too-much.out.wav");
+    {
+        CWaveDecoder decoder(in, out, &notifier);
+        decoder.Start();
+        notifier.waitFinished();
+    }
+    WaveHeader written;
+    const std::vector<uint8_t> file = ReadFile(out);
+    ASSERT_TRUE(ParseWaveHeaderFromMemory(written, file.data(), file.size()));
+    EXPECT_EQ(written.data_size, 1600u);
+    EXPECT_EQ(written.riff_size, 1636u);
+    EXPECT_EQ(file.size(), 44u + 1600);
 }
 
 TEST(DecodeJob, ConstructorRefusesBadHeadersAndReleasesTheStream) {
@@ -324,6 +379,75 @@ TEST(DecodeJob, FileSourceTakesAnyDotGsmAsRawAndReportsFileErrors) {
         ADD_FAILURE() << "created an output in a missing folder";
     } catch (const lyb::CFileException& e) {
         EXPECT_EQ(e.fileName(), badOut);
+    }
+}
+
+TEST(DecodeJob, OutputIsMadeOnlyForAnAcceptedInputAndNeverThroughAPlantedEntry) {
+    const std::vector<uint8_t> wave = WaveBytes().header(1, 1, 8000, 2, 16).data(Pattern(64));
+    const std::vector<uint8_t> victimBytes = Pattern(300);
+    const std::string victim = TempPath("victim.txt");
+    const std::string in = TempPath("accepted.wav");
+    WriteFile(in, wave);
+
+    // Whatever stands at the output name of the temporary file is replaced,
+    // not written: the file a link or a second name leads to keeps its bytes.
+    struct Planted {
+        const char* what;
+        int (*plant)(const char* target, const char* name);
+    };
+    const Planted planted[] = {{"a symbolic link", ::symlink}, {"a hard link", ::link}};
+    for (const Planted& p : planted) {
+        WriteFile(victim, victimBytes);
+        const std::string out = TempPath("planted.wav");
+        std::remove(out.c_str());
+        ASSERT_EQ(p.plant(victim.c_str(), out.c_str()), 0) << p.what;
+        RecordingNotifier notifier;
+        {
+            CWaveDecoder decoder(in, out, &notifier);
+            decoder.Start();
+            notifier.waitFinished();
+        }
+        EXPECT_EQ(ReadFile(victim), victimBytes) << p.what;
+        struct stat st {};
+        ASSERT_EQ(lstat(out.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << p.what;
+        EXPECT_EQ(st.st_nlink, 1u) << p.what;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << p.what;
+        const std::vector<uint8_t> written = ReadFile(out);
+        EXPECT_EQ(std::vector<uint8_t>(written.begin() + std::min<size_t>(written.size(), 44),
+                                       written.end()),
+                  Pattern(64))
+            << p.what;
+    }
+
+    // A named output that is the input, directly or through a link, is refused
+    // and the input keeps its bytes.
+    const std::string link = TempPath("input-link.wav");
+    std::remove(link.c_str());
+    ASSERT_EQ(::symlink(in.c_str(), link.c_str()), 0);
+    for (const std::string& out : {in, link}) {
+        try {
+            CWaveDecoder decoder(in, out, nullptr, OutputFile::kWriteThrough);
+            ADD_FAILURE() << "decoded " << in << " onto " << out;
+        } catch (const CWaveDecoderException& e) {
+            EXPECT_EQ(std::string(e.what()), out + ": the output is the input file.");
+        }
+        EXPECT_EQ(ReadFile(in), wave);
+    }
+
+    // A refused input leaves a named output as it was, and makes no new one.
+    const std::string bad = TempPath("not-a-wave.wav");
+    WriteFile(bad, Pattern(200));
+    WriteFile(victim, victimBytes);
+    const std::string fresh = TempPath("never-made.wav");
+    std::remove(fresh.c_str());
+    for (OutputFile mode : {OutputFile::kReplace, OutputFile::kWriteThrough}) {
+        for (const std::string& out : {victim, fresh}) {
+            EXPECT_THROW({ CWaveDecoder decoder(bad, out, nullptr, mode); }, CWaveDecoderException);
+        }
+        EXPECT_EQ(ReadFile(victim), victimBytes);
+        struct stat st {};
+        EXPECT_NE(stat(fresh.c_str(), &st), 0);
     }
 }
 

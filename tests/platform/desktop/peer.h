@@ -55,6 +55,9 @@ public:
 
     qint64 pid() const { return process_.processId(); }
 
+    // Waits for the peer to end by itself; false when it did not within 30 s.
+    bool waitForExit() { return process_.waitForFinished(30000); }
+
     void kill() {
         if (process_.state() != QProcess::NotRunning) {
             process_.kill();

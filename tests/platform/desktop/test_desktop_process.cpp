@@ -199,6 +199,23 @@ TEST(RuntimeDir, FallsBackToOneTemporaryFolderWhenUnsetOrUnsafe) {
     EXPECT_EQ(runtimeDir(), first);
 }
 
+TEST(RuntimeDir, ATemporaryFolderIsRemovedWhenTheProcessEnds) {
+    EnvGuard guard("XDG_RUNTIME_DIR");
+    unsetenv("XDG_RUNTIME_DIR");
+    const QString victim = tempPath("kept.txt");
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("kept");
+    file.close();
+
+    Peer peer({"runtime", victim});
+    const QString folder = peer.readLine();
+    ASSERT_TRUE(folder.startsWith(QDir::tempPath() + "/lyrabell-")) << folder.toStdString();
+    ASSERT_TRUE(peer.waitForExit());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_EQ(readLines(victim), QStringList{"kept"});  // a link inside goes, not its target
+}
+
 TEST(CurrentProgramPath, IsThisTestProgram) {
     EXPECT_EQ(currentProgramPath(), QFileInfo("/proc/self/exe").canonicalFilePath());
     EXPECT_TRUE(QFileInfo(currentProgramPath()).isAbsolute());

@@ -1,0 +1,86 @@
+// lybtool's decode and play as a hostile neighbour and a careless user meet
+// them: a runtime folder left open with a planted link, an output that is the
+// input.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "tests/audio/decode/wave_bytes.h"
+
+namespace {
+
+using lyb::audio::test::Pattern;
+using lyb::audio::test::WaveBytes;
+
+struct ToolRun {
+    int status;
+    QStringList errors;  // the lines on standard error
+};
+
+ToolRun lybtool(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(LYB_BINARY_DIR "/bin/lybtool"), args);
+    p.waitForFinished(60000);
+    return {p.exitCode(),
+            QString::fromUtf8(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts)};
+}
+
+QByteArray bytesOf(const std::vector<uint8_t>& v) {
+    return QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size()));
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A twentieth of a second of 8 kHz PCM.
+const QByteArray kShortWave = bytesOf(WaveBytes().header(1, 1, 8000, 2, 16).data(Pattern(800)));
+
+TEST(LybtoolFiles, PlayNeverWritesThroughALinkPlantedInALooseRuntimeFolder) {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR") + "/lyrabell";
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    ASSERT_EQ(chmod(QFile::encodeName(runtime).constData(), 0777), 0);
+    const QString victim = QDir::tempPath() + "/victim.txt";
+    const QByteArray victimBytes = "another user's bait, or this user's own file\n";
+    writeFile(victim, victimBytes);
+    ASSERT_TRUE(QFile::link(victim, runtime + "/lybtemp.wav"));
+    const QString input = QDir::tempPath() + "/short.wav";
+    writeFile(input, kShortWave);
+
+    const ToolRun run = lybtool({"play", input});
+    EXPECT_EQ(run.status, 0) << run.errors.join('\n').toStdString();
+    EXPECT_EQ(readFile(victim), victimBytes);
+    struct stat st {};
+    ASSERT_EQ(lstat(QFile::encodeName(runtime).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(run.errors.size(), 1) << run.errors.join('\n').toStdString();
+    EXPECT_TRUE(run.errors[0].contains("open to other users")) << run.errors[0].toStdString();
+}
+
+TEST(LybtoolFiles, DecodeRefusesAnOutputThatIsItsInput) {
+    const QString input = QDir::tempPath() + "/own.wav";
+    writeFile(input, kShortWave);
+    const QString link = QDir::tempPath() + "/own-link.wav";
+    ASSERT_TRUE(QFile::link(input, link));
+    for (const QString& output : {input, link}) {
+        const ToolRun run = lybtool({"decode", input, output});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.errors, QStringList{output + ": the output is the input file."});
+        EXPECT_EQ(readFile(input), kShortWave);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+#include "ui/voicemail_list.h"
+
+#include <QScrollBar>
+
+#include "contacts/voicemail_listing.h"
+#include "platform/registry/registry.h"
+#include "ui/voicemail_row_delegate.h"
+
+namespace lyb::ui {
+
+namespace {
+
+const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
+const QString kDetails = QStringLiteral("DETAILS");
+const QString kFont = QStringLiteral("Font");
+
+int readSetting(const QString& name, int defaultValue, int highest) {
+    const auto key = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
+    const auto value = key ? key->readDword(name) : std::nullopt;
+    if (!value || *value > static_cast<uint32_t>(highest))
+        return defaultValue;
+    return static_cast<int>(*value);
+}
+
+void writeSetting(const QString& name, int value) {
+    if (const auto key = reg::Key::create(reg::Hive::CurrentUser, kSettingsKey))
+        key->writeDword(name, static_cast<uint32_t>(value));
+}
+
+}  // namespace
+
+CVoiceMailList::CVoiceMailList(QWidget* parent)
+    : QListView(parent),
+      model_(new CVoiceMailListModel(this)),
+      delegate_(new CVoiceMailRowDelegate(this)) {
+    model_->set_details_mode(readSetting(kDetails, 0, 1));
+    font_size_ = readSetting(kFont, 1, 2);
+    delegate_->set_layout(model_->details_mode(), font_size_);
+    setModel(model_);
+    setItemDelegate(delegate_);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+    setResizeMode(QListView::Adjust);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setAccessibleName(QStringLiteral("Voicemails"));
+    setAccessibleDescription(QStringLiteral("Voicemails of the chosen account, newest first"));
+}
+
+CVoiceMailList::~CVoiceMailList() = default;
+
+void CVoiceMailList::populate(const store::CMapiSession& session, const QString& accountName) {
+    clear();
+    model_->set_listing(contacts::list_voicemails(session, accountName));
+    add_placeholder_if_empty();
+    update_column_width();
+    select_first();
+}
+
+void CVoiceMailList::clear() {
+    model_->clear();
+}
+
+bool CVoiceMailList::delete_row(int index) {
+    store::CVoiceMailMessage* record = record_at(index);
+    if (!record)
+        return false;
+    if (!store::delete_message(model_->folder(), record->entry_id()))
+        return false;
+    model_->remove_row(index);
+    update_column_width();
+    if (row_count() > 0)
+        select_row(std::min(index, row_count() - 1));
+    return true;
+}
+
+void CVoiceMailList::add_placeholder_if_empty() {
+    model_->add_placeholder_if_empty();
+}
+
+void CVoiceMailList::select_first() {
+    clearSelection();
+    if (row_count() == 0)
+        return;
+    select_row(0);
+    scrollTo(model_->index(0), QAbstractItemView::EnsureVisible);
+}
+
+void CVoiceMailList::select_row(int row) {
+    setCurrentIndex(model_->index(row));
+    selection_mark_ = row;
+}
+
+void CVoiceMailList::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QListView::currentChanged(current, previous);
+    if (current.isValid())
+        selection_mark_ = current.row();
+}
+
+void CVoiceMailList::update_column_width() {
+    delegate_->set_column_width(viewport()->width());
+    doItemsLayout();
+    viewport()->update();
+}
+
+int CVoiceMailList::details_mode() const {
+    return model_->details_mode();
+}
+
+void CVoiceMailList::set_details_mode(int mode) {
+    mode = mode ? 1 : 0;
+    if (mode == details_mode())
+        return;
+    model_->set_details_mode(mode);
+    delegate_->set_layout(mode, font_size_);
+    writeSetting(kDetails, mode);
+    update_column_width();
+}
+
+void CVoiceMailList::set_font_size(int size) {
+    size = std::clamp(size, 0, 2);
+    if (size == font_size_)
+        return;
+    font_size_ = size;
+    delegate_->set_layout(details_mode(), size);
+    writeSetting(kFont, size);
+    update_column_width();
+}
+
+int CVoiceMailList::row_height() const {
+    return CVoiceMailRowDelegate::row_height(details_mode(), font_size_);
+}
+
+store::CVoiceMailMessage* CVoiceMailList::record_at(int index) const {
+    return model_->record_at(index);
+}
+
+QString CVoiceMailList::open_account_name() const {
+    return model_->open_account_name();
+}
+
+int CVoiceMailList::row_count() const {
+    return model_->rowCount();
+}
+
+int CVoiceMailList::current_row() const {
+    return model_->current_row();
+}
+
+void CVoiceMailList::set_current_row(int row) {
+    model_->set_current_row(row);
+}
+
+bool CVoiceMailList::paused() const {
+    return model_->paused();
+}
+
+void CVoiceMailList::set_paused(bool paused) {
+    model_->set_paused(paused);
+}
+
+void CVoiceMailList::resizeEvent(QResizeEvent* event) {
+    QListView::resizeEvent(event);
+    delegate_->set_column_width(viewport()->width());
+}
+
+}  // namespace lyb::ui
