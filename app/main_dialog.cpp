@@ -23,10 +23,10 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QTimer>
 #include <QTimerEvent>
-#include <QPushButton>
 
 #include <algorithm>
 
@@ -387,8 +387,19 @@ qint64 CMainDialog::handleMessage(uint32_t message, quint64 wParam, qint64 lPara
         }
     }
     if (message == WM_CLOSE) {
-        // Closed after the answer has gone back.
-        QTimer::singleShot(0, this, [this] { done(IDCANCEL); });
+        // Closed after the answer has gone back. A dialog or message box of
+        // this window goes first (cancelled), so the request to close is
+        // never left waiting behind it.
+        QTimer::singleShot(0, this, [this] {
+            for (int guard = 0; guard < 8; ++guard) {
+                auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QWidget* owner = modal ? modal->parentWidget() : nullptr;
+                if (!modal || modal == this || !owner || (owner != this && !isAncestorOf(owner)))
+                    break;
+                modal->reject();
+            }
+            done(IDCANCEL);
+        });
         return 0;
     }
     return 0;
