@@ -100,6 +100,13 @@ protected:
         QWidget::resizeEvent(event);
         window_->layout_player_strip();
     }
+    // The slider tells its parent, this area; the window acts on it.
+    bool event(QEvent* event) override {
+        const int type = static_cast<int>(event->type());
+        if (type == ui::SLIDER_POSITION_CHANGING || type == ui::SLIDER_POSITION_CHANGED)
+            return QCoreApplication::sendEvent(window_, event);
+        return QWidget::event(event);
+    }
 
 private:
     CMainDialog* window_;
@@ -579,15 +586,15 @@ void CMainDialog::layout_player_strip() {
     const int tw = metrics.horizontalAdvance(QStringLiteral("88:88"));
     const int th = metrics.height();
     const int sl = (w - sw) / 2;
+    // With a large desktop font the labels would reach past the bottom edge;
+    // they are lifted to end on it.
     if (sl >= tw) {
-        const int y = h - 34 + 3;
+        const int y = std::min(h - 34 + 3, h - th);
         elapsed_->setGeometry(sl - tw - 2, y, tw, th);
         elapsed_->set_text_format(Qt::AlignRight | Qt::AlignTop);
         remaining_->setGeometry((w + sw) / 2 + 2, y, tw, th);
         remaining_->set_text_format(Qt::AlignLeft | Qt::AlignTop);
     } else {
-        // Under the slider's ends. With a large desktop font the labels would
-        // reach past the bottom edge; they are lifted to end on it.
         const int y = std::min(h - 14 + 3, h - th);
         elapsed_->setGeometry(sl, y, tw, th);
         elapsed_->set_text_format(Qt::AlignLeft | Qt::AlignTop);
@@ -606,8 +613,9 @@ void CMainDialog::layout_player_strip() {
 
 void CMainDialog::changeEvent(QEvent* event) {
     // Minimising ends the program: there is no hidden background state.
+    // Closed from the event loop, once the change of state has finished.
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
-        done(0);
+        QTimer::singleShot(0, this, [this] { done(0); });
     QDialog::changeEvent(event);
 }
 
