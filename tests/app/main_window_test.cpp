@@ -13,6 +13,7 @@
 #include "ui/voicemail_list.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QMenu>
 #include <QPushButton>
@@ -486,4 +487,53 @@ TEST_F(MainWindowTest, MinimisingEndsTheProgram) {
     QApplication::processEvents();
     EXPECT_EQ(window->result(), 0);
     EXPECT_FALSE(window->isVisible());
+}
+
+// Up and Down move the selection; a right click and a press-and-hold on a
+// row select it and open the context menu with the rules applied.
+TEST_F(MainWindowTest, KeysAndContextMenuSelectRows) {
+    open();
+    EXPECT_EQ(list().selection_mark(), 0);
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);  // already on the last row
+    EXPECT_EQ(list().selection_mark(), 2);
+    key(Qt::Key_Up);
+    EXPECT_EQ(list().selection_mark(), 1);
+
+    const auto rowCentre = [&](int row) {
+        return list().visualRect(list().model()->index(row, 0)).center();
+    };
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, rowCentre(2),
+                                 list().viewport()->mapToGlobal(rowCentre(2)));
+    QApplication::sendEvent(list().viewport(), &rightClick);
+    EXPECT_EQ(list().selection_mark(), 2);
+    EXPECT_TRUE(window->contextMenu()->isVisible());
+    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("Play"));
+    window->contextMenu()->hide();
+
+    command(ID_PLAY);  // row 2 plays: its menu offers Pause
+    QTest::mousePress(list().viewport(), Qt::LeftButton, {}, rowCentre(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->contextMenu()->isVisible(); }, 5000));
+    EXPECT_EQ(list().selection_mark(), 0);
+    window->contextMenu()->hide();
+    QTest::mouseRelease(list().viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QApplication::processEvents();
+    EXPECT_EQ(list().current_row(), 2) << "the hold is no tap";
+    select(2);
+    window->open_context_menu(QPoint());
+    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("Pause"));
+    window->contextMenu()->hide();
+}
+
+// Coming to the front reloads the list, unless a recording is loaded.
+TEST_F(MainWindowTest, ForegroundRefreshOnlyWithoutARecording) {
+    open();
+    deliver(4);
+    command(ID_PLAY);
+    window->foreground_refresh();
+    EXPECT_EQ(list().row_count(), 3);
+    command(ID_DONE);
+    window->foreground_refresh();
+    EXPECT_EQ(list().row_count(), 4);
 }
