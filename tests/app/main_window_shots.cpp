@@ -10,6 +10,7 @@
 #include "recording_playback.h"
 #include "ui/seek_slider.h"
 #include "ui/transparent_static.h"
+#include "ui/voicemail_list.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -68,6 +69,16 @@ int main(int argc, char** argv) {
     }
     applyMenuRules(dialog.contextMenu(), dialog.menuState());
     saveMenu(dialog.contextMenu(), &dialog, QStringLiteral("context-menu"));
+
+    // A voicemail playing from the list, then paused.
+    dialog.list()->select_row(1);
+    dialog.runCommand(ID_PLAY);
+    log->position = 7000;
+    dialog.playback_tick();
+    save(&dialog, QStringLiteral("list-playing"));
+    dialog.pause_player();
+    save(&dialog, QStringLiteral("list-paused"));
+    dialog.close_playback();
 
     // The playback screen: a local file at 0:23 of 1:00.
     dialog.dispatch(QStringLiteral("/home/ann/Voicemail/2026-12-08 Ann Lee.wav"));
