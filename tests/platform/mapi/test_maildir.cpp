@@ -424,11 +424,17 @@ QMap<QString, int> countByUnique(const QStringList& names, const QStringList& un
     return counts;
 }
 
+// Delivers count messages to cur/ without flags (U:2,); returns their unique names.
+QStringList deliverToCur(MaildirFixture& md, int count, const QByteArray& subject) {
+    QStringList uniques;
+    for (int i = 0; i < count; ++i)
+        uniques << md.deliver(lyb::testing::plainMail(subject, "x"), QStringLiteral(""));
+    return uniques;
+}
+
 TEST(MaildirFolder, DeletingWhileAnotherClientRenamesFlagsLeavesEachMessageInOnePlace) {
     MaildirFixture md;
-    QStringList uniques;
-    for (int i = 0; i < 1000; ++i)
-        uniques << md.deliver(lyb::testing::plainMail("old", "x"), QStringLiteral(""));
+    const QStringList uniques = deliverToCur(md, 1000, "old");
     auto folder = inboxOf(md.root);
     ASSERT_EQ(listIds(*folder).size(), 1000u);
     std::vector<HRESULT> results;
@@ -456,9 +462,7 @@ TEST(MaildirFolder, DeletingWhileAnotherClientRenamesFlagsLeavesEachMessageInOne
 
 TEST(MaildirFolder, MessagesWhoseFlagsAreRenamedMeanwhileAreListedOpenedAndMarked) {
     MaildirFixture md;
-    QStringList uniques;
-    for (int i = 0; i < 300; ++i)
-        uniques << md.deliver(lyb::testing::plainMail("renamed", "x"), QStringLiteral(""));
+    const QStringList uniques = deliverToCur(md, 300, "renamed");
     auto folder = inboxOf(md.root);
     std::atomic<int> at{-1};
     {
