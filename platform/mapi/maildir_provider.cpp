@@ -550,7 +550,8 @@ private:
                 return accessError(errno);
             relPath_.clear();  // renamed by someone else meanwhile: look again
         }
-        return MAPI_E_NOT_FOUND;
+        // Still there, but it kept moving away each time.
+        return E_FAIL;
     }
 
     QString root_;
