@@ -3,13 +3,12 @@
 #include <QFile>
 #include <QStringList>
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "audio/decode/wave_decoder.h"
+#include "platform/files/regular_file.h"
+#include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi_stream.h"
 #include "tools/command.h"
 #include "tools/decode_notices.h"
@@ -51,10 +50,12 @@ int Decode(const QStringList& args) {
     try {
         std::unique_ptr<CWaveDecoder> decoder;
         if (stream) {
-            std::ifstream in(input, std::ios::binary);
-            if (!in)
-                return Fail(lyb::CFileException::FromErrno(errno, input).what());
-            std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+            // Read whole, as a message's attachment is, so within a message's limit.
+            std::vector<uint8_t> bytes;
+            const int error =
+                lyb::files::readRegularFile(input.c_str(), lyb::mapi::kMaxMessageFileBytes, bytes);
+            if (error != 0)
+                return Fail(lyb::CFileException::FromErrno(error, input).what());
             decoder = std::make_unique<CWaveDecoder>(new lyb::mapi::CMemoryStream(std::move(bytes)),
                                                      output, &notifier, gsm, kNamedOutput);
         } else {

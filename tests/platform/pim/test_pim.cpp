@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -276,6 +277,23 @@ TEST(PimApplication, SkipsUnreadableFiles) {
     auto app = folder.logon();
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("locked.vcf"), std::string::npos);
+    std::unique_ptr<Contact> c;
+    EXPECT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
+}
+
+TEST(PimApplication, SkipsSpecialFilesWithoutWaitingForThem) {
+    Folder folder;
+    folder.put("open.vcf", card("Open", "222"));
+    const QByteArray fifo = QFile::encodeName(folder.file("pipe"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    ASSERT_EQ(::symlink(fifo.constData(), QFile::encodeName(folder.file("fifo.vcf")).constData()),
+              0);
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(folder.file("zero.vcf")).constData()), 0);
+    testing::internal::CaptureStderr();
+    auto app = folder.logon();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("fifo.vcf"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("zero.vcf"), std::string::npos) << errors;
     std::unique_ptr<Contact> c;
     EXPECT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
 }
