@@ -60,13 +60,15 @@ std::optional<int> CVoiceMailApp::enforceOneInstance(const QString& request, int
 void CVoiceMailApp::registerFileAssociation(const QString& programDir) {
     using reg::Hive;
     using reg::Key;
-    if (const auto gsm = Key::create(Hive::ClassesRoot, QStringLiteral(".gsm")))
-        gsm->writeString(QString(), QStringLiteral("wavFile"));
-    if (const auto command =
-            Key::create(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command")))
-        command->writeString(
-            QString(),
-            QStringLiteral("\"%1/lyblauncher\"%2").arg(programDir, QStringLiteral("%1")));
+    // Renewed at every start, so a busy registry only skips it this once:
+    // the start does not wait for another program's writes.
+    Key::refresh(Hive::ClassesRoot, QStringLiteral(".gsm"),
+                 {QString(), reg::Type::Sz, reg::encodeSz(QStringLiteral("wavFile"))});
+    Key::refresh(
+        Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command"),
+        {QString(), reg::Type::Sz,
+         reg::encodeSz(
+             QStringLiteral("\"%1/lyblauncher\"%2").arg(programDir, QStringLiteral("%1")))});
 }
 
 int CVoiceMailApp::run(const QString& request) {
