@@ -1,11 +1,13 @@
 // lyrabell: the voicemail player. Its request is its arguments joined by
-// single blanks, taken before Qt removes the options it knows.
+// single blanks, taken before Qt removes the options it knows, with every
+// byte of a file name kept.
 #include "app/engine_playback.h"
 #include "app/main_dialog.h"
 #include "app/message_box.h"
 #include "app/store_adapter.h"
 #include "app/voicemail_app.h"
 #include "contacts/number_forms.h"
+#include "platform/desktop/file_names.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -18,7 +20,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QStringList words;
     for (int i = 1; i < argc; ++i)
-        words << QString::fromLocal8Bit(argv[i]);
+        words << lyb::desktop::decodeFileName(argv[i]);
     const QString request = words.join(QLatin1Char(' '));
 
     QApplication application(argc, argv);

@@ -1,6 +1,7 @@
 // The one-instance lock, starting programs and URLs, and the private folder.
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
+#include "platform/desktop/file_names.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -183,9 +184,9 @@ bool shellExecuteOpen(const QString& file, const QString& parameters) {
     if (isUrl(file)) {
         return openUrl(file);
     }
-    QList<QByteArray> args{QFile::encodeName(file)};
+    QList<QByteArray> args{encodeFileName(file)};
     if (!parameters.isEmpty()) {
-        args << parameters.toUtf8();
+        args << encodeFileName(parameters);
     }
     return spawn(args);
 }
