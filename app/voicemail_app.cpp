@@ -1,6 +1,7 @@
 #include "app/voicemail_app.h"
 
 #include "app/main_dialog.h"
+#include "app/play_request.h"
 #include "app/settings.h"
 #include "platform/registry/registry.h"
 
@@ -31,6 +32,7 @@ std::optional<desktop::WindowHandle> CVoiceMailApp::findInstanceWindow(const QSt
 }
 
 void CVoiceMailApp::handOver(const QString& request) {
+    const desktop::UserLock lock(kHandOverLock);
     settings::setAutoPlay(request);
     desktop::broadcastMessage(desktop::registerWindowMessage(QString::fromLatin1(kPlayMessageName)),
                               0, 0);
