@@ -136,11 +136,12 @@ private:
 
 // The verb "Open": a program path started with its parameter text as one
 // argument (posix_spawn, no shell, no wait; no argument when the text is
-// empty; both turned into bytes by encodeFileName, file_names.h), or a URL (http:, https:, tel:,
-// file:, mailto:) through the desktop's handler (the program named by LYRABELL_URL_OPENER when that
-// is set, else QDesktopServices in a GUI program, else xdg-open). False when nothing started: a
-// missing or non-executable file among others. Started programs are waited for in the background,
-// so none stays a zombie.
+// empty; both made bytes by encodeFileName, file_names.h), or a URL (http:,
+// https:, tel:, file:, mailto:) through the desktop's handler (the program
+// named by LYRABELL_URL_OPENER when that is set, else QDesktopServices in a
+// GUI program, else xdg-open). False when nothing started: a missing or
+// non-executable file among others. Started programs are waited for in the
+// background, so none stays a zombie.
 bool shellExecuteOpen(const QString& file, const QString& parameters);
 
 // Returns the absolute path of the running program (/proc/self/exe).
