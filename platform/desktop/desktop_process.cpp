@@ -1,6 +1,7 @@
 // The one-instance lock, starting programs and URLs, and the private folder.
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
+#include "platform/desktop/file_names.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -224,6 +225,26 @@ void InstanceLock::release() {
     }
 }
 
+UserLock::UserLock(const char* name) {
+    const QByteArray file = QFile::encodeName(lockDir()) + '/' + name + ".lock";
+    fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int rc = -1;
+    while (fd_ >= 0 && (rc = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        std::fprintf(stderr, "lyrabell: cannot take the lock %s: %s\n", file.constData(),
+                     std::strerror(errno));
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+UserLock::~UserLock() {
+    if (fd_ >= 0)
+        ::close(fd_);  // closing the last descriptor releases the flock
+}
+
 bool shellExecuteOpen(const QString& file, const QString& parameters) {
     if (file.isEmpty()) {
         return false;
@@ -231,9 +252,9 @@ bool shellExecuteOpen(const QString& file, const QString& parameters) {
     if (isUrl(file)) {
         return openUrl(file);
     }
-    QList<QByteArray> args{QFile::encodeName(file)};
+    QList<QByteArray> args{encodeFileName(file)};
     if (!parameters.isEmpty()) {
-        args << parameters.toUtf8();
+        args << encodeFileName(parameters);
     }
     return spawn(args);
 }
