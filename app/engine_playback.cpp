@@ -138,7 +138,8 @@ bool CEnginePlayback::startDecoding(const PlaySource& source, const QString& out
 bool CEnginePlayback::startPlayer(const QString& path) {
     player_.reset();
     try {
-        player_ = std::make_unique<audio::CWavePlayer>(QFile::encodeName(path).toStdString());
+        player_ =
+            std::make_unique<audio::CWavePlayer>(lyb::desktop::encodeFileName(path).toStdString());
         if (sourceComplete_ || !decoder_)
             player_->set_source_complete();
         player_->Play();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/decode/wave_decoder.h"
+#include "platform/desktop/file_names.h"
 #include "platform/files/regular_file.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi_stream.h"
@@ -43,8 +44,8 @@ int Decode(const QStringList& args) {
         lyb::tool::err(QStringLiteral("usage: lybtool decode [--stream [--gsm]] INPUT OUTPUT"));
         return 2;
     }
-    const std::string input = QFile::encodeName(paths[0]).toStdString();
-    const std::string output = QFile::encodeName(paths[1]).toStdString();
+    const std::string input = lyb::desktop::encodeFileName(paths[0]).toStdString();
+    const std::string output = lyb::desktop::encodeFileName(paths[1]).toStdString();
 
     lyb::tool::CDecodeNotices notifier;
     try {

@@ -96,7 +96,7 @@ QString makeTemporaryFolder() {
         return {};
     }
     made.paths.push_back(templ);
-    return QFile::decodeName(templ);
+    return decodeFileName(templ);
 }
 
 // Waits for a started program in the background so that it does not stay a
@@ -164,7 +164,7 @@ QString lockDir() {
     }
     const QByteArray dir = base + "/lyrabell-" + QByteArray::number(::getuid());
     if ((::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) && privateFolder(dir)) {
-        return QFile::decodeName(dir);
+        return decodeFileName(dir);
     }
     std::fprintf(stderr, "lyrabell: %s is not a private folder; the instance lock is local\n",
                  dir.constData());
@@ -185,7 +185,7 @@ InstanceLock::InstanceLock(const QString& programPath) {
         hash ^= static_cast<uint8_t>(c);
         hash *= 1099511628211ull;
     }
-    const QByteArray file = QFile::encodeName(dir) + "/instance-" +
+    const QByteArray file = encodeFileName(dir) + "/instance-" +
                             QByteArray::number(qulonglong(hash), 16).rightJustified(16, '0') +
                             ".lock";
     // Every instance opens the same file, so it cannot be made afresh; a link
@@ -226,7 +226,7 @@ void InstanceLock::release() {
 }
 
 UserLock::UserLock(const char* name) {
-    const QByteArray file = QFile::encodeName(lockDir()) + '/' + name + ".lock";
+    const QByteArray file = encodeFileName(lockDir()) + '/' + name + ".lock";
     fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     int rc = -1;
     while (fd_ >= 0 && (rc = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
@@ -265,7 +265,7 @@ QString currentProgramPath() {
     if (n <= 0 || size_t(n) >= sizeof buf) {
         return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
     }
-    return QFile::decodeName(QByteArray(buf, n));
+    return decodeFileName(QByteArray(buf, n));
 }
 
 QString runtimeDir() {
@@ -278,7 +278,7 @@ QString runtimeDir() {
         static bool reported = false;
         if (::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) {
             if (privateFolder(dir)) {
-                return QFile::decodeName(dir);
+                return decodeFileName(dir);
             }
             errno = EPERM;
         }
@@ -288,7 +288,7 @@ QString runtimeDir() {
                          dir.constData(), std::strerror(errno));
         }
     }
-    if (fallback.isEmpty() || !privateFolder(QFile::encodeName(fallback))) {
+    if (fallback.isEmpty() || !privateFolder(encodeFileName(fallback))) {
         fallback = makeTemporaryFolder();
     }
     return fallback;
