@@ -14,8 +14,12 @@ std::string errorText(int error) {
 }
 
 int openRegularFile(const char* path, int* error, uint64_t* size) {
+    return openRegularFileAt(AT_FDCWD, path, error, size);
+}
+
+int openRegularFileAt(int dirFd, const char* name, int* error, uint64_t* size) {
     // O_NONBLOCK: opening a FIFO without a writer (or some devices) returns at once.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = errno;
         return -1;

@@ -32,6 +32,8 @@ std::string errorText(int error);
 // size; -1 on failure with *error set: the errno of the open, EISDIR for a
 // folder, kNotRegularFile for other special files.
 int openRegularFile(const char* path, int* error, uint64_t* size = nullptr);
+// The same for name in the folder open as dirFd (AT_FDCWD: the working folder).
+int openRegularFileAt(int dirFd, const char* name, int* error, uint64_t* size = nullptr);
 
 // Reads count bytes into buffer, retrying after EINTR and short reads. Returns
 // the number read, less than count only at the end of the file, or -1 with
@@ -44,20 +46,13 @@ enum class Oversize {
     keepPrefix,  // keeps the first limit bytes
 };
 
-// Reads the whole regular file at path into bytes (QByteArray or a vector of
-// bytes). Returns 0, or an error code as openRegularFile gives, or the errno
-// of a failed read (bytes then empty). A file holding more than limit bytes,
-// by its size at the open or by growing while it is read, gives EFBIG, with
-// bytes empty or holding the first limit bytes as oversize says.
+// Reads the rest of fd, a regular file of the given size opened by
+// openRegularFile, into bytes, and closes it; as readRegularFile below.
 template <class Bytes>
-int readRegularFile(const char* path, uint64_t limit, Bytes& bytes,
-                    Oversize oversize = Oversize::fail) {
+int readOpenedFile(int fd, uint64_t size, uint64_t limit, Bytes& bytes,
+                   Oversize oversize = Oversize::fail) {
     bytes.resize(0);
     int error = 0;
-    uint64_t size = 0;
-    const int fd = openRegularFile(path, &error, &size);
-    if (fd < 0)
-        return error;
     if (size > limit && oversize == Oversize::fail) {
         ::close(fd);
         return EFBIG;
@@ -90,6 +85,23 @@ int readRegularFile(const char* path, uint64_t limit, Bytes& bytes,
     }
     bytes.resize(static_cast<decltype(bytes.size())>(used));
     return 0;
+}
+
+// Reads the whole regular file at path into bytes (QByteArray or a vector of
+// bytes). Returns 0, or an error code as openRegularFile gives, or the errno
+// of a failed read (bytes then empty). A file holding more than limit bytes,
+// by its size at the open or by growing while it is read, gives EFBIG, with
+// bytes empty or holding the first limit bytes as oversize says.
+template <class Bytes>
+int readRegularFile(const char* path, uint64_t limit, Bytes& bytes,
+                    Oversize oversize = Oversize::fail) {
+    bytes.resize(0);
+    int error = 0;
+    uint64_t size = 0;
+    const int fd = openRegularFile(path, &error, &size);
+    if (fd < 0)
+        return error;
+    return readOpenedFile(fd, size, limit, bytes, oversize);
 }
 
 }  // namespace lyb::files

@@ -12,12 +12,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "platform/files/regular_file.h"
 #include "platform/mapi/mime_content.h"
@@ -197,38 +199,53 @@ constexpr int kAttempts = 8;
 // counts as gone.
 constexpr int kLookups = 3;
 
+// What a lookup found; when asked to, the file opened the moment its name
+// was read, so that another client's rename cannot come in between.
+struct Found {
+    QString rel;  // "new/x" or "cur/x:2,S"; empty when the message is gone
+    int fd = -1;  // the open file (owned by the caller), or -1
+    uint64_t size = 0;
+    int error = 0;  // why the open failed
+};
+
 // The file name in dir with the given unique name; empty when there is none.
 // It stops at the first match, so that the name is as fresh as it can be.
-QString findUnique(const QString& dir, const QString& unique) {
+// With found, it also opens the file there (see Found).
+QString findUnique(const QString& dir, const QString& unique, Found* found = nullptr) {
     DIR* d = ::opendir(native(dir).constData());
     if (!d)
         return {};
     const QByteArray wanted = native(unique);
-    QString found;
+    QString name;
     while (const dirent* e = ::readdir(d)) {
         if (e->d_name[0] == '.')
             continue;  // as in a listing: never a message
         if (std::strncmp(e->d_name, wanted.constData(), size_t(wanted.size())) == 0 &&
             (e->d_name[wanted.size()] == ':' || e->d_name[wanted.size()] == '\0')) {
-            found = QFile::decodeName(e->d_name);
+            if (found)
+                found->fd =
+                    files::openRegularFileAt(::dirfd(d), e->d_name, &found->error, &found->size);
+            name = QFile::decodeName(e->d_name);
             break;
         }
     }
     ::closedir(d);
-    return found;
+    return name;
 }
 
 // Finds the current file of a unique name: the hint when it still exists,
 // else the name found in new/ and then cur/ (the way messages move). A
 // directory read can miss a file that another client renames while it runs,
 // and a folder's change time is too coarse to tell, so the message counts as
-// gone only when several reads in a row miss it. Empty when it is gone.
-QString locate(const QString& root, const QString& unique, const QString& hint) {
+// gone only when several reads in a row miss it. Empty when it is gone. With
+// found, the file found by a directory read is opened there and then.
+QString locate(const QString& root, const QString& unique, const QString& hint,
+               Found* found = nullptr) {
     if (!hint.isEmpty() && exists(root + QLatin1Char('/') + hint))
         return hint;
     for (int attempt = 0; attempt < kLookups; ++attempt) {
         for (const QString& dir : {QStringLiteral("new"), QStringLiteral("cur")}) {
-            const QString name = findUnique(root + QLatin1Char('/') + dir, unique);
+            const QString name = findUnique(root + QLatin1Char('/') + dir, unique, found);
             if (!name.isEmpty())
                 return dir + QLatin1Char('/') + name;
         }
@@ -242,14 +259,22 @@ QString locate(const QString& root, const QString& unique, const QString& hint) 
 // message is gone, or the error that stopped the read.
 int readMessage(const QString& root, const QString& unique, QString& rel, QByteArray& bytes) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        Found found;
         if (rel.isEmpty())
-            rel = locate(root, unique, QString());
+            rel = locate(root, unique, QString(), &found);
         if (rel.isEmpty())
             return ENOENT;
-        const int error = readMessageFile(root + QLatin1Char('/') + rel, bytes);
+        const int error =
+            found.fd >= 0 ? files::readOpenedFile(found.fd, found.size, kMaxMessageFileBytes, bytes)
+            : found.error != 0 ? found.error
+                               : readMessageFile(root + QLatin1Char('/') + rel, bytes);
         if (error != ENOENT)
             return error;
         rel.clear();
+        // A client that renames in step with these reads (it waits for the
+        // folder while it is read, then renames at once) would win every
+        // time; a growing pause breaks the step.
+        std::this_thread::sleep_for(std::chrono::microseconds(20 << attempt));
     }
     return ENOENT;
 }
