@@ -3,6 +3,7 @@
 #include "audio/decode/exception.h"
 #include "audio/decode/wave_decoder.h"
 #include "audio/output/wave_player.h"
+#include "platform/desktop/file_names.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -115,7 +116,7 @@ bool CEnginePlayback::startDecoding(const PlaySource& source, const QString& out
                                                              source.isGsm);
         } else {
             decoder_ = std::make_unique<audio::CWaveDecoder>(
-                QFile::encodeName(source.path).toStdString(), output, notifier_.get());
+                desktop::encodeFileName(source.path).toStdString(), output, notifier_.get());
         }
     } catch (const audio::CWaveDecoderException& e) {
         if (error)
@@ -137,7 +138,8 @@ bool CEnginePlayback::startDecoding(const PlaySource& source, const QString& out
 bool CEnginePlayback::startPlayer(const QString& path) {
     player_.reset();
     try {
-        player_ = std::make_unique<audio::CWavePlayer>(QFile::encodeName(path).toStdString());
+        player_ =
+            std::make_unique<audio::CWavePlayer>(lyb::desktop::encodeFileName(path).toStdString());
         if (sourceComplete_ || !decoder_)
             player_->set_source_complete();
         player_->Play();

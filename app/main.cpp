@@ -1,6 +1,7 @@
 // lyrabell: the voicemail player. Its request is its arguments joined by
-// single blanks, taken before Qt removes the options it knows; "--help" and
-// "--version" print and end before any window is made.
+// single blanks, taken before Qt removes the options it knows, with every
+// byte of a file name kept; "--help" and "--version" print and end before any
+// window is made.
 #include "app/command_line.h"
 #include "app/engine_playback.h"
 #include "app/main_dialog.h"
@@ -8,6 +9,7 @@
 #include "app/store_adapter.h"
 #include "app/voicemail_app.h"
 #include "contacts/number_forms.h"
+#include "platform/desktop/file_names.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -22,7 +24,7 @@ int main(int argc, char** argv) {
     using namespace lyb::app;
     QStringList words;
     for (int i = 1; i < argc; ++i)
-        words << QString::fromLocal8Bit(argv[i]);
+        words << lyb::desktop::decodeFileName(argv[i]);
     if (const CommandLineAction action = commandLineAction(words);
         action != CommandLineAction::Run) {
         std::fputs(commandLineOutput(action, QStringLiteral(LYB_VERSION)).toLocal8Bit().constData(),

@@ -29,6 +29,7 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <utility>
 
 namespace lyb::app {
 
@@ -375,10 +376,15 @@ void CMainDialog::runStoredMessageRequest() {
 qint64 CMainDialog::handleMessage(uint32_t message, quint64 wParam, qint64 lParam) {
     Q_UNUSED(lParam);
     if (message == playMessage_ && playMessage_ != 0) {
-        if (busy())
-            playMessagePending_ = true;
-        else
-            handlePlayMessage();
+        // "AutoPlay" is taken at once, busy or not: the sender holds the
+        // hand-over lock until we answer, and the next sender may then write
+        // its own request. Of requests taken while busy, the last one waits.
+        const QString request = settings::autoPlay();
+        settings::setAutoPlay(QString());
+        if (!busy())
+            dispatch(request);
+        else if (!request.isEmpty())
+            deferredRequest_ = request;
         return 0;
     }
     if (message == queryMessage_ && queryMessage_ != 0) {
@@ -412,24 +418,17 @@ qint64 CMainDialog::handleMessage(uint32_t message, quint64 wParam, qint64 lPara
     return 0;
 }
 
-void CMainDialog::handlePlayMessage() {
-    playMessagePending_ = false;
-    const QString request = settings::autoPlay();
-    settings::setAutoPlay(QString());
-    dispatch(request);
-}
-
 bool CMainDialog::busy() const {
     return !initialised_ || modalDepth_ > 0;
 }
 
 void CMainDialog::workEnded() {
-    if (busy() || !playMessagePending_)
+    if (busy() || deferredRequest_.isEmpty())
         return;
     // Handled from the event loop, once the work that was waiting has returned.
     QTimer::singleShot(0, this, [this] {
-        if (!busy() && playMessagePending_)
-            handlePlayMessage();
+        if (!busy() && !deferredRequest_.isEmpty())
+            dispatch(std::exchange(deferredRequest_, QString()));
     });
 }
 

@@ -203,7 +203,6 @@ private:
     void modalWait(int milliseconds);
     int showMessage(const QString& text, MessageIcon icon);
     void workEnded();
-    void handlePlayMessage();
     void normalStart();
     void runLocalFileRequest(const QString& path, const QString& caller);
     void runStoredMessageRequest();
@@ -257,7 +256,7 @@ private:
 
     bool initialised_ = false;
     int modalDepth_ = 0;
-    bool playMessagePending_ = false;
+    QString deferredRequest_;  // taken from "AutoPlay" while busy; empty: none
     int raiseCount_ = 0;
     Panel panel_ = Panel::List;
 

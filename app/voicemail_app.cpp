@@ -1,6 +1,7 @@
 #include "app/voicemail_app.h"
 
 #include "app/main_dialog.h"
+#include "app/play_request.h"
 #include "app/settings.h"
 #include "platform/registry/registry.h"
 
@@ -31,6 +32,7 @@ std::optional<desktop::WindowHandle> CVoiceMailApp::findInstanceWindow(const QSt
 }
 
 void CVoiceMailApp::handOver(const QString& request) {
+    const desktop::UserLock lock(kHandOverLock);
     settings::setAutoPlay(request);
     desktop::broadcastMessage(desktop::registerWindowMessage(QString::fromLatin1(kPlayMessageName)),
                               0, 0);
@@ -60,13 +62,15 @@ std::optional<int> CVoiceMailApp::enforceOneInstance(const QString& request, int
 void CVoiceMailApp::registerFileAssociation(const QString& programDir) {
     using reg::Hive;
     using reg::Key;
-    if (const auto gsm = Key::create(Hive::ClassesRoot, QStringLiteral(".gsm")))
-        gsm->writeString(QString(), QStringLiteral("wavFile"));
-    if (const auto command =
-            Key::create(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command")))
-        command->writeString(
-            QString(),
-            QStringLiteral("\"%1/lyblauncher\"%2").arg(programDir, QStringLiteral("%1")));
+    // Renewed at every start, so a busy registry only skips it this once:
+    // the start does not wait for another program's writes.
+    Key::refresh(Hive::ClassesRoot, QStringLiteral(".gsm"),
+                 {QString(), reg::Type::Sz, reg::encodeSz(QStringLiteral("wavFile"))});
+    Key::refresh(
+        Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command"),
+        {QString(), reg::Type::Sz,
+         reg::encodeSz(
+             QStringLiteral("\"%1/lyblauncher\"%2").arg(programDir, QStringLiteral("%1")))});
 }
 
 int CVoiceMailApp::run(const QString& request) {

@@ -1,15 +1,24 @@
 // lyblauncher: hands a play request to Lyrabell.
 //
 // The request is the command line after the program name, its arguments
-// joined by single blanks. When Lyrabell's main window is on the session, the
-// request goes to "AutoPlay" in the settings key and the play message is
-// broadcast; otherwise Lyrabell, the program "lyrabell" beside this one, is
-// started with the request as its one argument. Nothing is reported and the
-// exit status is always 0: the shell that starts us has nobody to tell.
+// joined by single blanks, with every byte of a file name kept. A relative
+// file path is made absolute against our working folder, since Lyrabell's is
+// another. When Lyrabell's main window is on the session, the request goes to
+// "AutoPlay" in the settings key and the play message is broadcast; otherwise
+// Lyrabell, the program "lyrabell" beside this one, is started with the
+// request as its one argument. Nothing is reported and the exit status is
+// always 0: the shell that starts us has nobody to tell.
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "app/play_request.h"
 #include "platform/desktop/desktop.h"
+#include "platform/desktop/file_names.h"
 #include "platform/registry/registry.h"
 
 namespace {
@@ -19,12 +28,32 @@ const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyr
 // while it refreshes or decodes.
 const QString kMainWindowRole = QStringLiteral("lyrabell.main");
 
+// Returns the request with a relative file path made absolute against our
+// working folder. The path always begins the request, so a caller text
+// after it is kept as it is; "<OID>" and requests too short to name a file
+// stay whole, and so does everything when the working folder is unknown.
+QString withAbsolutePath(const QString& request) {
+    const lyb::app::PlayRequest parsed = lyb::app::parsePlayRequest(request);
+    if (parsed.kind != lyb::app::RequestKind::LocalFile || parsed.path.isEmpty() ||
+        parsed.path.startsWith(QLatin1Char('/'))) {
+        return request;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    if (!cwd)
+        return request;
+    QString folder = lyb::desktop::decodeFileName(cwd.get());
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + request;
+}
+
 void handOver(const QString& request) {
     const auto key = lyb::reg::Key::create(lyb::reg::Hive::CurrentUser, kSettingsKey);
     if (!key)
         return;  // dropped: there is nowhere to put it
     if (!key->writeString(QStringLiteral("AutoPlay"), request, true))
         return;
+    // Returns once Lyrabell has read "AutoPlay" and emptied it.
     lyb::desktop::broadcastMessage(
         lyb::desktop::registerWindowMessage(QStringLiteral("TavolinPlay")), 0, 0);
 }
@@ -41,12 +70,15 @@ int main(int argc, char** argv) {
     // The arguments are taken from argv as they came, before Qt sees them.
     QStringList parts;
     for (int i = 1; i < argc; ++i)
-        parts << QString::fromLocal8Bit(argv[i]);
-    const QString request = parts.join(QLatin1Char(' '));
+        parts << lyb::desktop::decodeFileName(argv[i]);
+    const QString request = withAbsolutePath(parts.join(QLatin1Char(' ')));
     if (request.isEmpty())
         return 0;
 
     QCoreApplication app(argc, argv);  // the session bus needs one
+    // One launcher at a time: "AutoPlay" holds one request, so a second
+    // launcher waits until Lyrabell has taken the first.
+    const lyb::desktop::UserLock lock(lyb::app::kHandOverLock);
     if (lyb::desktop::findWindowByRole(kMainWindowRole)) {
         handOver(request);
     } else {

@@ -3,13 +3,13 @@
 #include <QFile>
 #include <QStringList>
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "audio/decode/wave_decoder.h"
+#include "platform/desktop/file_names.h"
+#include "platform/files/regular_file.h"
+#include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi_stream.h"
 #include "tools/command.h"
 #include "tools/decode_notices.h"
@@ -44,17 +44,19 @@ int Decode(const QStringList& args) {
         lyb::tool::err(QStringLiteral("usage: lybtool decode [--stream [--gsm]] INPUT OUTPUT"));
         return 2;
     }
-    const std::string input = QFile::encodeName(paths[0]).toStdString();
-    const std::string output = QFile::encodeName(paths[1]).toStdString();
+    const std::string input = lyb::desktop::encodeFileName(paths[0]).toStdString();
+    const std::string output = lyb::desktop::encodeFileName(paths[1]).toStdString();
 
     lyb::tool::CDecodeNotices notifier;
     try {
         std::unique_ptr<CWaveDecoder> decoder;
         if (stream) {
-            std::ifstream in(input, std::ios::binary);
-            if (!in)
-                return Fail(lyb::CFileException::FromErrno(errno, input).what());
-            std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+            // Read whole, as a message's attachment is, so within a message's limit.
+            std::vector<uint8_t> bytes;
+            const int error =
+                lyb::files::readRegularFile(input.c_str(), lyb::mapi::kMaxMessageFileBytes, bytes);
+            if (error != 0)
+                return Fail(lyb::CFileException::FromErrno(error, input).what());
             decoder = std::make_unique<CWaveDecoder>(new lyb::mapi::CMemoryStream(std::move(bytes)),
                                                      output, &notifier, gsm, kNamedOutput);
         } else {

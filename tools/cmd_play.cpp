@@ -20,6 +20,7 @@
 #include "audio/decode/wave_decoder.h"
 #include "audio/output/wave_player.h"
 #include "platform/desktop/desktop.h"
+#include "platform/desktop/file_names.h"
 #include "store/message_store.h"
 #include "tools/command.h"
 #include "tools/decode_notices.h"
@@ -95,8 +96,9 @@ int Play(const QStringList& args) {
         lyb::tool::err(QStringLiteral("lybtool: no private folder for the temporary file"));
         return 1;
     }
-    const std::string input = QFile::encodeName(paths[0]).toStdString();
-    const std::string temp = QFile::encodeName(dir + QStringLiteral("/lybtemp.wav")).toStdString();
+    const std::string input = lyb::desktop::encodeFileName(paths[0]).toStdString();
+    const std::string temp =
+        lyb::desktop::encodeFileName(dir + QStringLiteral("/lybtemp.wav")).toStdString();
 
     struct sigaction action {};
     action.sa_handler = OnInterrupt;

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 
 #include "contacts/voicemail_listing.h"
+#include "platform/files/regular_file.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/registry/registry.h"
 #include "store/message_store.h"
@@ -133,8 +134,10 @@ int runShow(const QStringList& args) {
         return kUsage;
     }
     std::unique_ptr<lyb::mapi::IMessage> message;
-    if (lyb::mapi::OpenMessageFile(args[0], message) != lyb::mapi::S_OK) {
-        err(QStringLiteral("lybtool show: cannot read %1").arg(args[0]));
+    int error = 0;
+    if (lyb::mapi::OpenMessageFile(args[0], message, &error) != lyb::mapi::S_OK) {
+        err(QStringLiteral("lybtool show: cannot read %1: %2")
+                .arg(args[0], QString::fromStdString(lyb::files::errorText(error))));
         return kFailed;
     }
     try {

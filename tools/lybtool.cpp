@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/desktop/file_names.h"
 #include "tools/command.h"
 
 namespace lyb::tool {
@@ -49,15 +50,20 @@ void printHelp() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // From argv itself: file names keep every byte, UTF-8 or not.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << lyb::desktop::decodeFileName(argv[i]);
     if (args.isEmpty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printHelp();
         return args.isEmpty() ? 2 : 0;
     }
     const QString name = args.takeFirst();
     for (const auto& c : lyb::tool::commands()) {
-        if (name == QString::fromUtf8(c.name)) return c.run(args);
+        if (name == QString::fromUtf8(c.name))
+            return c.run(args);
     }
-    lyb::tool::err(QStringLiteral("lybtool: unknown command \"%1\" (see lybtool --help)").arg(name));
+    lyb::tool::err(
+        QStringLiteral("lybtool: unknown command \"%1\" (see lybtool --help)").arg(name));
     return 2;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/files/regular_file.h"
+
 namespace lyb {
 
 // The base of every exception this system throws.
@@ -32,8 +34,9 @@ private:
     std::string message_;
 };
 
-// A file could not be opened or used: the cause, the errno value and the
-// file's name; the message reads "<file name>: <strerror(errno)>".
+// A file could not be opened or used: the cause, the errno value (or
+// files::kNotRegularFile) and the file's name; the message reads
+// "<file name>: <strerror(errno)>" ("<file name>: Not a regular file").
 class CFileException : public CException {
 public:
     enum class Cause {
@@ -46,12 +49,13 @@ public:
     };
 
     CFileException(Cause cause, int error, std::string file_name)
-        : CException(file_name + ": " + std::strerror(error)),
+        : CException(file_name + ": " + files::errorText(error)),
           cause_(cause),
           error_(error),
           file_name_(std::move(file_name)) {}
 
-    // Builds the exception for a failed open or write from its errno value.
+    // Builds the exception for a failed open or write from its errno value
+    // (or an error code of files::openRegularFile).
     static CFileException FromErrno(int error, std::string file_name) {
         return CFileException(CauseOf(error), error, std::move(file_name));
     }

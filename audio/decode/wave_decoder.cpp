@@ -18,6 +18,7 @@
 #include "audio/decode/ima_adpcm.h"
 #include "audio/decode/ms_adpcm.h"
 #include "audio/decode/oki_adpcm.h"
+#include "platform/files/regular_file.h"
 
 namespace lyb::audio {
 namespace {
@@ -136,9 +137,11 @@ WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t
 CWaveDecoder::CWaveDecoder(const std::string& input_path, const std::string& output_path,
                            IDecodeNotifier* notify, OutputFile output)
     : notify_(notify) {
-    const int input = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO or a device named as the input would block or never end.
+    int error = 0;
+    const int input = files::openRegularFile(input_path.c_str(), &error);
     if (input < 0)
-        throw CFileException::FromErrno(errno, input_path);
+        throw CFileException::FromErrno(error, input_path);
     reader_ = std::make_unique<CFileWaveReader>(input);
     ReadInputHeader(EndsWithGsm(input_path));
     OpenOutput(output_path, output, input);

@@ -118,13 +118,30 @@ private:
     bool alreadyExisted_ = false;
 };
 
+// A per-user lock by name, waited for: a lock file beside the instance locks
+// (in the runtime folder), held with flock until destruction or the end of
+// the process. Without a usable lock file nothing is held; one line on
+// standard error says so and the caller goes on unprotected.
+class UserLock {
+public:
+    // name: letters, digits, '-' and '.', no slash.
+    explicit UserLock(const char* name);
+    ~UserLock();
+    UserLock(const UserLock&) = delete;
+    UserLock& operator=(const UserLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 // The verb "Open": a program path started with its parameter text as one
 // argument (posix_spawn, no shell, no wait; no argument when the text is
-// empty), or a URL (http:, https:, tel:, file:, mailto:) through the desktop's
-// handler (the program named by LYRABELL_URL_OPENER when that is set, else
-// QDesktopServices in a GUI program, else xdg-open). False when nothing
-// started: a missing or non-executable file among others. Started programs
-// are waited for in the background, so none stays a zombie.
+// empty; both made bytes by encodeFileName, file_names.h), or a URL (http:,
+// https:, tel:, file:, mailto:) through the desktop's handler (the program
+// named by LYRABELL_URL_OPENER when that is set, else QDesktopServices in a
+// GUI program, else xdg-open). False when nothing started: a missing or
+// non-executable file among others. Started programs are waited for in the
+// background, so none stays a zombie.
 bool shellExecuteOpen(const QString& file, const QString& parameters);
 
 // Returns the absolute path of the running program (/proc/self/exe).

@@ -1,6 +1,7 @@
 // The one-instance lock, starting programs and URLs, and the private folder.
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
+#include "platform/desktop/file_names.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -95,7 +96,7 @@ QString makeTemporaryFolder() {
         return {};
     }
     made.paths.push_back(templ);
-    return QFile::decodeName(templ);
+    return decodeFileName(templ);
 }
 
 // Waits for a started program in the background so that it does not stay a
@@ -163,7 +164,7 @@ QString lockDir() {
     }
     const QByteArray dir = base + "/lyrabell-" + QByteArray::number(::getuid());
     if ((::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) && privateFolder(dir)) {
-        return QFile::decodeName(dir);
+        return decodeFileName(dir);
     }
     std::fprintf(stderr, "lyrabell: %s is not a private folder; the instance lock is local\n",
                  dir.constData());
@@ -184,7 +185,7 @@ InstanceLock::InstanceLock(const QString& programPath) {
         hash ^= static_cast<uint8_t>(c);
         hash *= 1099511628211ull;
     }
-    const QByteArray file = QFile::encodeName(dir) + "/instance-" +
+    const QByteArray file = encodeFileName(dir) + "/instance-" +
                             QByteArray::number(qulonglong(hash), 16).rightJustified(16, '0') +
                             ".lock";
     // Every instance opens the same file, so it cannot be made afresh; a link
@@ -224,6 +225,26 @@ void InstanceLock::release() {
     }
 }
 
+UserLock::UserLock(const char* name) {
+    const QByteArray file = encodeFileName(lockDir()) + '/' + name + ".lock";
+    fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int rc = -1;
+    while (fd_ >= 0 && (rc = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        std::fprintf(stderr, "lyrabell: cannot take the lock %s: %s\n", file.constData(),
+                     std::strerror(errno));
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+UserLock::~UserLock() {
+    if (fd_ >= 0)
+        ::close(fd_);  // closing the last descriptor releases the flock
+}
+
 bool shellExecuteOpen(const QString& file, const QString& parameters) {
     if (file.isEmpty()) {
         return false;
@@ -231,9 +252,9 @@ bool shellExecuteOpen(const QString& file, const QString& parameters) {
     if (isUrl(file)) {
         return openUrl(file);
     }
-    QList<QByteArray> args{QFile::encodeName(file)};
+    QList<QByteArray> args{encodeFileName(file)};
     if (!parameters.isEmpty()) {
-        args << parameters.toUtf8();
+        args << encodeFileName(parameters);
     }
     return spawn(args);
 }
@@ -244,7 +265,7 @@ QString currentProgramPath() {
     if (n <= 0 || size_t(n) >= sizeof buf) {
         return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
     }
-    return QFile::decodeName(QByteArray(buf, n));
+    return decodeFileName(QByteArray(buf, n));
 }
 
 QString runtimeDir() {
@@ -257,7 +278,7 @@ QString runtimeDir() {
         static bool reported = false;
         if (::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) {
             if (privateFolder(dir)) {
-                return QFile::decodeName(dir);
+                return decodeFileName(dir);
             }
             errno = EPERM;
         }
@@ -267,7 +288,7 @@ QString runtimeDir() {
                          dir.constData(), std::strerror(errno));
         }
     }
-    if (fallback.isEmpty() || !privateFolder(QFile::encodeName(fallback))) {
+    if (fallback.isEmpty() || !privateFolder(encodeFileName(fallback))) {
         fallback = makeTemporaryFolder();
     }
     return fallback;

@@ -12,12 +12,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
+#include "platform/files/regular_file.h"
 #include "platform/mapi/mime_content.h"
 
 namespace lyb::mapi {
@@ -118,38 +122,10 @@ bool exists(const QString& path) {
     return ::lstat(native(path).constData(), &st) == 0;
 }
 
-// The whole file; nullopt when it cannot be opened or read. A file that
-// grows while it is read is read to its end.
-std::optional<QByteArray> readFile(const QString& path) {
-    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st;
-    QByteArray bytes;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (regular && st.st_size > 0)
-        bytes.resize(static_cast<qsizetype>(st.st_size) + 1);  // + 1: sees the end at once
-    qsizetype used = 0;
-    for (;;) {
-        if (used == bytes.size())
-            bytes.resize(std::max<qsizetype>(4096, bytes.size() * 2));
-        const ssize_t n = ::read(fd, bytes.data() + used, static_cast<size_t>(bytes.size() - used));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        used += n;
-        // A regular file reads short only at its end.
-        if (regular && used < bytes.size())
-            break;
-    }
-    ::close(fd);
-    bytes.truncate(used);
-    return bytes;
+// Reads a message file whole: a regular file of at most kMaxMessageFileBytes.
+// Returns 0 or the error (files::readRegularFile); ENOENT when it is gone.
+int readMessageFile(const QString& path, QByteArray& bytes) {
+    return files::readRegularFile(native(path).constData(), kMaxMessageFileBytes, bytes);
 }
 
 QString uniqueOf(const QString& fileName) {
@@ -215,38 +191,128 @@ bool listMaildir(const QString& root, FileMap& files) {
     return fresh.ok || curOk;
 }
 
+// How often a message that vanished under its name is looked for again
+// before the work is given up. Another client renaming flags moves a file
+// between names; each look sees it unless that happens again at once.
+constexpr int kAttempts = 8;
+// How many reads of new/ and cur/ in a row must miss a message before it
+// counts as gone.
+constexpr int kLookups = 3;
+
+// What a lookup found; when asked to, the file opened the moment its name
+// was read, so that another client's rename cannot come in between.
+struct Found {
+    QString rel;  // "new/x" or "cur/x:2,S"; empty when the message is gone
+    int fd = -1;  // the open file (owned by the caller), or -1
+    uint64_t size = 0;
+    int error = 0;  // why the open failed
+};
+
+// The file name in dir with the given unique name; empty when there is none.
+// It stops at the first match, so that the name is as fresh as it can be.
+// With found, it also opens the file there (see Found).
+QString findUnique(const QString& dir, const QString& unique, Found* found = nullptr) {
+    DIR* d = ::opendir(native(dir).constData());
+    if (!d)
+        return {};
+    const QByteArray wanted = native(unique);
+    QString name;
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;  // as in a listing: never a message
+        if (std::strncmp(e->d_name, wanted.constData(), size_t(wanted.size())) == 0 &&
+            (e->d_name[wanted.size()] == ':' || e->d_name[wanted.size()] == '\0')) {
+            if (found)
+                found->fd =
+                    files::openRegularFileAt(::dirfd(d), e->d_name, &found->error, &found->size);
+            name = QFile::decodeName(e->d_name);
+            break;
+        }
+    }
+    ::closedir(d);
+    return name;
+}
+
 // Finds the current file of a unique name: the hint when it still exists,
-// else a scan of new/ and cur/. Empty when the message is gone.
-QString locate(const QString& root, const QString& unique, const QString& hint) {
+// else the name found in new/ and then cur/ (the way messages move). A
+// directory read can miss a file that another client renames while it runs,
+// and a folder's change time is too coarse to tell, so the message counts as
+// gone only when several reads in a row miss it. Empty when it is gone. With
+// found, the file found by a directory read is opened there and then.
+QString locate(const QString& root, const QString& unique, const QString& hint,
+               Found* found = nullptr) {
     if (!hint.isEmpty() && exists(root + QLatin1Char('/') + hint))
         return hint;
-    for (const char* sub : {"cur", "new"}) {
-        const QString dir = QString::fromLatin1(sub);
-        for (const QString& name : readDir(root + QLatin1Char('/') + dir).names) {
-            if (uniqueOf(name) == unique)
+    for (int attempt = 0; attempt < kLookups; ++attempt) {
+        for (const QString& dir : {QStringLiteral("new"), QStringLiteral("cur")}) {
+            const QString name = findUnique(root + QLatin1Char('/') + dir, unique, found);
+            if (!name.isEmpty())
                 return dir + QLatin1Char('/') + name;
         }
     }
     return {};
 }
 
+// Reads the message of a unique name: at rel (the name last seen, may be
+// empty) and, while the file vanishes between finding and opening it, at the
+// name found again. rel gets the file read. Returns 0, ENOENT when the
+// message is gone, or the error that stopped the read.
+int readMessage(const QString& root, const QString& unique, QString& rel, QByteArray& bytes) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        Found found;
+        if (rel.isEmpty())
+            rel = locate(root, unique, QString(), &found);
+        if (rel.isEmpty())
+            return ENOENT;
+        const int error =
+            found.fd >= 0 ? files::readOpenedFile(found.fd, found.size, kMaxMessageFileBytes, bytes)
+            : found.error != 0 ? found.error
+                               : readMessageFile(root + QLatin1Char('/') + rel, bytes);
+        if (error != ENOENT)
+            return error;
+        rel.clear();
+        // A client that renames in step with these reads (it waits for the
+        // folder while it is read, then renames at once) would win every
+        // time; a growing pause breaks the step.
+        std::this_thread::sleep_for(std::chrono::microseconds(20 << attempt));
+    }
+    return ENOENT;
+}
+
 bool makeDir(const QString& path) {
     return ::mkdir(native(path).constData(), 0700) == 0 || errno == EEXIST;
 }
 
-// Moves a file without replacing anything at the target: a hard link then an
-// unlink, or a plain rename on file systems without links when the target is free.
-bool moveNoReplace(const QString& from, const QString& to) {
+enum class Move { done, sourceGone, targetTaken, failed };
+
+// Moves a file without replacing anything at the target: a hard link, then
+// the unlink of the source. When the unlink fails (another client renamed the
+// file between the two), the link is undone, so the message stays in one
+// place; sourceGone tells the caller to find it again. File systems without
+// hard links get a plain rename when the target is free. errno is kept for failed.
+Move moveNoReplace(const QString& from, const QString& to) {
     const QByteArray src = native(from), dst = native(to);
     if (::link(src.constData(), dst.constData()) == 0) {
-        ::unlink(src.constData());
-        return true;
+        if (::unlink(src.constData()) == 0)
+            return Move::done;
+        const int error = errno;
+        ::unlink(dst.constData());
+        errno = error;
+        return error == ENOENT ? Move::sourceGone : Move::failed;
     }
-    if (errno == EEXIST || errno == ENOENT)
-        return false;
+    if (errno == EEXIST)
+        return Move::targetTaken;
+    if (errno == ENOENT)
+        return Move::sourceGone;
     if (exists(to))
-        return false;
-    return ::rename(src.constData(), dst.constData()) == 0;
+        return Move::targetTaken;
+    if (::rename(src.constData(), dst.constData()) == 0)
+        return Move::done;
+    return errno == ENOENT ? Move::sourceGone : Move::failed;
+}
+
+HRESULT accessError(int error) {
+    return error == EACCES || error == EROFS || error == EPERM ? MAPI_E_NO_ACCESS : E_FAIL;
 }
 
 // ---------------------------------------------------------------- content cache
@@ -463,15 +529,11 @@ private:
         pending_.reset();
         if (auto hit = contentCache().find(key))
             return hit;
-        if (!bytes)
-            bytes = readFile(filePath());
         if (!bytes) {
-            relPath_ = locate(root_, unique_, QString());
-            if (relPath_.isEmpty())
+            QByteArray read;
+            if (readMessage(root_, unique_, relPath_, read) != 0)
                 return nullptr;
-            bytes = readFile(filePath());
-            if (!bytes)
-                return nullptr;
+            bytes = std::move(read);
         }
         auto parsed = std::make_shared<const MimeContent>(parseMimeContent(*bytes));
         contentCache().put(key, parsed);
@@ -482,7 +544,7 @@ private:
     HRESULT setSeen(bool seen) {
         if (root_.isEmpty())
             return MAPI_E_NO_SUPPORT;
-        for (int attempt = 0; attempt < 2; ++attempt) {
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
             const QString current = locate(root_, unique_, relPath_);
             if (current.isEmpty())
                 return MAPI_E_NOT_FOUND;
@@ -510,11 +572,11 @@ private:
                 return S_OK;
             }
             if (errno != ENOENT)
-                return errno == EACCES || errno == EROFS || errno == EPERM ? MAPI_E_NO_ACCESS
-                                                                           : E_FAIL;
+                return accessError(errno);
             relPath_.clear();  // renamed by someone else meanwhile: look again
         }
-        return MAPI_E_NOT_FOUND;
+        // Still there, but it kept moving away each time.
+        return E_FAIL;
     }
 
     QString root_;
@@ -565,17 +627,17 @@ public:
             return MAPI_E_INVALID_ENTRYID;
         }
         // Reading the listed file shows that it is still there; a message
-        // renamed since the listing is looked for under its unique name.
+        // renamed since the listing is looked for under its unique name. A
+        // file that is there but cannot be read gives a message without properties.
         auto hint = hints_.find(unique);
         QString rel = hint != hints_.end() ? hint->second : QString();
+        QByteArray read;
+        const int error = readMessage(root_, unique, rel, read);
+        if (error == ENOENT)
+            return MAPI_E_NOT_FOUND;
         std::optional<QByteArray> bytes;
-        if (!rel.isEmpty())
-            bytes = readFile(root_ + QLatin1Char('/') + rel);
-        if (!bytes) {
-            rel = locate(root_, unique, QString());
-            if (rel.isEmpty())
-                return MAPI_E_NOT_FOUND;
-        }
+        if (error == 0)
+            bytes = std::move(read);
         object = std::make_unique<CMaildirMessage>(root_, unique, rel, std::move(bytes));
         if (objType)
             *objType = MAPI_MESSAGE;
@@ -599,7 +661,7 @@ private:
             return MAPI_E_INVALID_ENTRYID;
         }
         auto hint = hints_.find(unique);
-        for (int attempt = 0; attempt < 3; ++attempt) {
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
             const QString rel = locate(
                 root_, unique, hint != hints_.end() && attempt == 0 ? hint->second : QString());
             if (rel.isEmpty())
@@ -614,21 +676,28 @@ private:
             if (!marker.exists() && marker.open(QIODevice::WriteOnly))
                 marker.close();
             const QString from = root_ + QLatin1Char('/') + rel;
-            const QString to = trash + QLatin1Char('/') + rel;
-            if (moveNoReplace(from, to))
-                return S_OK;
-            if (exists(to) && exists(from)) {
+            Move moved = moveNoReplace(from, trash + QLatin1Char('/') + rel);
+            if (moved == Move::targetTaken) {
                 // The same unique name is in Trash already: keep both under a new name.
                 const QString alt = trash + QLatin1Char('/') + rel.left(4) + unique +
                                     QStringLiteral(".") + QString::number(::getpid()) +
                                     QStringLiteral("T") + QString::number(time(nullptr)) +
                                     rel.mid(4 + unique.size());
-                return moveNoReplace(from, alt) ? S_OK : E_FAIL;
+                moved = moveNoReplace(from, alt);
             }
-            if (exists(from))
-                return MAPI_E_NO_ACCESS;
+            switch (moved) {
+                case Move::done:
+                    return S_OK;
+                case Move::sourceGone:
+                    continue;  // renamed by another client meanwhile: find it again
+                case Move::targetTaken:
+                    return E_FAIL;
+                case Move::failed:
+                    return accessError(errno);
+            }
         }
-        return MAPI_E_NOT_FOUND;
+        // Still there, but it kept moving away each time.
+        return E_FAIL;
     }
 
     QString root_;
@@ -805,11 +874,14 @@ HRESULT MAPILogonEx(uint32_t, std::unique_ptr<IMAPISession>& session) {
     return S_OK;
 }
 
-HRESULT OpenMessageFile(const QString& path, std::unique_ptr<IMessage>& message) {
-    const std::optional<QByteArray> bytes = readFile(path);
-    if (!bytes)
+HRESULT OpenMessageFile(const QString& path, std::unique_ptr<IMessage>& message, int* error) {
+    QByteArray bytes;
+    const int failure = readMessageFile(path, bytes);
+    if (error)
+        *error = failure;
+    if (failure != 0)
         return MAPI_E_NOT_FOUND;
-    auto content = std::make_shared<const MimeContent>(parseMimeContent(*bytes));
+    auto content = std::make_shared<const MimeContent>(parseMimeContent(bytes));
     message = std::make_unique<CMaildirMessage>(QFileInfo(path).absoluteFilePath(), content);
     return S_OK;
 }

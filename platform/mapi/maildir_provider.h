@@ -56,6 +56,12 @@
 //   mail tool moves from new/ to cur/ or renames meanwhile is listed once.
 //   Rows are ordered by unique name (mail tools start it with the delivery
 //   time). A message that is gone when it is opened fails with MAPI_E_NOT_FOUND.
+// - Other clients rename files at any time (to change flags). Every lookup by
+//   unique name (opening, reading, marking, deleting) that finds its file
+//   gone looks the unique name up again in new/ and cur/ before giving up,
+//   and a deletion ends with the file in exactly one place: when its name
+//   vanishes between the link into .Trash and the unlink, the link is undone
+//   and the move is tried again under the new name.
 //
 // Bad input. Malformed MIME (missing or wrong boundaries, bad base64, unknown
 // or wrong charsets, raw 8-bit headers, very long lines) gives the best
@@ -68,6 +74,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -93,10 +100,17 @@ QString demoMaildir();
 // Builds the entry id of a message in a Maildir.
 QByteArray messageEntryId(const QString& maildir, const QString& uniqueName);
 
+// The largest message file read. A larger file, and any file that is not a
+// regular file (a FIFO, a device, a symlink to one), is not read at all: in a
+// Maildir it gives a message without properties.
+constexpr uint64_t kMaxMessageFileBytes = uint64_t{256} << 20;
+
 // Opens one message file that need not be in a Maildir (lybtool show); its
 // read flag comes from a ":2," suffix, and SetProps fails. Fails with
-// MAPI_E_NOT_FOUND when the file cannot be read.
-HRESULT OpenMessageFile(const QString& path, std::unique_ptr<IMessage>& message);
+// MAPI_E_NOT_FOUND when the file cannot be read; *error (when not null) then
+// gets why, as an error code of platform/files/regular_file.h (0 on success).
+HRESULT OpenMessageFile(const QString& path, std::unique_ptr<IMessage>& message,
+                        int* error = nullptr);
 // Opens a message from its bytes (tests, fuzzing).
 std::unique_ptr<IMessage> OpenMessageBytes(const QByteArray& bytes);
 

@@ -13,6 +13,11 @@ namespace {
 using i18n::phonenumbers::PhoneNumber;
 using i18n::phonenumbers::PhoneNumberUtil;
 
+// No real number, with its separators, is longer. libphonenumber's parser
+// takes time that grows with the square of a text's length, so a longer text
+// (a corrupt or hostile TEL) is compared by its digits alone.
+constexpr qsizetype kLongestNumber = 64;
+
 bool knownRegion(const QString& code) {
     if (code.size() != 2)
         return false;
@@ -76,8 +81,8 @@ std::vector<PhoneIndex::Reading> PhoneIndex::readings(const QString& text, Stage
     const std::string digits = digitsOf(number);
     std::vector<Reading> out;
     PhoneNumber parsed;
-    if (util->Parse(number.toStdString(), regionCode_, &parsed) !=
-        PhoneNumberUtil::NO_PARSING_ERROR) {
+    if (number.size() > kLongestNumber || util->Parse(number.toStdString(), regionCode_, &parsed) !=
+                                              PhoneNumberUtil::NO_PARSING_ERROR) {
         if (stage != Stage::Alternative && !digits.empty())
             out.push_back({0, digits});
         return out;

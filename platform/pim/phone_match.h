@@ -6,8 +6,9 @@
 // "14155551234" are one number in region US. A text of digits only that is no
 // valid number of the region is also read as if it began with "+", so that
 // the digits a voicemail carries for a foreign caller (442071234567) match
-// "+44 20 7123 4567". A text libphonenumber cannot read at all matches only
-// a text with the same digits.
+// "+44 20 7123 4567". A text libphonenumber cannot read at all, and a text
+// longer than 64 characters (no real number is), matches only a text with the
+// same digits.
 //
 // The default region: LYRABELL_REGION (two letters, e.g. "GB") when it names
 // a region libphonenumber knows, else the country of the system locale

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files/regular_file.h"
 #include "platform/pim/phone_match.h"
 
 namespace lyb::pim {
@@ -77,37 +78,15 @@ struct FileCards {
 
 FileCards readFile(const QString& path, QString* why) {
     FileCards out;
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *why = QString::fromLocal8Bit(std::strerror(errno));
-        return out;
-    }
-    struct stat st = {};
+    // One byte more than the reader takes, so that it sees the file is too long.
     QByteArray data;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *why = QStringLiteral("not a regular file");
-        ::close(fd);
+    const int error =
+        files::readRegularFile(QFile::encodeName(path).constData(), vcard::kMaxInput + 1, data,
+                               files::Oversize::keepPrefix);
+    if (error != 0 && error != EFBIG) {
+        *why = QString::fromStdString(files::errorText(error));
         return out;
     }
-    // One more byte than the limit, so that the reader sees the file is too long.
-    data.resize(qMin<qint64>(st.st_size, vcard::kMaxInput) + 1);
-    qsizetype got = 0;
-    while (got < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *why = QString::fromLocal8Bit(std::strerror(errno));
-            ::close(fd);
-            return out;
-        }
-        if (n == 0)
-            break;
-        got += n;
-    }
-    ::close(fd);
-    data.truncate(got);
     vcard::ReadResult result = vcard::read(data);
     out.cards = std::move(result.cards);
     out.clean = result.problems.isEmpty();

@@ -275,26 +275,55 @@ std::optional<QByteArray> Key::readBinary(const QString& name) const {
 }
 
 bool Key::write(const Value& value) const {
+    if (!writable(value))
+        return false;
+    return detail::writeTransaction([&](sqlite3* db) { return store(db, value); });
+}
+
+Key::Refresh Key::refresh(Hive hive, const QString& path, const Value& value) {
+    // Short enough that a start is not held up, long enough to outlast
+    // another program's single commit.
+    constexpr int kRefreshTimeoutMs = 250;
+    if (!writable(value))
+        return Refresh::Failed;
+    const Key key(hive, normalisePath(path));
+    // Reading needs no lock: a writer elsewhere does not hold this up.
+    if (const auto stored = key.read(value.name);
+        stored && stored->type == value.type && stored->data == value.data) {
+        return Refresh::Unchanged;
+    }
+    bool busy = false;
+    if (detail::writeTransaction([&](sqlite3* db) { return key.store(db, value); },
+                                 kRefreshTimeoutMs, &busy)) {
+        return Refresh::Written;
+    }
+    if (!busy)
+        return Refresh::Failed;
+    detail::reportBusy(QStringLiteral("[%1\\%2]").arg(hiveName(hive), key.path_));
+    return Refresh::Busy;
+}
+
+bool Key::writable(const Value& value) {
     if (!knownType(uint32_t(value.type)))
         return false;
-    if (value.type == Type::Dword && value.data.size() != 4)
+    return value.type != Type::Dword || value.data.size() == 4;
+}
+
+bool Key::store(sqlite3* db, const Value& value) const {
+    if (!ensureKeyChain(db, hive_, path_))
         return false;
-    return detail::writeTransaction([&](sqlite3* db) {
-        if (!ensureKeyChain(db, hive_, path_))
-            return false;
-        Statement st(db,
-                     "INSERT INTO reg_values(hive, lkey, lname, name, type, data) "
-                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6) "
-                     "ON CONFLICT(hive, lkey, lname) DO UPDATE "
-                     "SET type = excluded.type, data = excluded.data");
-        st.bind(1, hiveId(hive_))
-            .bind(2, fold(path_))
-            .bind(3, fold(value.name))
-            .bind(4, value.name)
-            .bind(5, qint64(value.type))
-            .bindBlob(6, value.data);
-        return st.run();
-    });
+    Statement st(db,
+                 "INSERT INTO reg_values(hive, lkey, lname, name, type, data) "
+                 "VALUES(?1, ?2, ?3, ?4, ?5, ?6) "
+                 "ON CONFLICT(hive, lkey, lname) DO UPDATE "
+                 "SET type = excluded.type, data = excluded.data");
+    st.bind(1, hiveId(hive_))
+        .bind(2, fold(path_))
+        .bind(3, fold(value.name))
+        .bind(4, value.name)
+        .bind(5, qint64(value.type))
+        .bindBlob(6, value.data);
+    return st.run();
 }
 
 bool Key::writeString(const QString& name, const QString& text, bool withTerminator) const {

@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <optional>
 
+struct sqlite3;
+
 namespace lyb::reg {
 
 enum class Hive { CurrentUser, ClassesRoot, LocalMachine };
@@ -93,11 +95,24 @@ public:
     // False when the value does not exist or the database cannot be written.
     bool deleteValue(const QString& name) const;
 
+    enum class Refresh { Unchanged, Written, Busy, Failed };
+    // Stores a value that only renews what an earlier run already stored
+    // (the file association at every start), creating the key when needed.
+    // Nothing is written when the stored value is the same. Another program's
+    // write lock is waited for a quarter of a second, not the usual ten: when
+    // it is still held, the value is left as it is and the skip is named on
+    // standard error, one line per process (Busy). Failed as write() fails.
+    static Refresh refresh(Hive hive, const QString& path, const Value& value);
+
     QStringList subkeys() const;  // names as written, sorted without regard to case
     QList<Value> values() const;  // the default value (if set) first, then by name
 
 private:
     Key(Hive hive, QString path) : hive_(hive), path_(std::move(path)) {}
+    // True for a type we keep, with four bytes when it is a REG_DWORD.
+    static bool writable(const Value& value);
+    // Writes value (and the key chain) inside the caller's write transaction.
+    bool store(sqlite3* db, const Value& value) const;
     Hive hive_;
     QString path_;
 };

@@ -63,6 +63,20 @@ thread_local Connection tConnection;
 
 std::mutex gReportedMutex;
 QSet<QString> gReported;
+QSet<QString> gReportedBusy;
+
+// Writes line to standard error unless path is already in reported.
+void reportOnce(QSet<QString>& reported, const QString& path, const QString& line) {
+    {
+        std::lock_guard lock(gReportedMutex);
+        if (reported.contains(path))
+            return;
+        reported.insert(path);
+    }
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, bytes.size(), stderr);
+    std::fflush(stderr);
+}
 
 bool fileIdentity(const QString& path, dev_t* dev, ino_t* ino) {
     struct stat st {};
@@ -157,16 +171,16 @@ sqlite3* openDatabase(const QString& path) {
 
 void reportFault(const QString& what) {
     const QString path = databasePath();
-    {
-        std::lock_guard lock(gReportedMutex);
-        if (gReported.contains(path))
-            return;
-        gReported.insert(path);
-    }
-    const QByteArray line =
-        QStringLiteral("lyrabell: registry %1 cannot be used: %2\n").arg(path, what).toUtf8();
-    std::fwrite(line.constData(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    reportOnce(gReported, path,
+               QStringLiteral("lyrabell: registry %1 cannot be used: %2\n").arg(path, what));
+}
+
+void reportBusy(const QString& what) {
+    const QString path = databasePath();
+    reportOnce(gReportedBusy, path,
+               QStringLiteral("lyrabell: registry %1 is busy in another program; %2 was not "
+                              "renewed\n")
+                   .arg(path, what));
 }
 
 void reportFault(sqlite3* db) {
@@ -269,11 +283,22 @@ QByteArray Statement::blob(int column) const {
 }
 
 bool writeTransaction(const std::function<bool(sqlite3*)>& body) {
+    return writeTransaction(body, kBusyTimeoutMs, nullptr);
+}
+
+bool writeTransaction(const std::function<bool(sqlite3*)>& body, int busyTimeoutMs, bool* busy) {
     sqlite3* db = connection();
     if (db == nullptr)
         return false;
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        reportFault(db);
+    // The write lock is taken here; once it is held nothing else waits.
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    const int begun = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    if (begun != SQLITE_OK) {
+        if (busy != nullptr && isBusy(begun))
+            *busy = true;
+        else
+            reportFault(db);
         return false;
     }
     if (!body(db)) {

@@ -62,6 +62,14 @@ private:
 // rolls back when body returns false. False when the database is unusable,
 // body failed or the commit failed.
 bool writeTransaction(const std::function<bool(sqlite3*)>& body);
+// As above, but waits at most busyTimeoutMs for another connection's write
+// lock. When that is still held, sets *busy and returns false without naming
+// a fault (the database is fine, only taken).
+bool writeTransaction(const std::function<bool(sqlite3*)>& body, int busyTimeoutMs, bool* busy);
+
+// Names on standard error, once per database path per process, that what
+// was not written because another program held the database.
+void reportBusy(const QString& what);
 
 // Runs body inside a read transaction, so that several queries see one state.
 // False when the database is unusable or body returned false.

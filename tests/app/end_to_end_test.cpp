@@ -9,11 +9,14 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "qstring_print.h"
 #include "recording_playback.h"
+#include "tests/fixtures/audio/wave_writer.h"
 #include "tests/platform/waveout/wave_files.h"
 
 #include <gtest/gtest.h>
@@ -177,7 +180,74 @@ TEST(Lyrabell, SecondInstanceBringsUpTheFirstHandsOverItsRequestAndEndsWithMinus
     EXPECT_EQ(lyrabellWindow()->handle, window);  // still the one window
 }
 
+namespace {
+
+// A folder with a short wave file whose name holds the byte 0xFF, and the
+// capture file that Lyrabell's sound goes to.
+class OddlyNamedRecording {
+public:
+    OddlyNamedRecording() {
+        const lyb::fixtures::WaveFormat pcm{1, 1, 8000, 16000, 2, 16};
+        EXPECT_TRUE(lyb::fixtures::WriteWaveFile(path().constData(), pcm,
+                                                 std::vector<uint8_t>(3200, 0x10)));
+    }
+    QByteArray path() const { return QFile::encodeName(dir_.path()) + "/call\xff.wav"; }
+    QString capture() const { return dir_.filePath(QStringLiteral("capture.wav")); }
+    // True once something was played into the capture file.
+    bool played() const { return QFileInfo(capture()).size() > 44; }
+
+    // Starts a program with one argument passed byte for byte (QProcess would
+    // turn the 0xFF into U+FFFD) and the capture device as its sound.
+    std::unique_ptr<QProcess> start(const char* name, const QByteArray& argument) const {
+        const QString script = dir_.filePath(QStringLiteral("start-%1.sh").arg(name));
+        QFile f(script);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nexec '" + QFile::encodeName(program(name)) + "'" +
+                (argument.isEmpty() ? QByteArray() : " '" + argument + "'") + "\n");
+        f.close();
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LYRABELL_AUDIO"), QStringLiteral("capture:") + capture());
+        p->setProcessEnvironment(env);
+        p->start(QStringLiteral("/bin/sh"), {script});
+        EXPECT_TRUE(p->waitForStarted());
+        return p;
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+}  // namespace
+
+// Lyrabell plays the file named on its command line and then ends by itself.
+TEST(Lyrabell, PlaysAFileWhoseNameIsNotUtf8) {
+    const OddlyNamedRecording recording;
+    const auto lyrabell = recording.start("lyrabell", recording.path());
+    const bool ended = finished(*lyrabell);
+    EXPECT_TRUE(ended) << "still running: it could not open the file";
+    if (!ended)
+        lyrabell->kill(), lyrabell->waitForFinished();
+    EXPECT_EQ(lyrabell->exitCode(), 0);
+    EXPECT_TRUE(recording.played());
+}
+
 #ifdef LYB_HAVE_LAUNCHER
+
+// Through the launcher and "AutoPlay" to a running Lyrabell, which plays it
+// and, the request being handed over, ends after it.
+TEST(Launcher, HandsAFileWhoseNameIsNotUtf8ToTheRunningLyrabell) {
+    const OddlyNamedRecording recording;
+    const auto lyrabell = recording.start("lyrabell", QByteArray());
+    ASSERT_TRUE(QTest::qWaitFor([] { return lyrabellWindow().has_value(); }, kTimeoutMs));
+    const auto launcher = recording.start("lyblauncher", recording.path());
+    EXPECT_TRUE(finished(*launcher));
+    const bool ended = finished(*lyrabell);
+    EXPECT_TRUE(ended) << "still running: it could not open the file";
+    if (!ended)
+        lyrabell->kill(), lyrabell->waitForFinished();
+    EXPECT_TRUE(recording.played());
+}
 
 TEST(Launcher, WithoutArgumentsTouchesNothing) {
     s::setAutoPlay(QStringLiteral("untouched"));

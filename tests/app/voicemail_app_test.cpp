@@ -7,8 +7,12 @@
 #include "qstring_print.h"
 #include "recording_playback.h"
 
-#include <gtest/gtest.h>
+#include <QFile>
 
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <tuple>
 #include <vector>
 
@@ -33,6 +37,31 @@ TEST(VoicemailApp, FileAssociationSendsWaveAndGsmFilesToTheLauncher) {
         Key::open(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command"));
     ASSERT_TRUE(command);
     EXPECT_EQ(command->readString(QString()), QStringLiteral("\"/opt/lyra bell/lyblauncher\"%1"));
+}
+
+// Another program holds the registry's write lock for as long as it likes:
+// the start leaves the association as it was and says so once.
+TEST(VoicemailApp, FileAssociationIsSkippedWhileTheRegistryIsBusy) {
+    CVoiceMailApp::registerFileAssociation(QStringLiteral("/opt/old"));
+    const QString before = lyb::reg::exportText();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(lyb::reg::databasePath()).constData(), &other),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    ::testing::internal::CaptureStderr();
+    CVoiceMailApp::registerFileAssociation(QStringLiteral("/opt/new"));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("busy"), std::string::npos) << err;
+    EXPECT_EQ(lyb::reg::exportText(), before);
+
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    CVoiceMailApp::registerFileAssociation(QStringLiteral("/opt/new"));
+    EXPECT_EQ(Key::open(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command"))
+                  ->readString(QString()),
+              QStringLiteral("\"/opt/new/lyblauncher\"%1"));
 }
 
 TEST(VoicemailApp, OneInstanceRuleHandsOverAndBringsUpTheFirstWindow) {

@@ -8,10 +8,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <memory>
+
 #include "platform/desktop/desktop.h"
+#include "platform/desktop/file_names.h"
 #include "platform/registry/registry.h"
 
 namespace {
@@ -62,12 +66,33 @@ public:
     QString registry() const { return dir_.filePath("registry.sqlite3"); }
     QString record() const { return dir_.filePath("started"); }
 
-    // Starts the launcher; runs this process's event loop until it ends, so
-    // that windows of this process can answer it.
-    Outcome run(const QStringList& args) const {
-        QProcess p;
-        p.start(launcher_, args);
-        EXPECT_TRUE(p.waitForStarted());
+    QString path() const { return dir_.path(); }
+
+    // Starts the launcher in this folder; the arguments reach it byte for
+    // byte (through a script: QProcess would turn bytes that are not UTF-8
+    // into U+FFFD). Returns once it runs.
+    std::unique_ptr<QProcess> start(const QStringList& args) const {
+        static int scripts = 0;
+        const QString script = dir_.filePath(QStringLiteral("go%1.sh").arg(++scripts));
+        QByteArray text = "#!/bin/sh\nexec '" + QFile::encodeName(launcher_) + "'";
+        for (const QString& arg : args)
+            text += " '" + desktop::encodeFileName(arg).replace("'", "'\\''") + "'";
+        QFile f(script);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text + "\n");
+        f.close();
+        auto p = std::make_unique<QProcess>();
+        p->setWorkingDirectory(dir_.path());
+        p->start(QStringLiteral("/bin/sh"), {script});
+        EXPECT_TRUE(p->waitForStarted());
+        return p;
+    }
+
+    // Runs the launcher to its end with this process's event loop running,
+    // so that windows of this process can answer it.
+    Outcome run(const QStringList& args) const { return finish(*start(args)); }
+
+    static Outcome finish(QProcess& p) {
         const QDeadlineTimer limit(60000);
         while (p.state() != QProcess::NotRunning && !limit.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -91,7 +116,7 @@ public:
             return std::nullopt;
         const QByteArray all = f.readAll();
         const qsizetype eol = all.indexOf('\n');
-        return std::pair{all.left(eol).toInt(), QString::fromUtf8(all.mid(eol + 1))};
+        return std::pair{all.left(eol).toInt(), desktop::decodeFileName(all.mid(eol + 1))};
     }
 
 private:
@@ -112,25 +137,34 @@ TEST(Launcher, EmptyRequestEndsAtOnceTouchingNothing) {
         EXPECT_TRUE(o.err.isEmpty()) << o.err.toStdString();
         EXPECT_FALSE(QFile::exists(folder.registry()));
         // A real request afterwards starts Lyrabell exactly once, with its own request.
-        folder.run({"next"});
-        EXPECT_EQ(folder.started(), (std::pair{1, QString("next")}));
+        folder.run({"/next"});
+        EXPECT_EQ(folder.started(), (std::pair{1, QString("/next")}));
     }
 }
 
+// A relative path is made absolute against the launcher's working folder
+// ("@/" in the table); bytes that are not UTF-8 are kept (\xff).
 TEST(Launcher, StartsLyrabellBesideItselfWithRequestAsOneArgument) {
     ensureApp();
     ASSERT_TRUE(desktop::busAvailable());
+    const QString ff = desktop::decodeFileName("\xff");
     const struct {
         QStringList args;
         QString request;
     } cases[] = {
         {{"/home/u/Voice Mail/msg 1.wav"}, "/home/u/Voice Mail/msg 1.wav"},
         {{"/tmp/a", "b", "c.gsm"}, "/tmp/a b c.gsm"},
-        {{"\"/tmp/quoted path.wav\""}, "\"/tmp/quoted path.wav\""},
+        {{"\"/tmp/quoted path.wav\""}, "@/\"/tmp/quoted path.wav\""},
         {{"<OID>"}, "<OID>"},
+        {{"<oid>"}, "<oid>"},
+        {{"x"}, "x"},
         {{"/tmp/<lyb:Ann Smith>/x.wav"}, "/tmp/<lyb:Ann Smith>/x.wav"},
+        {{"calls/m.wav<lyb:Ann Smith>"}, "@/calls/m.wav<lyb:Ann Smith>"},
+        {{"<lyb:Ann>"}, "<lyb:Ann>"},
         {{QString::fromUtf8("/tmp/grüße.wav")}, QString::fromUtf8("/tmp/grüße.wav")},
-        {{"a", "", "b"}, "a  b"},
+        {{"/tmp/a" + ff + ".wav"}, "/tmp/a" + ff + ".wav"},
+        {{"a" + ff + ".wav"}, "@/a" + ff + ".wav"},
+        {{"a", "", "b"}, "@/a  b"},
     };
     for (const auto& c : cases) {
         InstallFolder folder;
@@ -138,7 +172,9 @@ TEST(Launcher, StartsLyrabellBesideItselfWithRequestAsOneArgument) {
         EXPECT_EQ(o.exitCode, 0);
         EXPECT_TRUE(o.out.isEmpty());
         EXPECT_TRUE(o.err.isEmpty()) << o.err.toStdString();
-        EXPECT_EQ(folder.started(), (std::pair{1, c.request})) << c.request.toStdString();
+        const QString request =
+            QString(c.request).replace(QStringLiteral("@/"), folder.path() + "/");
+        EXPECT_EQ(folder.started(), (std::pair{1, request})) << request.toStdString();
         EXPECT_FALSE(QFile::exists(folder.registry())) << "the registry is not needed to start";
     }
 }
@@ -177,7 +213,7 @@ TEST(Launcher, HandsRequestToRunningLyrabellWhateverItsCaption) {
         },
         [] {});
 
-    const QString request = "\"/home/u/Voice Mail/msg 1.wav\"";
+    const QString request = "/home/u/Voice Mail/msg" + desktop::decodeFileName("\xff") + ".wav";
     const Outcome o = folder.run({request});
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_TRUE(o.out.isEmpty());
@@ -190,5 +226,48 @@ TEST(Launcher, HandsRequestToRunningLyrabellWhateverItsCaption) {
     ASSERT_TRUE(got[0].autoPlay.has_value());
     EXPECT_EQ(got[0].autoPlay->type, reg::Type::Sz);
     EXPECT_EQ(got[0].autoPlay->data, reg::encodeSz(request, true));  // terminator included
+    EXPECT_FALSE(QFile::exists(folder.record())) << "a second Lyrabell was started";
+}
+
+// Two launchers at the same instant against a running Lyrabell: the second
+// waits until the first request has been taken, so both are played.
+TEST(Launcher, TwoLaunchersAtOnceBothReachTheRunningLyrabell) {
+    ensureApp();
+    ASSERT_TRUE(desktop::busAvailable());
+    InstallFolder folder;
+    QStringList taken;
+    // Answers as Lyrabell's main window does: takes "AutoPlay" and empties it.
+    desktop::TopLevelWindow window(
+        "Lyrabell", "lyrabell.main",
+        [&](uint32_t, quint64, qint64) -> qint64 {
+            const auto key = reg::Key::create(reg::Hive::CurrentUser, kSettingsKey);
+            const QString request = key->readString("AutoPlay").value_or(QString());
+            key->writeString("AutoPlay", QString());
+            if (!request.isEmpty())
+                taken << request;
+            return 0;
+        },
+        [] {});
+
+    const auto first = folder.start({"/calls/first.wav"});
+    const auto second = folder.start({"/calls/second.wav"});
+    // Both have had the time to write before this window answers: without
+    // the lock the later write would replace the earlier one here.
+    QSet<QString> written;
+    const QDeadlineTimer settle(2000);
+    while (written.size() < 2 && !settle.hasExpired()) {
+        const auto key = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
+        if (const auto value = key ? key->readString("AutoPlay") : std::nullopt;
+            value && !value->isEmpty())
+            written << *value;
+        QThread::msleep(10);
+    }
+    for (QProcess* p : {first.get(), second.get()}) {
+        const Outcome o = InstallFolder::finish(*p);
+        EXPECT_EQ(o.exitCode, 0);
+        EXPECT_TRUE(o.err.isEmpty()) << o.err.toStdString();
+    }
+    taken.sort();
+    EXPECT_EQ(taken, (QStringList{"/calls/first.wav", "/calls/second.wav"}));
     EXPECT_FALSE(QFile::exists(folder.record())) << "a second Lyrabell was started";
 }

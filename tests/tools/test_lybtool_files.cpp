@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <vector>
@@ -23,12 +24,23 @@ struct ToolRun {
     QStringList errors;  // the lines on standard error
 };
 
-ToolRun lybtool(const QStringList& args) {
+const QString kLybtool = QStringLiteral(LYB_BINARY_DIR "/bin/lybtool");
+
+ToolRun run(const QString& program, const QStringList& args) {
     QProcess p;
-    p.start(QStringLiteral(LYB_BINARY_DIR "/bin/lybtool"), args);
+    p.start(program, args);
     p.waitForFinished(60000);
     return {p.exitCode(),
             QString::fromUtf8(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts)};
+}
+
+ToolRun lybtool(const QStringList& args) {
+    return run(kLybtool, args);
+}
+
+// Runs a shell command line with lybtool as $0.
+ToolRun lybtool_through_shell(const QString& command) {
+    return run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command, kLybtool});
 }
 
 QByteArray bytesOf(const std::vector<uint8_t>& v) {
@@ -81,6 +93,27 @@ TEST(LybtoolFiles, DecodeRefusesAnOutputThatIsItsInput) {
         EXPECT_EQ(run.errors, QStringList{output + ": the output is the input file."});
         EXPECT_EQ(readFile(input), kShortWave);
     }
+}
+
+// File names are bytes: a name that is not UTF-8 reaches the file itself.
+TEST(LybtoolFiles, DecodeKeepsTheBytesOfNamesThatAreNotUtf8) {
+    const QByteArray dir = QFile::encodeName(QDir::tempPath());
+    const QByteArray input = dir + "/in\xff\xfe.wav", output = dir + "/out\xe9.wav";
+    {
+        QFile f;
+        const int fd = ::open(input.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(f.open(fd, QIODevice::WriteOnly, QFile::AutoCloseHandle));
+        f.write(kShortWave);
+    }
+    // Through the environment, so that no QString carries the names.
+    qputenv("LYB_IN", input);
+    qputenv("LYB_OUT", output);
+    const ToolRun run = lybtool_through_shell("exec \"$0\" decode \"$LYB_IN\" \"$LYB_OUT\"");
+    EXPECT_EQ(run.status, 0) << run.errors.join('\n').toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(output.constData(), &st), 0);
+    EXPECT_GT(st.st_size, 44);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/decode/wave_decoder.h"
 #include "audio/decode/wave_header.h"
 
 using lyb::audio::CFileWaveReader;
@@ -74,4 +76,22 @@ TEST(FileWaveReader, SmallStepsReadTheWholeFileInOrder) {
     for (uint32_t n; (n = reader.Read(frame, sizeof frame)) > 0;)
         all.insert(all.end(), frame, frame + n);
     EXPECT_EQ(all, file);
+}
+
+TEST(WaveDecoderInput, SpecialFilesAreRefusedWithoutWaiting) {
+    const char* dir = std::getenv("TMPDIR");
+    const std::string base = std::string(dir ? dir : "/tmp");
+    const std::string fifo = base + "/input.fifo", linked = base + "/zero.wav";
+    ::unlink(fifo.c_str());
+    ::unlink(linked.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", linked.c_str()), 0);
+    for (const std::string& input : {fifo, linked}) {
+        try {
+            lyb::audio::CWaveDecoder decoder(input, base + "/out.wav", nullptr);
+            ADD_FAILURE() << input << " was accepted";
+        } catch (const lyb::CFileException& e) {
+            EXPECT_EQ(std::string(e.what()), input + ": Not a regular file");
+        }
+    }
 }

@@ -5,10 +5,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QSet>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <thread>
+#include <vector>
 
+#include "platform/files/regular_file.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mime_content.h"
 #include "tests/platform/mapi/maildir_fixture.h"
@@ -369,6 +376,157 @@ TEST(MaildirFolder, MessagesDeliveredAndMovedWhileListingAreListedOnce) {
     }
     stop = true;
     mailer.join();
+}
+
+// Another mail client toggles the Seen flag (cur/U:2, and cur/U:2,S) until
+// the end: of the message the test works on (at), else (at < 0) of each
+// message in turn, with a pause between renames (none: as fast as it can).
+class FlagRenamer {
+public:
+    FlagRenamer(const QString& root, const QStringList& uniques, const std::atomic<int>& at,
+                std::chrono::microseconds pause) {
+        for (const QString& u : uniques) {
+            plain_.push_back(QFile::encodeName(root + "/cur/" + u + ":2,"));
+            seen_.push_back(QFile::encodeName(root + "/cur/" + u + ":2,S"));
+        }
+        thread_ = std::thread([this, &at, pause] {
+            for (size_t turn = 0; !stop_; ++turn) {
+                const size_t i =
+                    at < 0 ? turn % plain_.size() : std::min<size_t>(at, plain_.size() - 1);
+                if (::rename(plain_[i].constData(), seen_[i].constData()) != 0)
+                    ::rename(seen_[i].constData(), plain_[i].constData());
+                if (pause.count() > 0)
+                    std::this_thread::sleep_for(pause);
+            }
+        });
+    }
+    ~FlagRenamer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::vector<QByteArray> plain_, seen_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The messages of a folder's file names, by unique name (".Trash" keeps a
+// second copy as "U.PIDTTIME:2,...").
+QMap<QString, int> countByUnique(const QStringList& names, const QStringList& uniques) {
+    QMap<QString, int> counts;
+    for (const QString& u : uniques) {
+        for (const QString& name : names) {
+            if (name.startsWith(u + ':') || name.startsWith(u + '.'))
+                ++counts[u];
+        }
+    }
+    return counts;
+}
+
+// Delivers count messages to cur/ without flags (U:2,); returns their unique names.
+QStringList deliverToCur(MaildirFixture& md, int count, const QByteArray& subject) {
+    QStringList uniques;
+    for (int i = 0; i < count; ++i)
+        uniques << md.deliver(lyb::testing::plainMail(subject, "x"), QStringLiteral(""));
+    return uniques;
+}
+
+TEST(MaildirFolder, DeletingWhileAnotherClientRenamesFlagsLeavesEachMessageInOnePlace) {
+    MaildirFixture md;
+    const QStringList uniques = deliverToCur(md, 1000, "old");
+    auto folder = inboxOf(md.root);
+    ASSERT_EQ(listIds(*folder).size(), 1000u);
+    std::vector<HRESULT> results;
+    std::atomic<int> at{0};
+    {
+        // Flat out: the renames fall between the link into .Trash and the unlink.
+        FlagRenamer other(md.root, uniques, at, std::chrono::microseconds(0));
+        for (; at < uniques.size(); ++at)
+            results.push_back(folder->DeleteMessages({messageEntryId(md.root, uniques[at])}, 0));
+    }
+    const auto inbox = countByUnique(md.files("cur") + md.files("new"), uniques);
+    const auto trash = countByUnique(QDir(md.root + "/.Trash/cur").entryList(QDir::Files) +
+                                         QDir(md.root + "/.Trash/new").entryList(QDir::Files),
+                                     uniques);
+    int failed = 0;
+    for (int i = 0; i < uniques.size(); ++i) {
+        const QString& u = uniques[i];
+        const bool deleted = results[i] == S_OK;
+        failed += deleted ? 0 : 1;
+        EXPECT_EQ(inbox.value(u), deleted ? 0 : 1) << u.toStdString() << " " << results[i];
+        EXPECT_EQ(trash.value(u), deleted ? 1 : 0) << u.toStdString() << " " << results[i];
+    }
+    std::printf("%d of 1000 deletions failed\n", failed);
+}
+
+TEST(MaildirFolder, MessagesWhoseFlagsAreRenamedMeanwhileAreListedOpenedAndMarked) {
+    MaildirFixture md;
+    const QStringList uniques = deliverToCur(md, 300, "renamed");
+    auto folder = inboxOf(md.root);
+    std::atomic<int> at{-1};
+    {
+        FlagRenamer other(md.root, uniques, at, std::chrono::microseconds(0));
+        for (int round = 0; round < 20; ++round)
+            ASSERT_EQ(listIds(*folder).size(), 300u) << "dropped from the listing";
+    }
+    // A client that marks the message being opened once a millisecond, far
+    // more often than a person could.
+    at = 0;
+    FlagRenamer other(md.root, uniques, at, std::chrono::microseconds(1000));
+    for (int round = 0; round < 3; ++round) {
+        for (at = 0; at < uniques.size(); ++at) {
+            auto m = openMessage(*folder, messageEntryId(md.root, uniques[at]));
+            ASSERT_TRUE(m) << "not found";
+            EXPECT_EQ(prop(*m, PR_SUBJECT_W).str, "renamed");
+            SPropValue v = prop(*m, PR_MESSAGE_FLAGS);
+            v.l |= MSGFLAG_READ;
+            EXPECT_EQ(m->SetProps({v}), S_OK);
+        }
+    }
+}
+
+TEST(MaildirFolder, SpecialFilesAreNeitherReadNorWaitedFor) {
+    MaildirFixture md;
+    md.deliver(lyb::testing::voicemailMail(), QStringLiteral("S"));
+    const QString elsewhere = lyb::testing::freshDir("special");
+    const QByteArray fifo = QFile::encodeName(elsewhere + "/fifo");
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const QByteArray cur = QFile::encodeName(md.root + "/cur/");
+    ASSERT_EQ(::symlink(fifo.constData(), (cur + "1.linked-fifo:2,").constData()), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (cur + "2.linked-zero:2,").constData()), 0);
+    ASSERT_EQ(::mkfifo((cur + "3.fifo:2,").constData(), 0600), 0);
+    // Sparse, one byte over the limit.
+    QFile huge(md.root + "/cur/4.huge:2,");
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.resize(qint64(kMaxMessageFileBytes) + 1));
+    huge.close();
+
+    auto folder = inboxOf(md.root);
+    const auto ids = listIds(*folder);
+    ASSERT_EQ(ids.size(), 5u);
+    int voicemails = 0;
+    for (const QByteArray& id : ids) {
+        auto m = openMessage(*folder, id);
+        if (m && !missing(prop(*m, PR_SUBJECT_W)))
+            ++voicemails;
+    }
+    EXPECT_EQ(voicemails, 1);
+
+    const struct {
+        QString path;
+        int error;
+    } files[] = {
+        {QFile::decodeName(fifo), lyb::files::kNotRegularFile},
+        {md.root + "/cur/2.linked-zero:2,", lyb::files::kNotRegularFile},
+        {md.root + "/cur/4.huge:2,", EFBIG},
+    };
+    for (const auto& f : files) {
+        std::unique_ptr<IMessage> m;
+        int error = 0;
+        EXPECT_EQ(OpenMessageFile(f.path, m, &error), MAPI_E_NOT_FOUND) << f.path.toStdString();
+        EXPECT_EQ(error, f.error) << f.path.toStdString();
+    }
 }
 
 TEST(MaildirFolder, ReadOnlyMaildirRefusesSeenChangesAndKeepsTheFile) {

@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,6 +89,38 @@ TEST(PhoneIndex, ReadsNationalNumbersInTheDefaultRegion) {
     EXPECT_TRUE(gb.same(QStringLiteral("020 7123 4567"), QStringLiteral("442071234567")));
     PhoneIndex us(QStringLiteral("US"));
     EXPECT_FALSE(us.same(QStringLiteral("020 7123 4567"), QStringLiteral("+44 20 7123 4567")));
+}
+
+// Beyond 64 characters a text is no telephone number: only the same digits
+// match it, however libphonenumber would have read it.
+TEST(PhoneIndex, ComparesOverlongTextsByTheirDigitsAlone) {
+    const QString padded = QStringLiteral("+1 415 555 1234").leftJustified(64, QLatin1Char(' '));
+    const QString spaced = QStringLiteral("+1 415 555") + QString(55, QLatin1Char(' ')) +
+                           QStringLiteral("1234");  // 65 characters
+    const QString huge = QString(39993, QLatin1Char('9')) + QStringLiteral("5551234");
+    struct Case {
+        QString stored;
+        QString wanted;
+        bool same;
+    };
+    const Case cases[] = {
+        {padded + QStringLiteral("x"), QStringLiteral("4155551234"), true},
+        {spaced, QStringLiteral("4155551234"), false},
+        {spaced, QString(spaced).replace(QLatin1Char(' '), QLatin1Char('-')), true},
+        {huge, huge, true},
+        {huge, QStringLiteral("8") + huge.mid(1), false},
+        {huge, QStringLiteral("415 555 1234"), false},
+        {QStringLiteral("415 555 1234"), huge, false},
+    };
+    PhoneIndex index(QStringLiteral("US"));
+    for (int i = 0; i < int(std::size(cases)); ++i)
+        index.add(i, cases[i].stored);
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const auto owners = index.match(cases[i].wanted);
+        const bool hit = std::find(owners.begin(), owners.end(), i) != owners.end();
+        EXPECT_EQ(hit, cases[i].same) << "case " << i;
+        EXPECT_EQ(index.same(cases[i].stored, cases[i].wanted), cases[i].same) << "case " << i;
+    }
 }
 
 TEST(PimRegion, ComesFromTheEnvironmentThenFallsBack) {
@@ -276,6 +309,23 @@ TEST(PimApplication, SkipsUnreadableFiles) {
     auto app = folder.logon();
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("locked.vcf"), std::string::npos);
+    std::unique_ptr<Contact> c;
+    EXPECT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
+}
+
+TEST(PimApplication, SkipsSpecialFilesWithoutWaitingForThem) {
+    Folder folder;
+    folder.put("open.vcf", card("Open", "222"));
+    const QByteArray fifo = QFile::encodeName(folder.file("pipe"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    ASSERT_EQ(::symlink(fifo.constData(), QFile::encodeName(folder.file("fifo.vcf")).constData()),
+              0);
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(folder.file("zero.vcf")).constData()), 0);
+    testing::internal::CaptureStderr();
+    auto app = folder.logon();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("fifo.vcf"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("zero.vcf"), std::string::npos) << errors;
     std::unique_ptr<Contact> c;
     EXPECT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
 }

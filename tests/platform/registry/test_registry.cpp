@@ -278,6 +278,44 @@ TEST_F(RegistryTest, ForeignTypeIsReadRawAndNotWritable) {
 
 // A registry that cannot be used: everything fails softly, and the fault is
 // named once on standard error whatever is tried.
+// What renewing a value does, with and without another program holding the
+// write lock. Nothing that is stored changes while the lock is held.
+TEST_F(RegistryTest, RefreshWritesOnlyChangesAndSkipsWhileBusy) {
+    using R = Key::Refresh;
+    const Value wav{QString(), Type::Sz, encodeSz("wavFile")};
+    const Value other{QString(), Type::Sz, encodeSz("other")};
+    const struct {
+        bool locked;
+        Value value;
+        R result;
+        QString stored;
+    } steps[] = {
+        {false, wav, R::Written, "wavFile"},  {false, wav, R::Unchanged, "wavFile"},
+        {true, wav, R::Unchanged, "wavFile"}, {true, other, R::Busy, "wavFile"},
+        {false, other, R::Written, "other"},  {false, {"", Type::Dword, "12"}, R::Failed, "other"},
+    };
+    sqlite3* holder = nullptr;
+    key("Software");  // the database exists before the other connection opens it
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(databasePath()).constData(), &holder), SQLITE_OK);
+    ::testing::internal::CaptureStderr();
+    int step = 0;
+    for (const auto& s : steps) {
+        if (s.locked) {
+            ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+        }
+        EXPECT_EQ(Key::refresh(Hive::ClassesRoot, ".gsm", s.value), s.result) << step;
+        if (s.locked)
+            sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        EXPECT_EQ(Key::open(Hive::ClassesRoot, ".gsm")->readString(""), s.stored) << step;
+        ++step;
+    }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "lyrabell: registry " + databasePath().toStdString() +
+                       " is busy in another program; [HKCR\\.gsm] was not renewed\n");
+    sqlite3_close(holder);
+}
+
 class UnusableRegistryTest : public RegistryTest {
 protected:
     void expectUnusable(const Key& k) {
