@@ -27,8 +27,8 @@ namespace {
 
 QString folder() {
     const QByteArray tmp = qgetenv("TMPDIR");
-    const QString dir = QString::fromLocal8Bit(tmp.isEmpty() ? "/tmp" : tmp) +
-                        QStringLiteral("/bench-main-window");
+    const QString dir =
+        QString::fromLocal8Bit(tmp.isEmpty() ? "/tmp" : tmp) + QStringLiteral("/bench-main-window");
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     return dir;
@@ -143,8 +143,9 @@ int cpu(int seconds) {
     (void)QTest::qWaitFor([&] { return !w.dialog.playback()->hasPlayer(); }, (seconds + 30) * 1000);
     const double cpuUsed = lyb::bench::cpuSeconds() - cpuStart;
     const double wall = clock.elapsed() / 1000.0;
-    std::printf("playing %d s from the list (null device): %.2f s of processor in %.1f s = %.2f %%\n",
-                seconds, cpuUsed, wall, 100.0 * cpuUsed / wall);
+    std::printf(
+        "playing %d s from the list (null device): %.2f s of processor in %.1f s = %.2f %%\n",
+        seconds, cpuUsed, wall, 100.0 * cpuUsed / wall);
     return 0;
 }
 
@@ -178,6 +179,7 @@ int main(int argc, char** argv) {
         return cpu(number > 0 ? number : 60);
     if (mode == QLatin1String("refresh"))
         return refresh(number > 0 ? number : 1000);
-    std::fprintf(stderr, "usage: bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT]\n");
+    std::fprintf(stderr,
+                 "usage: bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT]\n");
     return 2;
 }

@@ -537,3 +537,30 @@ TEST_F(MainWindowTest, ForegroundRefreshOnlyWithoutARecording) {
     window->foreground_refresh();
     EXPECT_EQ(list().row_count(), 4);
 }
+
+// Font sizes and Show Details change the rows at once and keep the selection;
+// a cancelled Open File changes nothing.
+TEST_F(MainWindowTest, ViewCommandsAndCancelledOpenFile) {
+    open();
+    select(1);
+    const int medium = list().row_height();
+    command(ID_FONT_LARGE);
+    EXPECT_EQ(list().font_size(), 2);
+    EXPECT_GT(list().row_height(), medium);
+    command(ID_SHOW_DETAILS);
+    EXPECT_EQ(list().details_mode(), 1);
+    EXPECT_EQ(list().selection_mark(), 1);
+    applyMenuRules(window->mainMenu(), window->menuState());
+    EXPECT_TRUE(findCommand(window->mainMenu(), ID_SHOW_DETAILS)->isChecked());
+    EXPECT_TRUE(findCommand(window->mainMenu(), ID_FONT_LARGE)->isChecked());
+    EXPECT_FALSE(findCommand(window->mainMenu(), ID_FONT_MEDIUM)->isChecked());
+    command(ID_SHOW_DETAILS);
+    command(ID_FONT_MEDIUM);
+    EXPECT_EQ(list().row_height(), medium);
+
+    window->setFileChooser([](QWidget*) { return QString(); });
+    command(ID_OPEN_FILE);
+    EXPECT_EQ(observed(), State::Idle);
+    EXPECT_TRUE(log->decoded.empty());
+    EXPECT_EQ(window->panel(), CMainDialog::Panel::List);
+}
