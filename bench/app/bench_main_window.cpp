@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "bench/store/bench_inbox.h"
 #include "store/message_store.h"
+#include "tests/platform/mapi/maildir_fixture.h"
 #include "ui/voicemail_list.h"
 
 #include <QApplication>
@@ -32,37 +33,6 @@ QString folder() {
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     return dir;
-}
-
-// A PCM wave of silence-free noise, 8 kHz 16-bit mono.
-QByteArray pcmWave(int seconds) {
-    const uint32_t size = static_cast<uint32_t>(seconds) * 16000;
-    QByteArray w("RIFF");
-    auto u32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            w.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    auto u16 = [&](uint16_t v) {
-        w.append(static_cast<char>(v & 0xFF));
-        w.append(static_cast<char>(v >> 8));
-    };
-    u32(36 + size);
-    w.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(8000);
-    u32(16000);
-    u16(2);
-    u16(16);
-    w.append("data");
-    u32(size);
-    uint32_t x = 12345;
-    for (uint32_t i = 0; i < size; ++i) {
-        x = x * 1103515245 + 12345;
-        w.append(static_cast<char>(x >> 16));
-    }
-    return w;
 }
 
 // Points the accounts at a Maildir of its own and names it in the settings.
@@ -105,7 +75,7 @@ int firstSound() {
     {
         QFile f(root + QStringLiteral("/new/1.M1P1.bench"));
         f.open(QIODevice::WriteOnly);
-        f.write(lyb::bench::mail(0, "message.wav", "audio/wav", pcmWave(5)));
+        f.write(lyb::bench::mail(0, "message.wav", "audio/wav", lyb::testing::pcmWave(5)));
     }
     Window w;
     QElapsedTimer clock;
@@ -132,7 +102,7 @@ int cpu(int seconds) {
     {
         QFile f(root + QStringLiteral("/new/1.M1P1.bench"));
         f.open(QIODevice::WriteOnly);
-        f.write(lyb::bench::mail(0, "message.wav", "audio/wav", pcmWave(seconds)));
+        f.write(lyb::bench::mail(0, "message.wav", "audio/wav", lyb::testing::pcmWave(seconds)));
     }
     Window w;
     w.tapFirstRow();
