@@ -189,7 +189,10 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     // closing one of Lyrabell's own dialogs or message boxes does not.
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
-                if (state == Qt::ApplicationActive)
+                // The first activation after the start is no return to the front.
+                if (state != Qt::ApplicationActive)
+                    leftForeground_ = initialised_;
+                else if (std::exchange(leftForeground_, false))
                     foreground_refresh();
             });
     qApp->installEventFilter(this);
@@ -489,6 +492,7 @@ void CMainDialog::setPanelText(Panel panel, const QString& text, const QRect& wh
     hint_->hide();
     infoPanel_->setGeometry(where);
     infoPanel_->setText(text);
+    infoPanel_->setAccessibleName(text.simplified());
     infoPanel_->show();
     panel_ = panel;
 }

@@ -264,6 +264,7 @@ private:
     SettingsRunner runSettings_;
     FileChooser chooseFile_;
     QPoint lastTapPoint_;
+    bool leftForeground_ = false;  // another application was in front since the start
     QBasicTimer playbackTimer_;
     QBasicTimer holdTimer_;  // press-and-hold on the list opens the context menu
     QPoint holdPoint_;
