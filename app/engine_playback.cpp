@@ -147,8 +147,53 @@ bool CEnginePlayback::startPlayer(const QString& path) {
         player_.reset();
         return false;
     }
-    endTimer_.start(kEndPollMs, this);
+    if (onEnded_)
+        endTimer_.start(kEndPollMs, this);
     return true;
+}
+
+int CEnginePlayback::state() const {
+    return player_ ? player_->State() : kStopped;
+}
+
+void CEnginePlayback::pause() {
+    if (player_)
+        player_->Pause();
+}
+
+void CEnginePlayback::resume() {
+    if (player_)
+        player_->Resume();
+}
+
+void CEnginePlayback::stop() {
+    if (player_)
+        player_->Stop();
+}
+
+bool CEnginePlayback::seek(uint32_t ms) {
+    return player_ && player_->Seek(ms);
+}
+
+uint32_t CEnginePlayback::duration() const {
+    return player_ ? player_->Duration() : 0;
+}
+
+uint32_t CEnginePlayback::position() const {
+    return player_ ? player_->Position() : 0;
+}
+
+bool CEnginePlayback::ended() const {
+    return player_ && player_->Ended();
+}
+
+int CEnginePlayback::rateMode() {
+    return player_ ? player_->RateMode() : kRateNormal;
+}
+
+void CEnginePlayback::setRateMode(int mode) {
+    if (player_)
+        player_->SetRateMode(mode);
 }
 
 void CEnginePlayback::customEvent(QEvent* event) {

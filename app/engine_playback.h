@@ -27,7 +27,8 @@ namespace lyb::app {
 
 class CEnginePlayback final : public QObject, public IPlayback {
 public:
-    // onEnded runs (on the UI thread) when the player has played everything;
+    // onEnded, when given, runs (on the UI thread) when the player has played
+    // everything (the main window polls ended() itself and passes none);
     // onError shows a decoder refusal that arose on the decoding thread.
     CEnginePlayback(std::function<void()> onEnded, std::function<void(const QString&)> onError);
     ~CEnginePlayback() override;
@@ -36,6 +37,17 @@ public:
     bool startDecoding(const PlaySource& source, const QString& outputPath,
                        QString* error) override;
     bool startPlayer(const QString& path) override;
+    bool hasPlayer() const override { return player_ != nullptr; }
+    int state() const override;
+    void pause() override;
+    void resume() override;
+    void stop() override;
+    bool seek(uint32_t ms) override;
+    uint32_t duration() const override;
+    uint32_t position() const override;
+    bool ended() const override;
+    int rateMode() override;
+    void setRateMode(int mode) override;
 
     audio::CWavePlayer* player() const { return player_.get(); }
     bool decoding() const { return decoder_ != nullptr; }

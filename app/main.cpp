@@ -37,9 +37,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Lyrabell"));
     CVoiceMailApp app(std::make_unique<CMaildirMessageStore>(), [](CMainDialog& dialog) {
         CMainDialog* window = &dialog;
+        // The window's playback tick sees the end of a recording itself.
         dialog.setPlayback(std::make_unique<CEnginePlayback>(
-            [window] { window->close_playback(); },
-            [window](const QString& text) {
+            std::function<void()>(), [window](const QString& text) {
                 messageBox(window, text, MessageIcon::Error, MessageButtons::Ok);
             }));
         dialog.setNumberFormatter(

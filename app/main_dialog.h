@@ -2,6 +2,14 @@
 // the process. Registered on the desktop with the caption "Lyrabell" and the
 // role "lyrabell.main" so that the launcher and a second Lyrabell find it.
 //
+// Its client area shows the voicemail list (or the hint text, or the info
+// panel of the playback screen) above the 47-pixel player strip with the
+// seek slider and the two time labels; the command bar with its two softkeys
+// runs along the bottom edge below it. The window is a composition: the
+// command table and menus (main_commands.cpp, window_menus.*), the playback
+// operations (main_playback.cpp) and the list's part (main_list.cpp) meet
+// through the fields declared here.
+//
 // It holds the pending request (the command line), dispatches it at the end
 // of its initialisation, and dispatches a handed-over request when the play
 // message arrives. While the window waits inside a piece of work (the caption
@@ -16,7 +24,9 @@
 #include "app/stored_messages.h"
 #include "platform/desktop/desktop.h"
 
+#include <QBasicTimer>
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
@@ -24,9 +34,23 @@
 #include <optional>
 
 class QLabel;
+class QMenu;
 class QPushButton;
 
+namespace lyb::store {
+class CMapiSession;
+class CVoiceMailMessage;
+}  // namespace lyb::store
+namespace lyb::ui {
+class CSeekSlider;
+class CTransparentStatic2;
+class CVoiceMailList;
+}  // namespace lyb::ui
+
 namespace lyb::app {
+
+class CCommandBar;
+class CClientArea;
 
 class CMainDialog : public QDialog {
     Q_OBJECT
@@ -38,6 +62,14 @@ public:
     static constexpr const char* kRole = "lyrabell.main";
     static constexpr int kPlayerStripHeight = 47;
     static constexpr int kHeadStartMs = 2000;
+    static constexpr int kPlaybackTimerMs = 5;
+    static constexpr int kSliderId = 1019;
+    static constexpr int kNoRow = -2;
+    // Shows the settings dialog; returns IDOK or IDCANCEL and, on IDOK, the
+    // account chosen (empty for none).
+    using SettingsRunner = std::function<int(QWidget* parent, QString* account)>;
+    // Asks for a wave or GSM file to open; empty when cancelled.
+    using FileChooser = std::function<QString(QWidget* parent)>;
 
     // What the upper area shows.
     enum class Panel { List = 0, Hint = 1, LocalFile = 2, Caller = 3, Details = 4 };
@@ -68,6 +100,11 @@ public:
     // Sets the display form of phone numbers used by the details panel
     // (identity until the number forms are installed).
     void setNumberFormatter(std::function<QString(const QString&)> format);
+    // The process-wide store session that the list is populated from
+    // (borrowed, may be null: the list then shows its placeholder).
+    void setSession(const store::CMapiSession* session) { session_ = session; }
+    void setSettingsRunner(SettingsRunner run);
+    void setFileChooser(FileChooser choose);
 
     // Runs initialise inside the modal loop, then the loop itself.
     int exec() override;
@@ -94,26 +131,68 @@ public:
     // with the caption "Decoding...", and starts the player. False when no
     // decoder could be made (its message, if any, is shown).
     bool decode_and_play(const PlaySource& source);
+    // Resumes a paused player (no path), or plays the wave file at path with
+    // a new player. A player that cannot start leaves none, silently.
+    void start_player(const std::optional<QString>& path);
+    // Pauses a playing player.
+    void pause_player();
+    // Moves the slider and the labels with the player; Done at its end.
+    void playback_tick();
+    // Pauses, then writes both labels for a position in hundredths of a second.
+    void update_time_labels(int hundredths);
+    void skip_back();
+    void skip_forward();
+    void toggle_speed();
+    // The voicemail of the selected row, from its start (marked read first).
+    void play_selected();
+    // Plays, resumes or (when allowed) pauses after the selected row.
+    void toggle_selected(bool allowPause);
+    // The Play command (32772) of the menus.
+    void play_command();
     // Runs a command of the menus or softkeys; commands whose operations are
     // not part of this window yet do nothing.
     void runCommand(int command);
+    // Moves the upper area and the player strip for the client size.
+    void layout_player_strip();
+    // Reloads the list from the account (close_playback first).
+    void refresh_list(const QString& account);
+    // Lyrabell came to the front from another application.
+    void foreground_refresh();
+    // The list's context menu for a point in screen coordinates; true when it opened.
+    bool open_context_menu(const QPoint& globalPoint);
+    // The rules' view of the window now.
+    MenuState menuState() const;
 
     QString caption() const;
     QString infoPanelText() const;
     Panel panel() const { return panel_; }
+    int raiseCount() const { return raiseCount_; }
     // The menu shown in the command bar: the menu bar, or a playback
     // screen's softkeys.
     MenuId commandBar() const { return commandBar_; }
     // Returns the softkey button on the left (true) or right; for tests and screenshots.
-    QPushButton* softkey(bool left) const { return left ? leftKey_ : rightKey_; }
-    int raiseCount() const { return raiseCount_; }
+    QPushButton* softkey(bool left) const;
+
+    ui::CVoiceMailList* list() const { return list_; }
+    ui::CSeekSlider* slider() const { return slider_; }
+    ui::CTransparentStatic2* elapsedLabel() const { return elapsed_; }
+    ui::CTransparentStatic2* remainingLabel() const { return remaining_; }
+    CCommandBar* commandBarWidget() const { return bar_; }
+    QWidget* clientArea() const;
+    QLabel* hintLabel() const { return hint_; }
+    QMenu* mainMenu() const { return mainMenu_; }
+    QMenu* contextMenu() const { return contextMenu_; }
+    bool playbackTimerActive() const { return playbackTimer_.isActive(); }
     desktop::WindowHandle desktopHandle() const;
 
     // Returns <runtime folder>/lybtemp.wav.
     static QString tempWavePath();
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -129,13 +208,39 @@ private:
     void runStoredMessageRequest();
     void showUpperArea();
     void setPanelText(Panel panel, const QString& text, const QRect& where);
+    void createList();
+    void populateList(const QString& account);
+    void updateColumnWidth();
+    int selectionMark() const;
+    int rowCount() const;
+    int currentRow() const;
+    store::CVoiceMailMessage* recordAt(int row) const;
+    QString openAccountName() const;
+    void clearList();
+    void showList(bool shown);
     void setCommandBar(MenuId menu);
     // Leaves list mode for the playback screen: "Pause" and "Done" while a
     // recording plays, else "Play" (greyed: nothing to resume) and "Done",
     // so a request that could not be played can always be closed.
     void showPlaybackScreen(bool playing);
-    void softkeyPressed(bool left);
-    MenuState menuState() const;
+    void slider_changed(int position);
+    bool handleKey(int key);
+    void penDown(QWidget* widget, const QPoint& local, const QPoint& global);
+    void listTap();
+    void selectRow(int row);
+    void setCurrentRow(int row);
+    void setPaused(bool paused);
+    void redrawRow(int row);
+    void setLabel(ui::CTransparentStatic2* label, const QString& text);
+    int runSettings(QString* account);
+    void commandDelete();
+    void commandMarkRead();
+    void commandShowDetails();
+    void commandFontSize(int size);
+    void commandRefresh();
+    void commandSettings();
+    void commandOpenFile();
+    void startHoldTimer(const QPoint& global);
 
     IMessageStore* store_;
     uint32_t playMessage_;
@@ -155,15 +260,27 @@ private:
     int raiseCount_ = 0;
     Panel panel_ = Panel::List;
 
+    const store::CMapiSession* session_ = nullptr;
+    SettingsRunner runSettings_;
+    FileChooser chooseFile_;
+    QPoint lastTapPoint_;
+    bool leftForeground_ = false;  // another application was in front since the start
+    QBasicTimer playbackTimer_;
+    QBasicTimer holdTimer_;  // press-and-hold on the list opens the context menu
+    QPoint holdPoint_;
     MenuId commandBar_ = MenuId::MenuBar;
 
-    QWidget* client_;  // the upper area and the player strip, above the command bar
-    QLabel* list_;     // stands where the voicemail list goes
+    CClientArea* client_;
+    ui::CVoiceMailList* list_ = nullptr;  // null until the list exists
+    QWidget* listWidget_ = nullptr;       // the list as a widget
     QLabel* hint_;
     QLabel* infoPanel_;
-    QPushButton* leftKey_;
-    QPushButton* rightKey_;
-    QMenu* menuPopup_;  // the menu bar's "Menu" popup, owned by the window
+    ui::CSeekSlider* slider_;
+    ui::CTransparentStatic2* elapsed_;
+    ui::CTransparentStatic2* remaining_;
+    CCommandBar* bar_;
+    QMenu* mainMenu_;  // the menu bar's "Menu" popup, owned by the window
+    QMenu* contextMenu_;
     std::unique_ptr<desktop::TopLevelWindow> window_;
 };
 

@@ -1,12 +1,14 @@
 // What the main window needs of decoding and playing: start a decoding job
-// that writes the temporary wave file, start a player on that file, and throw
-// both away. The decoder and player libraries provide the real engine; until
-// one is installed, CNoPlayback decodes nothing.
+// that writes the temporary wave file, start a player on that file, drive the
+// player (pause, resume, seek, speed), and throw both away. The decoder and player libraries
+// provide the real engine; until one is installed, CNoPlayback decodes nothing.
 #pragma once
 
 #include "platform/mapi/mapi_stream.h"
 
 #include <QString>
+
+#include <cstdint>
 
 namespace lyb::app {
 
@@ -33,6 +35,23 @@ public:
     // Creates a player on the wave file at path and plays it. False when it
     // could not start; no player remains then.
     virtual bool startPlayer(const QString& path) = 0;
+
+    // The player's operations. Without a player: state() is kStopped, the
+    // times are 0, ended() is false, seek() fails and the rest do nothing.
+    enum State { kPlaying = 0, kPaused = 1, kStopped = 2 };
+    enum RateMode { kRateNormal = 1, kRateFast = 2 };
+    virtual bool hasPlayer() const = 0;
+    virtual int state() const = 0;
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    virtual void stop() = 0;
+    // False, changing nothing, when ms lies at or beyond what the file holds.
+    virtual bool seek(uint32_t ms) = 0;
+    virtual uint32_t duration() const = 0;  // milliseconds
+    virtual uint32_t position() const = 0;  // milliseconds played
+    virtual bool ended() const = 0;
+    virtual int rateMode() = 0;
+    virtual void setRateMode(int mode) = 0;
 };
 
 // Decodes nothing: every decoding fails without a message.
@@ -41,6 +60,17 @@ public:
     void discard() override {}
     bool startDecoding(const PlaySource&, const QString&, QString*) override { return false; }
     bool startPlayer(const QString&) override { return false; }
+    bool hasPlayer() const override { return false; }
+    int state() const override { return kStopped; }
+    void pause() override {}
+    void resume() override {}
+    void stop() override {}
+    bool seek(uint32_t) override { return false; }
+    uint32_t duration() const override { return 0; }
+    uint32_t position() const override { return 0; }
+    bool ended() const override { return false; }
+    int rateMode() override { return kRateNormal; }
+    void setRateMode(int) override {}
 };
 
 }  // namespace lyb::app

@@ -29,6 +29,7 @@ public:
             return nullptr;
         return std::make_unique<CRecord>(std::move(record));
     }
+    const store::CMapiSession* mapi_session() const override { return &session_; }
     store::CMapiSession session_;
 };
 

@@ -14,6 +14,10 @@
 #include <memory>
 #include <vector>
 
+namespace lyb::store {
+class CMapiSession;
+}
+
 namespace lyb::app {
 
 // One voicemail, owning its opened message.
@@ -37,6 +41,9 @@ public:
     // Opens the message with this entry identifier and builds its record.
     // Null when the open fails or the message is not a voicemail.
     virtual std::unique_ptr<IVoicemailRecord> open_voicemail(const QByteArray& entryId) = 0;
+    // The store library's session under this one, which the voicemail list
+    // is populated from; null for sessions that have none (in memory).
+    virtual const store::CMapiSession* mapi_session() const { return nullptr; }
 };
 
 // The message store as a whole.

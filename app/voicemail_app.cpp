@@ -87,6 +87,7 @@ int CVoiceMailApp::run(const QString& request) {
     int result = 0;
     {
         CMainDialog dialog(store_.get(), playMessage_);
+        dialog.setSession(session_ ? session_->mapi_session() : nullptr);
         if (setUp_)
             setUp_(dialog);
         if (!request.isEmpty())

@@ -93,6 +93,12 @@ void CVoiceMailList::select_row(int row) {
     selection_mark_ = row;
 }
 
+void CVoiceMailList::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QListView::currentChanged(current, previous);
+    if (current.isValid())
+        selection_mark_ = current.row();
+}
+
 void CVoiceMailList::update_column_width() {
     delegate_->set_column_width(viewport()->width());
     doItemsLayout();

@@ -64,15 +64,18 @@ public:
     void set_paused(bool paused);
     // The row that selections start from; -1 before the first population.
     int selection_mark() const { return selection_mark_; }
+    // Moves the selection to row and makes it the selection mark.
+    void select_row(int row);
 
     CVoiceMailListModel* list_model() const { return model_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
-    void select_row(int row);
+    // The row the user moves to with the pen becomes the selection mark.
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
+private:
     CVoiceMailListModel* model_;
     CVoiceMailRowDelegate* delegate_;
     int font_size_ = 1;

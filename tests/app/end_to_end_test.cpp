@@ -110,6 +110,12 @@ int runToEnd(const char* name, const QStringList& arguments) {
 
 }  // namespace
 
+// Lyrabell starts on the demo account, so no first-start settings dialog waits.
+struct DemoAccount final : ::testing::Environment {
+    void SetUp() override { s::setMessageStore(QStringLiteral("Demo Voicemail")); }
+};
+const auto* const kDemoAccount = ::testing::AddGlobalTestEnvironment(new DemoAccount);
+
 TEST(Lyrabell, StartWritesTheFileAssociationAndShutdownRemovesTheTemporaryFiles) {
     const QString folder = desktop::runtimeDir();
     const QStringList files = {folder + QStringLiteral("/lybtemp.wav"),

@@ -77,6 +77,7 @@ TEST(VoicemailApp, OneInstanceRuleHandsOverAndBringsUpTheFirstWindow) {
     CMainDialog dialog(nullptr, lyb::desktop::registerWindowMessage(QStringLiteral("TavolinPlay")));
     dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
     dialog.setHeadStart(10);
+    dialog.setSettingsRunner([](QWidget*, QString*) { return IDCANCEL; });
     dialog.initialise();
 
     {  // Without a request: only brought to the front.

@@ -1,0 +1,155 @@
+// The main window's speed: from a tap on a row to the first sample reaching
+// the capture device; the processor time of the whole process while a 60 s
+// voicemail plays from the list on the null device; and Refresh of an Inbox
+// of 1,000 voicemails, from the command to the list shown again.
+//
+// Usage (each in a world of its own, for example through tests/run-isolated):
+//   bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT]
+#include "app/engine_playback.h"
+#include "app/main_dialog.h"
+#include "app/settings.h"
+#include "bench/store/bench_inbox.h"
+#include "store/message_store.h"
+#include "tests/platform/mapi/maildir_fixture.h"
+#include "ui/voicemail_list.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace lyb::app;
+
+namespace {
+
+QString folder() {
+    const QByteArray tmp = qgetenv("TMPDIR");
+    const QString dir =
+        QString::fromLocal8Bit(tmp.isEmpty() ? "/tmp" : tmp) + QStringLiteral("/bench-main-window");
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    return dir;
+}
+
+// Points the accounts at a Maildir of its own and names it in the settings.
+QString account(const QString& dir) {
+    const QString root = dir + QStringLiteral("/Maildir");
+    for (const char* sub : {"cur", "new", "tmp"})
+        QDir().mkpath(root + "/" + sub);
+    QFile accounts(dir + QStringLiteral("/accounts.conf"));
+    accounts.open(QIODevice::WriteOnly);
+    accounts.write("Bench = " + root.toUtf8() + "\n");
+    qputenv("LYRABELL_ACCOUNTS", QFile::encodeName(accounts.fileName()));
+    qputenv("LYRABELL_CONTACTS", QFile::encodeName(dir + QStringLiteral("/contacts")));
+    lyb::settings::setMessageStore(QStringLiteral("Bench"));
+    lyb::settings::setUsingOutlook(1);
+    return root;
+}
+
+struct Window {
+    explicit Window() {
+        lyb::store::logon(session);
+        dialog.setSession(&session);
+        dialog.setPlayback(std::make_unique<CEnginePlayback>(std::function<void()>(), nullptr));
+        dialog.show();
+        dialog.initialise();
+    }
+    void tapFirstRow() {
+        lyb::ui::CVoiceMailList* list = dialog.list();
+        const QRect row = list->visualRect(list->model()->index(0, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    }
+    lyb::store::CMapiSession session;
+    CMainDialog dialog{nullptr, 0};
+};
+
+int firstSound() {
+    const QString dir = folder();
+    const QString capture = dir + QStringLiteral("/capture.wav");
+    setenv("LYRABELL_AUDIO", ("capture:" + capture).toLocal8Bit().constData(), 1);
+    const QString root = account(dir);
+    {
+        QFile f(root + QStringLiteral("/new/1.M1P1.bench"));
+        f.open(QIODevice::WriteOnly);
+        f.write(lyb::bench::mail(0, "message.wav", "audio/wav", lyb::testing::pcmWave(5)));
+    }
+    Window w;
+    QElapsedTimer clock;
+    qint64 firstSample = -1;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (firstSample < 0 && QFileInfo(capture).size() > 44)
+            firstSample = clock.elapsed();
+    });
+    probe.start(1);
+    clock.start();
+    w.tapFirstRow();
+    (void)QTest::qWaitFor([&] { return firstSample >= 0; }, 10000);
+    std::printf("tap to first sample on the capture device: %lld ms (head start %d ms)\n",
+                static_cast<long long>(firstSample), CMainDialog::kHeadStartMs);
+    return firstSample >= 0 ? 0 : 1;
+}
+
+int cpu(int seconds) {
+    const QString dir = folder();
+    setenv("LYRABELL_AUDIO", "null", 1);
+    const QString root = account(dir);
+    {
+        QFile f(root + QStringLiteral("/new/1.M1P1.bench"));
+        f.open(QIODevice::WriteOnly);
+        f.write(lyb::bench::mail(0, "message.wav", "audio/wav", lyb::testing::pcmWave(seconds)));
+    }
+    Window w;
+    w.tapFirstRow();
+    (void)QTest::qWaitFor([&] { return w.dialog.playback()->hasPlayer(); }, 10000);
+    const double cpuStart = lyb::bench::cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    (void)QTest::qWaitFor([&] { return !w.dialog.playback()->hasPlayer(); }, (seconds + 30) * 1000);
+    const double cpuUsed = lyb::bench::cpuSeconds() - cpuStart;
+    const double wall = clock.elapsed() / 1000.0;
+    std::printf(
+        "playing %d s from the list (null device): %.2f s of processor in %.1f s = %.2f %%\n",
+        seconds, cpuUsed, wall, 100.0 * cpuUsed / wall);
+    return 0;
+}
+
+int refresh(int count) {
+    const QString dir = folder();
+    setenv("LYRABELL_AUDIO", "null", 1);
+    lyb::bench::makeInbox(account(dir), count);
+    Window w;
+    double best = 1e9;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        w.dialog.runCommand(ID_REFRESH);
+        QApplication::processEvents();  // the list painted again
+        best = std::min(best, clock.nsecsElapsed() / 1e6);
+    }
+    std::printf("Refresh of %d voicemails: %.0f ms (best of 3), %d rows\n", count, best,
+                w.dialog.list()->row_count());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const int number = argc > 2 ? std::atoi(argv[2]) : 0;
+    if (mode == QLatin1String("first-sound"))
+        return firstSound();
+    if (mode == QLatin1String("cpu"))
+        return cpu(number > 0 ? number : 60);
+    if (mode == QLatin1String("refresh"))
+        return refresh(number > 0 ? number : 1000);
+    std::fprintf(stderr,
+                 "usage: bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT]\n");
+    return 2;
+}

@@ -1,0 +1,566 @@
+// The main window on a Maildir account with a recording engine: the inputs
+// of each playback state, the row commands, the first start, the layout of
+// the player strip and minimising.
+#include "app/command_bar.h"
+#include "app/main_dialog.h"
+#include "app/message_box.h"
+#include "app/settings.h"
+#include "recording_playback.h"
+#include "store/message_store.h"
+#include "tests/platform/mapi/maildir_fixture.h"
+#include "ui/seek_slider.h"
+#include "ui/transparent_static.h"
+#include "ui/voicemail_list.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+#include "qstring_print.h"
+
+#include <gtest/gtest.h>
+
+using namespace lyb::app;
+namespace s = lyb::settings;
+using lyb::testing::MaildirFixture;
+using lyb::testing::MailParts;
+
+namespace {
+
+enum class State { Idle, PlayingList, PausedList, PlayingScreen, PausedScreen };
+
+const char* name(State state) {
+    static const char* const names[] = {"idle", "playing from the list", "paused from the list",
+                                        "playing on the screen", "paused on the screen"};
+    return names[static_cast<int>(state)];
+}
+
+// An account "Voicemail" of three voicemails (newest first: days 3, 2, 1;
+// day 2 already heard), the store session, and the window on it.
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() {
+        QDir().mkpath(QString::fromLocal8Bit(qgetenv("LYRABELL_CONTACTS")));
+        QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
+        accounts.open(QIODevice::WriteOnly);
+        accounts.write("Voicemail = " + md.root.toUtf8() + "\n");
+        accounts.close();
+        for (int day : {1, 2, 3})
+            deliver(day, day == 2);
+        s::setMessageStore(QStringLiteral("Voicemail"));
+        s::setUsingOutlook(1);
+        lyb::store::logon(session);
+        setMessageBoxHandler([this](QWidget*, const QString& text, MessageIcon, MessageButtons) {
+            boxes << text;
+            return answer;
+        });
+    }
+    ~MainWindowTest() override { setMessageBoxHandler({}); }
+
+    void deliver(int day, bool read = false) {
+        MailParts p;
+        p.date = "Tue, 0" + QByteArray::number(day) + " Dec 2026 09:30:00 +0000";
+        md.deliver(lyb::testing::voicemailMail(p), read ? QStringLiteral("S") : QString());
+    }
+
+    // Makes and starts the window; settings answers the settings dialog.
+    CMainDialog& open(std::function<int(QWidget*, QString*)> settings = {}) {
+        window = std::make_unique<CMainDialog>(nullptr, 0);
+        window->setSession(&session);
+        window->setPlayback(std::make_unique<CRecordingPlayback>(log));
+        window->setHeadStart(0);
+        window->setSettingsRunner(settings ? settings
+                                           : [](QWidget*, QString*) { return IDCANCEL; });
+        window->setFileChooser([](QWidget*) { return QStringLiteral("/calls/local.wav"); });
+        window->show();
+        window->initialise();
+        return *window;
+    }
+
+    lyb::ui::CVoiceMailList& list() { return *window->list(); }
+    QWidget* focusTarget() {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && window->isAncestorOf(focus) ? focus : window.get();
+    }
+    void key(Qt::Key k) { QTest::keyClick(focusTarget(), k); }
+    void tapRow(int row) {
+        const QRect r = list().visualRect(list().model()->index(row, 0));
+        QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, r.center());
+        QApplication::processEvents();
+    }
+    void command(int id) { window->runCommand(id); }
+    void select(int row) { list().select_row(row); }
+
+    void enter(State state) {
+        switch (state) {
+            case State::Idle:
+                break;
+            case State::PlayingList:
+            case State::PausedList:
+                select(0);
+                command(ID_PLAY);
+                if (state == State::PausedList)
+                    command(ID_PLAY);
+                break;
+            case State::PlayingScreen:
+            case State::PausedScreen:
+                command(ID_OPEN_FILE);
+                if (state == State::PausedScreen)
+                    window->softkey(true)->click();
+                break;
+        }
+        log->position = 20000;
+        ASSERT_EQ(observed(), state) << name(state);
+    }
+
+    State observed() const {
+        if (!log->hasPlayer)
+            return State::Idle;
+        const bool paused = log->state == IPlayback::kPaused;
+        if (window->listMode())
+            return paused ? State::PausedList : State::PlayingList;
+        return paused ? State::PausedScreen : State::PlayingScreen;
+    }
+
+    MaildirFixture md;
+    lyb::store::CMapiSession session;
+    std::shared_ptr<PlaybackLog> log = std::make_shared<PlaybackLog>();
+    std::unique_ptr<CMainDialog> window;
+    QStringList boxes;
+    int answer = IDYES;
+};
+
+}  // namespace
+
+// Every input in every state: the state it leads to, whether a recording
+// was decoded anew, and whether the speed changed.
+TEST_F(MainWindowTest, StateTable) {
+    enum Input {
+        PlayCommand,
+        Enter,
+        Tap,
+        SoftPlay,
+        SoftPause,
+        Done,
+        Left,
+        Right,
+        Space,
+        PenDown,
+        SliderReleased
+    };
+    const char* const inputs[] = {
+        "Play command", "Enter", "tap",   "softkey Play",          "softkey Pause",  "Done",
+        "Left",         "Right", "Space", "pen down on the strip", "slider released"};
+    using S = State;
+    constexpr S X = static_cast<S>(-1);  // not offered in this state
+    struct Row {
+        Input input;
+        S after[5];  // from idle, playing list, paused list, playing screen, paused screen
+    };
+    const Row table[] = {
+        {PlayCommand, {S::PlayingList, S::PausedList, S::PlayingList, X, X}},
+        {Enter, {S::PlayingList, S::PausedList, S::PlayingList, S::PausedScreen, S::PlayingScreen}},
+        {Tap, {S::PlayingList, S::PausedList, S::PlayingList, X, X}},
+        {SoftPlay, {X, X, X, X, S::PlayingScreen}},
+        {SoftPause, {X, X, X, S::PausedScreen, X}},
+        {Done, {X, X, X, S::Idle, S::Idle}},
+        {Left, {S::Idle, S::PausedList, S::PausedList, S::PausedScreen, S::PausedScreen}},
+        {Right, {S::Idle, S::PausedList, S::PausedList, S::PausedScreen, S::PausedScreen}},
+        {Space, {S::Idle, S::PlayingList, S::PausedList, S::PlayingScreen, S::PausedScreen}},
+        {PenDown, {S::Idle, S::PausedList, S::PausedList, S::PausedScreen, S::PausedScreen}},
+        {SliderReleased,
+         {S::PlayingList, S::PausedList, S::PausedList, S::PausedScreen, S::PausedScreen}},
+    };
+    for (const Row& row : table) {
+        for (int from = 0; from < 5; ++from) {
+            if (row.after[from] == X)
+                continue;
+            SCOPED_TRACE(std::string(inputs[row.input]) + " when " + name(static_cast<S>(from)));
+            log = std::make_shared<PlaybackLog>();
+            open();
+            enter(static_cast<S>(from));
+            const size_t decodedBefore = log->decoded.size();
+            const int rateBefore = log->rate;
+            switch (row.input) {
+                case PlayCommand:
+                    command(ID_PLAY);
+                    break;
+                case Enter:
+                    key(Qt::Key_Return);
+                    break;
+                case Tap:
+                    tapRow(0);
+                    break;
+                case SoftPlay:
+                case SoftPause:
+                    EXPECT_EQ(window->softkey(true)->text(),
+                              row.input == SoftPlay ? QStringLiteral("Play") : "Pause");
+                    window->softkey(true)->click();
+                    break;
+                case Done:
+                    EXPECT_EQ(window->softkey(false)->text(), QStringLiteral("Done"));
+                    window->softkey(false)->click();
+                    break;
+                case Left:
+                    key(Qt::Key_Left);
+                    break;
+                case Right:
+                    key(Qt::Key_Right);
+                    break;
+                case Space:
+                    key(Qt::Key_Space);
+                    break;
+                case PenDown: {
+                    QWidget* client = window->clientArea();
+                    QTest::mouseClick(client, Qt::LeftButton, {}, QPoint(3, client->height() - 5));
+                    break;
+                }
+                case SliderReleased:
+                    QTest::mouseClick(window->slider(), Qt::LeftButton, {},
+                                      QPoint(window->slider()->width() / 2, 5));
+                    QApplication::processEvents();
+                    break;
+            }
+            const S after = observed();
+            EXPECT_EQ(after, row.after[from]) << name(after);
+            const bool fresh = from == static_cast<int>(S::Idle) && after == S::PlayingList;
+            EXPECT_EQ(log->decoded.size(), decodedBefore + (fresh ? 1 : 0));
+            const bool toggled = row.input == Space && from != static_cast<int>(S::Idle);
+            EXPECT_EQ(log->rate != rateBefore, toggled);
+            if (after == S::PlayingList || after == S::PausedList) {
+                EXPECT_EQ(list().current_row(), 0);
+                EXPECT_EQ(list().paused(), after == S::PausedList);
+            }
+            if (after == S::PlayingScreen || after == S::PausedScreen) {
+                EXPECT_EQ(window->softkey(true)->text(),
+                          after == S::PlayingScreen ? QStringLiteral("Pause") : "Play");
+            }
+            if (after == S::Idle) {
+                EXPECT_EQ(window->commandBar(), MenuId::MenuBar);
+                EXPECT_EQ(list().current_row(), CMainDialog::kNoRow);
+                EXPECT_EQ(window->elapsedLabel()->text(), QStringLiteral(" "));
+                EXPECT_EQ(window->slider()->range(), std::make_pair(0, 200));
+            }
+            window.reset();
+        }
+    }
+}
+
+// Play, Enter and the tap on another row than the loaded one play that row.
+TEST_F(MainWindowTest, AnotherRowIsPlayedFromTheStart) {
+    for (State from : {State::PlayingList, State::PausedList}) {
+        for (int input = 0; input < 3; ++input) {
+            log = std::make_shared<PlaybackLog>();
+            open();
+            enter(from);
+            select(2);
+            if (input == 0)
+                command(ID_PLAY);
+            else if (input == 1)
+                key(Qt::Key_Return);
+            else
+                tapRow(2);
+            EXPECT_EQ(observed(), State::PlayingList) << name(from) << " input " << input;
+            EXPECT_EQ(list().current_row(), 2);
+            EXPECT_EQ(log->decoded.size(), 2u);
+            EXPECT_TRUE(list().record_at(2)->is_read());
+            window.reset();
+        }
+    }
+}
+
+TEST_F(MainWindowTest, SkipStepsAndTheLastStepBeforeTheEnd) {
+    struct Case {
+        uint32_t duration, position;
+        Qt::Key key;
+        uint32_t target;
+        const char* elapsed;
+    };
+    const Case cases[] = {
+        {9000, 5000, Qt::Key_Left, 4000, "0:04"},     {60000, 30000, Qt::Key_Left, 24000, "0:24"},
+        {60000, 4000, Qt::Key_Left, 0, "0:00"},       {60000, 58000, Qt::Key_Right, 59800, "0:59"},
+        {60000, 10000, Qt::Key_Right, 16000, "0:16"},
+    };
+    for (const Case& c : cases) {
+        log->nextDuration = c.duration;
+        open();
+        command(ID_OPEN_FILE);
+        log->position = c.position;
+        key(c.key);
+        ASSERT_FALSE(log->seeks.empty());
+        EXPECT_EQ(log->seeks.back(), c.target) << c.duration << " " << c.position;
+        EXPECT_EQ(window->elapsedLabel()->text(), QString::fromLatin1(c.elapsed));
+        EXPECT_EQ(observed(), State::PausedScreen);
+        EXPECT_EQ(window->softkey(true)->text(), QStringLiteral("Play"));
+        window.reset();
+    }
+}
+
+TEST_F(MainWindowTest, SliderDraggedToTheRightEndReturnsToTheRecordingsPlace) {
+    open();
+    command(ID_OPEN_FILE);
+    log->position = 12340;
+    window->playback_tick();
+    lyb::ui::CSeekSlider* slider = window->slider();
+    const QPoint thumb(slider->thumbCentre(slider->position()), slider->height() / 2);
+    QTest::mousePress(slider, Qt::LeftButton, {}, thumb);
+    QTest::mouseMove(slider, QPoint(slider->width() - 1, thumb.y()));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() - 1, thumb.y()));
+    QApplication::processEvents();
+    EXPECT_TRUE(log->seeks.empty()) << "the end itself is beyond the recording";
+    EXPECT_EQ(slider->position(), 1234);
+    EXPECT_EQ(observed(), State::PausedScreen);
+}
+
+TEST_F(MainWindowTest, EndOfARecordingInBothPresentations) {
+    open();
+    select(1);
+    command(ID_PLAY);
+    log->ended = true;
+    window->playback_tick();
+    EXPECT_EQ(observed(), State::Idle);
+    EXPECT_EQ(list().current_row(), CMainDialog::kNoRow);
+    EXPECT_EQ(window->slider()->position(), 0);
+    EXPECT_EQ(window->remainingLabel()->text(), QStringLiteral(" "));
+
+    // A handed-over request ends the program with its recording.
+    window->dispatch(QStringLiteral("/calls/handed.wav"));
+    EXPECT_EQ(observed(), State::PlayingScreen);
+    log->ended = true;
+    window->playback_tick();
+    EXPECT_EQ(window->result(), IDOK);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, DeleteAsksAndMovesOnlyTheAnsweredMessageToTheTrash) {
+    open();
+    const QStringList before = QDir(md.root + "/cur").entryList(QDir::Files) +
+                               QDir(md.root + "/new").entryList(QDir::Files);
+    select(1);
+    command(ID_PLAY);  // the loaded row goes with it
+    answer = IDNO;
+    command(ID_DELETE);
+    EXPECT_EQ(boxes,
+              QStringList{QStringLiteral("Are you sure you want to delete this voicemail?")});
+    EXPECT_EQ(list().row_count(), 3);
+    EXPECT_EQ(observed(), State::PlayingList);
+
+    answer = IDYES;
+    command(ID_DELETE);
+    EXPECT_EQ(list().row_count(), 2);
+    EXPECT_EQ(observed(), State::Idle);
+    const QStringList trash = QDir(md.root + "/.Trash/cur").entryList(QDir::Files) +
+                              QDir(md.root + "/.Trash/new").entryList(QDir::Files);
+    EXPECT_EQ(trash.size(), 1);
+    const QStringList after = QDir(md.root + "/cur").entryList(QDir::Files) +
+                              QDir(md.root + "/new").entryList(QDir::Files);
+    EXPECT_EQ(after.size(), before.size() - 1);
+
+    // A row above the loaded one: the loaded voicemail keeps its symbol.
+    select(1);
+    command(ID_PLAY);
+    select(0);
+    command(ID_DELETE);
+    EXPECT_EQ(list().current_row(), 0);
+    EXPECT_EQ(observed(), State::PlayingList);
+}
+
+TEST_F(MainWindowTest, MarkAsReadAndUnreadSetsTheSeenFlagAndTheMenuText) {
+    open();
+    select(0);  // day 3, unread
+    QMenu* menu = window->contextMenu();
+    applyMenuRules(menu, window->menuState());
+    EXPECT_EQ(findCommand(menu, ID_MARK_READ)->text(), QStringLiteral("Mark as Read"));
+    command(ID_MARK_READ);
+    EXPECT_EQ(QDir(md.root + "/cur").entryList({"*:2,*S*"}).size(), 2);
+    applyMenuRules(menu, window->menuState());
+    EXPECT_EQ(findCommand(menu, ID_MARK_READ)->text(), QStringLiteral("Mark as Unread"));
+    command(ID_MARK_READ);
+    EXPECT_EQ(QDir(md.root + "/cur").entryList({"*:2,*S*"}).size(), 1);
+    EXPECT_FALSE(list().record_at(0)->is_read());
+}
+
+TEST_F(MainWindowTest, RefreshShowsNewVoicemailsAndStopsPlayback) {
+    open();
+    command(ID_PLAY);
+    deliver(4);
+    command(ID_REFRESH);
+    EXPECT_EQ(list().row_count(), 4);
+    EXPECT_EQ(observed(), State::Idle);
+    EXPECT_EQ(window->caption(), QStringLiteral("Lyrabell"));
+}
+
+TEST_F(MainWindowTest, FirstStartAndSettings) {
+    struct Case {
+        int result;
+        const char* account;
+        int usingOutlook;
+        bool closed;
+        CMainDialog::Panel panel;
+        int rows;
+    };
+    const Case cases[] = {
+        {IDCANCEL, "", 1, true, CMainDialog::Panel::List, 0},
+        {IDOK, "Voicemail", 1, false, CMainDialog::Panel::List, 3},
+        {IDOK, "", 0, false, CMainDialog::Panel::Hint, 0},
+    };
+    for (const Case& c : cases) {
+        s::setMessageStore(QString());
+        open([&](QWidget*, QString* account) {
+            *account = QString::fromLatin1(c.account);
+            s::setUsingOutlook(c.usingOutlook);
+            return c.result;
+        });
+        EXPECT_EQ(window->result() == IDCANCEL && !window->isVisible(), c.closed) << c.account;
+        if (!c.closed) {
+            EXPECT_EQ(window->panel(), c.panel);
+            EXPECT_EQ(list().row_count(), c.rows);
+            EXPECT_EQ(s::messageStore(), QString::fromLatin1(c.account));
+        }
+        window.reset();
+        s::setUsingOutlook(1);
+    }
+
+    // Settings: Cancel changes nothing; "Other" shows the hint and forgets the account.
+    s::setMessageStore(QStringLiteral("Voicemail"));
+    int result = IDCANCEL;
+    open([&](QWidget*, QString* account) {
+        account->clear();
+        s::setUsingOutlook(0);
+        return result;
+    });
+    command(ID_SETTINGS);
+    EXPECT_EQ(window->panel(), CMainDialog::Panel::List);
+    EXPECT_EQ(s::messageStore(), QStringLiteral("Voicemail"));
+    result = IDOK;
+    command(ID_SETTINGS);
+    EXPECT_EQ(window->panel(), CMainDialog::Panel::Hint);
+    EXPECT_EQ(s::messageStore(), QString());
+    EXPECT_EQ(list().row_count(), 0);
+    applyMenuRules(window->mainMenu(), window->menuState());
+    EXPECT_FALSE(findCommand(window->mainMenu(), ID_REFRESH)->isEnabled());
+    s::setUsingOutlook(1);
+}
+
+// The time labels stand beside the slider, or under its ends when "88:88"
+// does not fit; either way they end inside the window, whatever the font.
+TEST_F(MainWindowTest, NarrowLayoutPutsTheLabelsUnderTheSlider) {
+    open();
+    for (int width : {360, 190}) {
+        for (int pixels : {0, 28}) {
+            if (pixels) {
+                QFont large = window->font();
+                large.setPixelSize(pixels);
+                window->elapsedLabel()->setFont(large);
+                window->remainingLabel()->setFont(large);
+            }
+            window->resize(width, 500);
+            window->layout_player_strip();
+            const QRect slider = window->slider()->geometry();
+            const QRect elapsed = window->elapsedLabel()->geometry();
+            const QRect remaining = window->remainingLabel()->geometry();
+            const int h = window->clientArea()->height();
+            EXPECT_EQ(slider.top(), h - 34);
+            EXPECT_NEAR(slider.center().x(), width / 2, 1) << width;
+            const int tw = QFontMetrics(window->elapsedLabel()->font())
+                               .horizontalAdvance(QStringLiteral("88:88"));
+            const bool beside = elapsed.right() < slider.left();
+            EXPECT_EQ(beside, slider.left() >= tw) << width << " " << pixels;
+            if (beside) {
+                EXPECT_LT(slider.right(), remaining.left());
+            } else {
+                EXPECT_EQ(elapsed.left(), slider.left());
+                EXPECT_EQ(remaining.right(), slider.right());
+            }
+            EXPECT_LE(elapsed.bottom(), h - 1);
+            EXPECT_LE(remaining.bottom(), h - 1);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, MinimisingEndsTheProgram) {
+    open();
+    window->showMinimized();
+    QApplication::processEvents();
+    EXPECT_EQ(window->result(), 0);
+    EXPECT_FALSE(window->isVisible());
+}
+
+// Up and Down move the selection; a right click and a press-and-hold on a
+// row select it and open the context menu with the rules applied.
+TEST_F(MainWindowTest, KeysAndContextMenuSelectRows) {
+    open();
+    EXPECT_EQ(list().selection_mark(), 0);
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);  // already on the last row
+    EXPECT_EQ(list().selection_mark(), 2);
+    key(Qt::Key_Up);
+    EXPECT_EQ(list().selection_mark(), 1);
+
+    const auto rowCentre = [&](int row) {
+        return list().visualRect(list().model()->index(row, 0)).center();
+    };
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, rowCentre(2),
+                                 list().viewport()->mapToGlobal(rowCentre(2)));
+    QApplication::sendEvent(list().viewport(), &rightClick);
+    EXPECT_EQ(list().selection_mark(), 2);
+    EXPECT_TRUE(window->contextMenu()->isVisible());
+    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("Play"));
+    window->contextMenu()->hide();
+
+    command(ID_PLAY);  // row 2 plays: its menu offers Pause
+    QTest::mousePress(list().viewport(), Qt::LeftButton, {}, rowCentre(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->contextMenu()->isVisible(); }, 5000));
+    EXPECT_EQ(list().selection_mark(), 0);
+    window->contextMenu()->hide();
+    QTest::mouseRelease(list().viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QApplication::processEvents();
+    EXPECT_EQ(list().current_row(), 2) << "the hold is no tap";
+    select(2);
+    window->open_context_menu(QPoint());
+    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("Pause"));
+    window->contextMenu()->hide();
+}
+
+// Coming to the front reloads the list, unless a recording is loaded.
+TEST_F(MainWindowTest, ForegroundRefreshOnlyWithoutARecording) {
+    open();
+    deliver(4);
+    command(ID_PLAY);
+    window->foreground_refresh();
+    EXPECT_EQ(list().row_count(), 3);
+    command(ID_DONE);
+    window->foreground_refresh();
+    EXPECT_EQ(list().row_count(), 4);
+}
+
+// Font sizes and Show Details change the rows at once and keep the selection;
+// a cancelled Open File changes nothing.
+TEST_F(MainWindowTest, ViewCommandsAndCancelledOpenFile) {
+    open();
+    select(1);
+    const int medium = list().row_height();
+    command(ID_FONT_LARGE);
+    EXPECT_EQ(list().font_size(), 2);
+    EXPECT_GT(list().row_height(), medium);
+    command(ID_SHOW_DETAILS);
+    EXPECT_EQ(list().details_mode(), 1);
+    EXPECT_EQ(list().selection_mark(), 1);
+    applyMenuRules(window->mainMenu(), window->menuState());
+    EXPECT_TRUE(findCommand(window->mainMenu(), ID_SHOW_DETAILS)->isChecked());
+    EXPECT_TRUE(findCommand(window->mainMenu(), ID_FONT_LARGE)->isChecked());
+    EXPECT_FALSE(findCommand(window->mainMenu(), ID_FONT_MEDIUM)->isChecked());
+    command(ID_SHOW_DETAILS);
+    command(ID_FONT_MEDIUM);
+    EXPECT_EQ(list().row_height(), medium);
+
+    window->setFileChooser([](QWidget*) { return QString(); });
+    command(ID_OPEN_FILE);
+    EXPECT_EQ(observed(), State::Idle);
+    EXPECT_TRUE(log->decoded.empty());
+    EXPECT_EQ(window->panel(), CMainDialog::Panel::List);
+}
