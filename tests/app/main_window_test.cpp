@@ -366,6 +366,18 @@ TEST_F(MainWindowTest, DeleteAsksAndMovesOnlyTheAnsweredMessageToTheTrash) {
     command(ID_DELETE);
     EXPECT_EQ(list().current_row(), 0);
     EXPECT_EQ(observed(), State::PlayingList);
+
+    // A Delete the store refuses (a file where the Trash folder should be)
+    // leaves the loaded row and its recording playing.
+    ASSERT_TRUE(QDir(md.root).rename(".Trash", ".Trash-moved"));
+    QFile blocker(md.root + "/.Trash");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    select(0);
+    command(ID_DELETE);
+    EXPECT_EQ(list().row_count(), 1);
+    EXPECT_EQ(list().current_row(), 0);
+    EXPECT_EQ(observed(), State::PlayingList);
 }
 
 TEST_F(MainWindowTest, MarkAsReadAndUnreadSetsTheSeenFlagAndTheMenuText) {
