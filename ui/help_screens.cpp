@@ -57,9 +57,9 @@ QUrl help_file_url(const QString& folder, const QString& file) {
 
 CHtmlView::CHtmlView(QWidget* parent) : QTextBrowser(parent) {
     setOpenExternalLinks(true);
+    setAccessibleDescription(QStringLiteral("Help text; links open the pages they name"));
     // The pages run edge to edge otherwise.
     document()->setDocumentMargin(10);
-    setAccessibleName(QStringLiteral("Page"));
 }
 
 QVariant CHtmlView::loadResource(int type, const QUrl& name) {
@@ -110,6 +110,7 @@ void CHtmlScreen::set_softkeys(const QString& left, const QString& right) {
 CTipsDlg::CTipsDlg(const QString& folder, QWidget* parent)
     : CHtmlScreen(parent), folder_(folderOrDefault(folder)) {
     setWindowTitle(QStringLiteral("Lyrabell"));
+    view()->setAccessibleName(QStringLiteral("Tips"));
     connect(view(), &QTextBrowser::sourceChanged, this, &CTipsDlg::follow_source);
     show_page(1);
 }
@@ -172,6 +173,7 @@ void CTipsDlg::softkey_pressed(bool left) {
 
 CAboutBoxHtml::CAboutBoxHtml(const QString& folder, QWidget* parent) : CHtmlScreen(parent) {
     setWindowTitle(QStringLiteral("About Lyrabell"));
+    view()->setAccessibleName(windowTitle());
     set_softkeys(QStringLiteral("OK"), QString());
     view()->clear();
     view()->setHtml(about_document(folderOrDefault(folder)));

@@ -135,8 +135,9 @@ TEST(DetailsPopup, DisablesTheListWhileOpenAndClosesOnOkEnterAndEscape) {
 // brings its softkeys; Close and Done close.
 TEST(Tips, SoftkeysWalkThePagesOfAFolderWithBlanks) {
     CTipsDlg tips(helpCopy());
+    tips.show();
     struct Step {
-        const char* press;  // "left", "right" or nullptr for the opening state
+        const char* press;  // "left", "right", "enter" or nullptr for the opening state
         int page;
         const char* left;
         const char* right;
@@ -144,15 +145,18 @@ TEST(Tips, SoftkeysWalkThePagesOfAFolderWithBlanks) {
     } steps[] = {
         {nullptr, 1, "Close", "Next", "Welcome to Lyrabell"},
         {"right", 2, "Previous", "Next", "Playing a voicemail"},
-        {"right", 3, "Previous", "Next", "Connecting your voicemail"},
+        {"enter", 3, "Previous", "Next", "Connecting your voicemail"},
         {"right", 4, "Previous", "Done", "Settings and contacts"},
         {"left", 3, "Previous", "Next", "Connecting your voicemail"},
         {"left", 2, "Previous", "Next", "Playing a voicemail"},
         {"left", 1, "Close", "Next", "Welcome to Lyrabell"},
     };
     for (const Step& step : steps) {
-        if (step.press)
-            (QLatin1String(step.press) == "left" ? tips.left_key() : tips.right_key())->click();
+        const QLatin1String press(step.press);
+        if (press == "enter")
+            QTest::keyClick(tips.view(), Qt::Key_Return);
+        else if (step.press)
+            (press == "left" ? tips.left_key() : tips.right_key())->click();
         EXPECT_EQ(tips.page(), step.page);
         EXPECT_EQ(tips.left_key()->text(), step.left);
         EXPECT_EQ(tips.right_key()->text(), step.right);
@@ -170,7 +174,6 @@ TEST(Tips, SoftkeysWalkThePagesOfAFolderWithBlanks) {
     tips.run_command(CTipsDlg::ID_NEXT);
     EXPECT_EQ(tips.page(), 4);
 
-    tips.show();
     tips.right_key()->click();
     EXPECT_FALSE(tips.isVisible());
     EXPECT_EQ(tips.result(), QDialog::Accepted);
