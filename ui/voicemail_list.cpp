@@ -3,29 +3,15 @@
 #include <QScrollBar>
 
 #include "contacts/voicemail_listing.h"
-#include "platform/registry/registry.h"
+#include "ui/settings_values.h"
 #include "ui/voicemail_row_delegate.h"
 
 namespace lyb::ui {
 
 namespace {
 
-const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
 const QString kDetails = QStringLiteral("DETAILS");
 const QString kFont = QStringLiteral("Font");
-
-int readSetting(const QString& name, int defaultValue, int highest) {
-    const auto key = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
-    const auto value = key ? key->readDword(name) : std::nullopt;
-    if (!value || *value > static_cast<uint32_t>(highest))
-        return defaultValue;
-    return static_cast<int>(*value);
-}
-
-void writeSetting(const QString& name, int value) {
-    if (const auto key = reg::Key::create(reg::Hive::CurrentUser, kSettingsKey))
-        key->writeDword(name, static_cast<uint32_t>(value));
-}
 
 }  // namespace
 
@@ -33,8 +19,8 @@ CVoiceMailList::CVoiceMailList(QWidget* parent)
     : QListView(parent),
       model_(new CVoiceMailListModel(this)),
       delegate_(new CVoiceMailRowDelegate(this)) {
-    model_->set_details_mode(readSetting(kDetails, 0, 1));
-    font_size_ = readSetting(kFont, 1, 2);
+    model_->set_details_mode(read_setting(kDetails, 0, 1));
+    font_size_ = read_setting(kFont, 1, 2);
     delegate_->set_layout(model_->details_mode(), font_size_);
     setModel(model_);
     setItemDelegate(delegate_);
@@ -115,7 +101,7 @@ void CVoiceMailList::set_details_mode(int mode) {
         return;
     model_->set_details_mode(mode);
     delegate_->set_layout(mode, font_size_);
-    writeSetting(kDetails, mode);
+    write_setting(kDetails, mode);
     update_column_width();
 }
 
@@ -125,7 +111,7 @@ void CVoiceMailList::set_font_size(int size) {
         return;
     font_size_ = size;
     delegate_->set_layout(details_mode(), size);
-    writeSetting(kFont, size);
+    write_setting(kFont, size);
     update_column_width();
 }
 

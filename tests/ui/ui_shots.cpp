@@ -1,7 +1,11 @@
-// Writes pictures of the slider and the time labels on the player strip, and
-// of every image enlarged, into the folder given as the argument, at the
-// screen's pixel ratio (run with QT_SCALE_FACTOR=2 for 2x): for people to look
-// at. Usage: ui_shots FOLDER
+// Writes pictures of the slider and the time labels on the player strip, of
+// every image enlarged, and of the details popup, every tips page and the
+// about page (help-*, the pages read from the help folder beside this
+// program), into the folder given as the argument, at the screen's pixel
+// ratio (run with QT_SCALE_FACTOR=2 for 2x): for people to look at.
+// Usage: ui_shots FOLDER
+#include "ui/details_popup.h"
+#include "ui/help_screens.h"
 #include "ui/resources.h"
 #include "ui/seek_slider.h"
 #include "ui/transparent_static.h"
@@ -77,6 +81,37 @@ bool save(const QPixmap& pixmap, const QString& path) {
     return ok;
 }
 
+bool saveShown(QWidget* widget, const QString& path) {
+    widget->show();
+    QApplication::processEvents();
+    return save(widget->grab(), path);
+}
+
+// The details popup for a known and an unknown caller, the tips pages and
+// the about page, over a window of the handheld's size.
+bool helpShots(const QDir& folder, const QString& suffix) {
+    bool ok = true;
+    QWidget owner;
+    owner.resize(360, 540);
+    const int64_t received = QDateTime(QDate(2005, 4, 5), QTime(9, 5)).toSecsSinceEpoch();
+    CTestDialog known(
+        details_texts(QStringLiteral("Ada Lovelace"), QStringLiteral("4155550001"), received, 346),
+        &owner);
+    ok &= saveShown(&known, folder.filePath(QStringLiteral("help-details") + suffix));
+    CTestDialog unknown(details_texts(QString(), QStringLiteral("6175550002"), received, -1),
+                        &owner);
+    ok &= saveShown(&unknown, folder.filePath(QStringLiteral("help-details-unknown") + suffix));
+
+    CTipsDlg tips(QString(), &owner);
+    for (int page = 1; page <= CTipsDlg::kPages; ++page) {
+        tips.show_page(page);
+        ok &= saveShown(&tips, folder.filePath(QStringLiteral("help-tips%1").arg(page) + suffix));
+    }
+    CAboutBoxHtml about(QString(), &owner);
+    ok &= saveShown(&about, folder.filePath(QStringLiteral("help-about") + suffix));
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,10 +130,12 @@ int main(int argc, char** argv) {
     QWidget* narrow = playerStrip(200, 4500, true);
     ok &= save(wide->grab(), folder.filePath(QStringLiteral("strip-wide") + suffix));
     ok &= save(narrow->grab(), folder.filePath(QStringLiteral("strip-narrow-focused") + suffix));
+    ok &= helpShots(folder, suffix);
 
     // Every image, enlarged 8 times without smoothing, on white and on the strip's colour.
-    const char* names[] = {"row_unread",   "row_play",     "row_pause",   "slider_thumb",
-                           "slider_track", "player_strip", "lyrabell-16", "lyrabell-32"};
+    const char* names[] = {"row_unread",       "row_play",     "row_pause",
+                           "slider_thumb",     "slider_track", "player_strip",
+                           "details_envelope", "lyrabell-16",  "lyrabell-32"};
     const int scale = 8;
     QPixmap sheet(QSize(2900, 1500));
     sheet.fill(Qt::white);
