@@ -3,6 +3,9 @@
 #include "app/main_dialog.h"
 #include "app/settings.h"
 #include "app/update_page.h"
+#include "ui/details_popup.h"
+#include "ui/help_screens.h"
+#include "ui/voicemail_list.h"
 
 #include <QFileDialog>
 
@@ -52,17 +55,36 @@ void CMainDialog::runCommand(int id) {
         case ID_DONE:
             close_playback();
             break;
+        case ID_TIPS:
+            runModal([this] { ui::show_tips(this); });
+            break;
+        case ID_ABOUT:
+            runModal([this] { ui::show_about(this); });
+            break;
         case ID_CALL_BACK:
         case ID_REPLY_WITH:
         case ID_ADD_TO_CONTACTS:
-        case ID_TIPS:
-        case ID_ABOUT:
-            // Calling back, replying, adding to the contacts and the help
-            // screens are not part of this window yet.
+            // Calling back, replying and adding to the contacts are not part
+            // of this window yet.
             break;
         default:
             break;
     }
+}
+
+void CMainDialog::runModal(const std::function<void()>& show) {
+    ++modalDepth_;
+    show();
+    --modalDepth_;
+    workEnded();
+}
+
+void CMainDialog::show_details() {
+    const int sel = selectionMark();
+    store::CVoiceMailMessage* record = sel >= 0 ? recordAt(sel) : nullptr;
+    if (!record || !list_)
+        return;
+    runModal([this, record] { ui::show_details(this, list_, *record); });
 }
 
 void CMainDialog::play_command() {

@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/settings_dialog.h"
 #include "app/update_page.h"
+#include "ui/help_screens.h"
 #include "ui/resources.h"
 #include "ui/seek_slider.h"
 #include "ui/transparent_static.h"
@@ -269,8 +270,7 @@ void CMainDialog::initialise() {
 }
 
 void CMainDialog::normalStart() {
-    // The tips screen ("Tips" 0) belongs to the help screens, which are not
-    // part of this window.
+    runModal([this] { ui::show_tips_at_first_start(this); });
     usingAccount_ = settings::usingOutlook();
     if (usingAccount_ == 0) {
         show_file_panel(std::nullopt, QString());
@@ -388,6 +388,10 @@ qint64 CMainDialog::handleMessage(uint32_t message, quint64 wParam, qint64 lPara
             dispatch(request);
         else if (!request.isEmpty())
             deferredRequest_ = request;
+        return 0;
+    }
+    if (message == kShowDetailsMessage) {
+        show_details();
         return 0;
     }
     if (message == queryMessage_ && queryMessage_ != 0) {
@@ -744,6 +748,11 @@ bool CMainDialog::handleKey(int key) {
             return true;
         case Qt::Key_Space:
             toggle_speed();
+            return true;
+        case Qt::Key_I:
+            // The details popup, as the message WM_USER + 1 opens it.
+            if (listMode_ && list_ && !listWidget_->isHidden())
+                show_details();
             return true;
         case Qt::Key_Menu:
             // The keyboard's context menu key opens the selected row's menu.

@@ -65,6 +65,9 @@ public:
     static constexpr int kPlaybackTimerMs = 5;
     static constexpr int kSliderId = 1019;
     static constexpr int kNoRow = -2;
+    // The message that opens the details popup for the selected voicemail
+    // (WM_USER + 1); the key I does the same.
+    static constexpr uint32_t kShowDetailsMessage = 0x0400 + 1;
     // Shows the settings dialog; returns IDOK or IDCANCEL and, on IDOK, the
     // account chosen (empty for none).
     using SettingsRunner = std::function<int(QWidget* parent, QString* account)>;
@@ -118,6 +121,10 @@ public:
     qint64 handleMessage(uint32_t message, quint64 wParam, qint64 lParam);
     // True while a handed-over request has to wait for the current work.
     bool busy() const;
+
+    // Opens the details popup for the selected voicemail, with the list
+    // disabled while it is open; nothing without a selected voicemail.
+    void show_details();
 
     // Done: discards player and decoder; returns to the list, or closes the
     // window with IDOK when the exit-on-done flag is set.
@@ -202,6 +209,9 @@ private:
     void endWork();
     void modalWait(int milliseconds);
     int showMessage(const QString& text, MessageIcon icon);
+    // Runs a dialog of the window's own (tips, about, details): a handed-over
+    // request waits until it closes, as for a message box.
+    void runModal(const std::function<void()>& show);
     void workEnded();
     void normalStart();
     void runLocalFileRequest(const QString& path, const QString& caller);

@@ -46,6 +46,7 @@ QString account(const QString& dir) {
     qputenv("LYRABELL_ACCOUNTS", QFile::encodeName(accounts.fileName()));
     qputenv("LYRABELL_CONTACTS", QFile::encodeName(dir + QStringLiteral("/contacts")));
     lyb::settings::setMessageStore(QStringLiteral("Bench"));
+    lyb::settings::setTips(1);
     lyb::settings::setUsingOutlook(1);
     return root;
 }

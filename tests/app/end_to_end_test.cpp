@@ -110,9 +110,13 @@ int runToEnd(const char* name, const QStringList& arguments) {
 
 }  // namespace
 
-// Lyrabell starts on the demo account, so no first-start settings dialog waits.
+// Lyrabell starts on the demo account with the tips seen, so no first-start
+// settings dialog or tips screen waits.
 struct DemoAccount final : ::testing::Environment {
-    void SetUp() override { s::setMessageStore(QStringLiteral("Demo Voicemail")); }
+    void SetUp() override {
+        s::setMessageStore(QStringLiteral("Demo Voicemail"));
+        s::setTips(1);
+    }
 };
 const auto* const kDemoAccount = ::testing::AddGlobalTestEnvironment(new DemoAccount);
 

@@ -32,8 +32,10 @@ struct Window {
         : log(std::make_shared<PlaybackLog>()), dialog(store, playMessage()) {
         dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
         dialog.setHeadStart(50);
-        // A start without an account asks nobody: the settings dialog is cancelled.
+        // A start without an account asks nobody: the settings dialog is
+        // cancelled, and the tips count as seen.
         dialog.setSettingsRunner([](QWidget*, QString*) { return IDCANCEL; });
+        lyb::settings::setTips(1);
     }
     std::shared_ptr<PlaybackLog> log;
     CMainDialog dialog;

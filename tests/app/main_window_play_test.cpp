@@ -40,6 +40,7 @@ TEST(MainWindowPlay, TappedVoicemailReachesTheDeviceBitForBit) {
     md.deliver(voicemailMail(other));
     md.deliver(voicemailMail(tapped));
     lyb::settings::setMessageStore(QStringLiteral("Voicemail"));
+    lyb::settings::setTips(1);
 
     lyb::store::CMapiSession session;
     ASSERT_TRUE(lyb::store::logon(session));

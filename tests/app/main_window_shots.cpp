@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
     const QString account =
         argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("Demo Voicemail");
     lyb::settings::setMessageStore(account);
+    lyb::settings::setTips(1);
     lyb::settings::setUsingOutlook(1);
 
     CMaildirMessageStore store;

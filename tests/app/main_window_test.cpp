@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "qstring_print.h"
 
@@ -51,6 +52,7 @@ protected:
         for (int day : {1, 2, 3})
             deliver(day, day == 2);
         s::setMessageStore(QStringLiteral("Voicemail"));
+        s::setTips(1);
         s::setUsingOutlook(1);
         lyb::store::logon(session);
         setMessageBoxHandler([this](QWidget*, const QString& text, MessageIcon, MessageButtons) {
@@ -575,4 +577,44 @@ TEST_F(MainWindowTest, ViewCommandsAndCancelledOpenFile) {
     EXPECT_EQ(observed(), State::Idle);
     EXPECT_TRUE(log->decoded.empty());
     EXPECT_EQ(window->panel(), CMainDialog::Panel::List);
+}
+
+// The window's own screens: the tips at the first start (once), Tips, About,
+// and the details popup by key and by message, with the list disabled while
+// the popup is open. Each screen is closed as soon as it shows.
+TEST_F(MainWindowTest, HelpScreensAndTheDetailsPopupOpenFromTheWindow) {
+    QStringList shown;
+    std::function<void()> watch = [&] {
+        QTimer::singleShot(0, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                const bool listDisabled = window->list() && !window->list()->isEnabled();
+                shown << QString::fromLatin1(modal->metaObject()->className()) +
+                             (listDisabled ? " (list disabled)" : "");
+                static_cast<QDialog*>(modal)->reject();
+            }
+        });
+    };
+    s::setTips(0);
+    watch();
+    open();
+    EXPECT_EQ(s::tips(), 1);
+    window.reset();
+    watch();
+    open();  // the tips were seen: the watch finds nothing to close
+    QCoreApplication::processEvents();
+    const QStringList firstStarts = {"lyb::ui::CTipsDlg"};
+    EXPECT_EQ(shown, firstStarts);
+
+    shown.clear();
+    select(0);
+    for (const std::function<void()>& trigger : std::initializer_list<std::function<void()>>{
+             [&] { command(ID_TIPS); }, [&] { command(ID_ABOUT); }, [&] { key(Qt::Key_I); },
+             [&] { window->handleMessage(CMainDialog::kShowDetailsMessage, 0, 0); }}) {
+        watch();
+        trigger();
+    }
+    EXPECT_EQ(shown, QStringList({"lyb::ui::CTipsDlg", "lyb::ui::CAboutBoxHtml",
+                                  "lyb::ui::CTestDialog (list disabled)",
+                                  "lyb::ui::CTestDialog (list disabled)"}));
+    EXPECT_TRUE(list().isEnabled());
 }

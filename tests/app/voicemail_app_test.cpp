@@ -78,6 +78,7 @@ TEST(VoicemailApp, OneInstanceRuleHandsOverAndBringsUpTheFirstWindow) {
     dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
     dialog.setHeadStart(10);
     dialog.setSettingsRunner([](QWidget*, QString*) { return IDCANCEL; });
+    lyb::settings::setTips(1);
     dialog.initialise();
 
     {  // Without a request: only brought to the front.

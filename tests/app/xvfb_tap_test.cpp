@@ -33,6 +33,7 @@ TEST(RealLyrabell, MouseTapOnARowPlaysItsRecordingBitForBit) {
     md.deliver(voicemailMail(older));
     md.deliver(voicemailMail(tapped));
     lyb::settings::setMessageStore(QStringLiteral("Voicemail"));
+    lyb::settings::setTips(1);
 
     const std::string capture = TempPath("xvfb-capture.wav");
     QProcess run;
