@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -139,10 +140,16 @@ private:
 // empty; both made bytes by encodeFileName, file_names.h), or a URL (http:,
 // https:, tel:, file:, mailto:) through the desktop's handler (the program
 // named by LYRABELL_URL_OPENER when that is set, else QDesktopServices in a
-// GUI program, else xdg-open). False when nothing started: a missing or
+// GUI program, else xdg-open; sms: is taken too). False when nothing started: a missing or
 // non-executable file among others. Started programs are waited for in the
 // background, so none stays a zombie.
 bool shellExecuteOpen(const QString& file, const QString& parameters);
+
+// Starts program (searched on PATH when it has no slash) with each argument
+// passed as one argument of its own, without a shell and without waiting;
+// program made bytes by encodeFileName, arguments as UTF-8. False when it
+// could not be started (missing, not executable, empty name).
+bool startProgram(const QString& program, const QStringList& arguments);
 
 // Returns the absolute path of the running program (/proc/self/exe).
 QString currentProgramPath();

@@ -127,7 +127,7 @@ bool spawn(const QList<QByteArray>& args) {
 }
 
 bool isUrl(const QString& file) {
-    static const char* const kSchemes[] = {"http:", "https:", "tel:", "mailto:", "file:"};
+    static const char* const kSchemes[] = {"http:", "https:", "tel:", "sms:", "mailto:", "file:"};
     for (const char* scheme : kSchemes) {
         if (file.startsWith(QLatin1String(scheme), Qt::CaseInsensitive)) {
             return true;
@@ -255,6 +255,17 @@ bool shellExecuteOpen(const QString& file, const QString& parameters) {
     QList<QByteArray> args{encodeFileName(file)};
     if (!parameters.isEmpty()) {
         args << encodeFileName(parameters);
+    }
+    return spawn(args);
+}
+
+bool startProgram(const QString& program, const QStringList& arguments) {
+    if (program.isEmpty()) {
+        return false;
+    }
+    QList<QByteArray> args{encodeFileName(program)};
+    for (const QString& a : arguments) {
+        args << a.toUtf8();
     }
     return spawn(args);
 }
