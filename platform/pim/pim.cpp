@@ -213,11 +213,7 @@ QString Contact::fileAs() const {
 }
 
 vcard::Property* Contact::mobileProperty() {
-    for (auto& p : card_.properties) {
-        if (p.name == QLatin1String("TEL") && p.hasType(QStringLiteral("cell")))
-            return &p;
-    }
-    return nullptr;
+    return telephoneProperty(kPropMobileTelephoneNumber);
 }
 
 QString Contact::mobileTelephoneNumber() const {
@@ -232,6 +228,88 @@ QStringList Contact::telephoneNumbers() const {
             numbers += vcard::unescape(p.value);
     }
     return numbers;
+}
+
+QList<Contact::Telephone> Contact::telephones() const {
+    QList<Telephone> out;
+    for (const auto& p : card_.properties) {
+        if (p.name == QLatin1String("TEL"))
+            out += Telephone{telephoneKind(p), vcard::unescape(p.value)};
+    }
+    return out;
+}
+
+vcard::Property* Contact::telephoneProperty(uint32_t kind) {
+    for (auto& p : card_.properties) {
+        if (p.name == QLatin1String("TEL") && telephoneKind(p) == kind)
+            return &p;
+    }
+    return nullptr;
+}
+
+QString Contact::telephoneNumber(uint32_t kind) const {
+    const auto* p = const_cast<Contact*>(this)->telephoneProperty(kind);
+    return p ? vcard::unescape(p->value) : QString();
+}
+
+QStringList Contact::emailAddresses() const {
+    QStringList out;
+    for (const auto& p : card_.properties) {
+        if (p.name == QLatin1String("EMAIL"))
+            out += vcard::unescape(p.value);
+    }
+    return out;
+}
+
+QByteArray Contact::photo() const {
+    const auto* p = card_.find(QStringLiteral("PHOTO"));
+    if (!p)
+        return {};
+    const QString uri = vcard::unescape(p->value);
+    const qsizetype comma = uri.indexOf(QLatin1Char(','));
+    if (!uri.startsWith(QLatin1String("data:"), Qt::CaseInsensitive) || comma < 0 ||
+        !uri.left(comma).endsWith(QLatin1String(";base64"), Qt::CaseInsensitive))
+        return {};
+    return QByteArray::fromBase64(uri.mid(comma + 1).toLatin1());
+}
+
+void Contact::setTelephoneNumber(uint32_t kind, const QString& text) {
+    const char* type = kind == kPropMobileTelephoneNumber     ? "cell"
+                       : kind == kPropHomeTelephoneNumber     ? "home"
+                       : kind == kPropBusinessTelephoneNumber ? "work"
+                                                              : nullptr;
+    if (!type)
+        return;
+    vcard::Property* tel = telephoneProperty(kind);
+    if (text.isEmpty()) {
+        if (tel)
+            card_.properties.removeAt(tel - card_.properties.data());
+        return;
+    }
+    if (!tel) {
+        card_.properties += vcard::Property{QString(),
+                                            QStringLiteral("TEL"),
+                                            {{QStringLiteral("TYPE"), {QLatin1String(type)}}},
+                                            QString()};
+        tel = &card_.properties.last();
+    }
+    tel->params.removeIf(
+        [](const vcard::Parameter& p) { return p.name == QLatin1String("VALUE"); });
+    tel->value = vcard::escape(text);
+}
+
+void Contact::setEmailAddress(const QString& text) {
+    vcard::Property* email = card_.find(QStringLiteral("EMAIL"));
+    if (text.isEmpty()) {
+        if (email)
+            card_.properties.removeAt(email - card_.properties.data());
+        return;
+    }
+    if (!email) {
+        card_.properties += vcard::Property{QString(), QStringLiteral("EMAIL"), {}, QString()};
+        email = &card_.properties.last();
+    }
+    email->value = vcard::escape(text);
 }
 
 void Contact::setFirstName(const QString& text) {
@@ -252,6 +330,7 @@ void Contact::setFileAs(const QString& text) {
 }
 
 void Contact::setMobileTelephoneNumber(const QString& text) {
+    // Kept even when empty: a caller without a number still gets the field.
     vcard::Property* tel = mobileProperty();
     if (!tel) {
         card_.properties += vcard::Property{QString(),

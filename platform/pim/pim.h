@@ -113,12 +113,32 @@ public:
     QString mobileTelephoneNumber() const;
     QStringList telephoneNumbers() const;  // every TEL, unescaped, in order
 
+    struct Telephone {
+        uint32_t kind;   // kPropMobile/Home/Business/OtherTelephoneNumber
+        QString number;  // unescaped
+    };
+    // Returns every TEL with its kind (cell before home before work), in order.
+    QList<Telephone> telephones() const;
+    // Returns the first number of a kind; empty when the card has none.
+    QString telephoneNumber(uint32_t kind) const;
+    // Returns every EMAIL, unescaped, in order.
+    QStringList emailAddresses() const;
+    // Returns the picture of a PHOTO held in the card (a base64 "data:" URI);
+    // empty when there is none or it is only a link.
+    QByteArray photo() const;
+
     // Setters change the card in memory; save() stores it. The text is kept
     // exactly as given.
     void setFirstName(const QString& text);
     void setLastName(const QString& text);
     void setFileAs(const QString& text);
     void setMobileTelephoneNumber(const QString& text);
+    // Sets the first number of a kind (mobile, home or business), adding a TEL
+    // of that type when there is none; empty text removes that TEL. Other
+    // properties, and the parameters of a TEL that stays, are left as they are.
+    void setTelephoneNumber(uint32_t kind, const QString& text);
+    // Sets the first EMAIL (adding one when there is none); empty text removes it.
+    void setEmailAddress(const QString& text);
 
     int save();
     // Removes the stored contact (Delete); kOk also when it was never stored.
@@ -140,6 +160,7 @@ private:
     Contact() = default;
 
     vcard::Property* mobileProperty();
+    vcard::Property* telephoneProperty(uint32_t kind);
     QStringList nameParts() const;
     void setNamePart(int index, const QString& text);
 
