@@ -1,5 +1,6 @@
 #include "ui/voicemail_list_model.h"
 
+#include "contacts/contacts.h"
 #include "contacts/number_forms.h"
 #include "ui/row_texts.h"
 
@@ -139,6 +140,21 @@ void CVoiceMailListModel::set_paused(bool paused) {
 void CVoiceMailListModel::set_clock(Clock clock) {
     clock_ = clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTime(); });
     all_rows_changed();
+}
+
+void CVoiceMailListModel::rename_callers(const QString& number) {
+    if (number.isEmpty())
+        return;
+    auto app = pim::Application::create(contacts::listing_contacts_folder(), pim::contactUi());
+    if (!app || app->logon(nullptr) != pim::kOk)
+        return;
+    for (size_t row = 0; row < rows_.size(); ++row) {
+        if (rows_[row] && rows_[row]->caller_number() == number) {
+            contacts::resolve_caller_name(*app, *rows_[row]);
+            row_changed(int(row));
+        }
+    }
+    app->logoff();
 }
 
 void CVoiceMailListModel::row_changed(int row) {

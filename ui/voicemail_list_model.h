@@ -55,6 +55,10 @@ public:
     void add_placeholder_if_empty();
     // Removes a row and frees its record; false for an invalid row.
     bool remove_row(int row);
+    // Names again, from the contacts that list population uses, the caller
+    // of every row whose number as stored is number (after the contacts
+    // changed). Contacts that cannot be opened leave every name as it was.
+    void rename_callers(const QString& number);
 
     // The row's record; null for the placeholder or an invalid row.
     store::CVoiceMailMessage* record_at(int row) const;

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -47,8 +48,9 @@ public:
 };
 
 // Runs act on the next modal dialog as soon as it is shown; act closes it.
+// Returns the watch, which ends itself once it has acted; delete it to give up.
 template <class Dialog>
-void whenModal(std::function<void(Dialog&)> act) {
+QTimer* whenModal(std::function<void(Dialog&)> act) {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
         if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
@@ -58,6 +60,7 @@ void whenModal(std::function<void(Dialog&)> act) {
         }
     });
     timer->start(1);
+    return timer;
 }
 
 }  // namespace lyb::testing
