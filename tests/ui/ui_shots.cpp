@@ -1,19 +1,24 @@
 // Writes pictures of the slider and the time labels on the player strip, of
-// every image enlarged, and of the details popup, every tips page and the
-// about page (help-*, the pages read from the help folder beside this
-// program), into the folder given as the argument, at the screen's pixel
-// ratio (run with QT_SCALE_FACTOR=2 for 2x): for people to look at.
-// Usage: ui_shots FOLDER
+// every image enlarged, of the details popup, every tips page and the about
+// page (help-*, the pages read from the help folder beside this program), and
+// of the contact card, the contact editor and the dial dialog (contacts-*), into the folder given
+// as the argument, at the screen's pixel ratio (run with QT_SCALE_FACTOR=2 for 2x): for people to
+// look at. Usage: ui_shots FOLDER
+#include "platform/pim/pim.h"
+#include "ui/contact_dialogs.h"
 #include "ui/details_popup.h"
+#include "ui/dial_dialog.h"
 #include "ui/help_screens.h"
 #include "ui/resources.h"
 #include "ui/seek_slider.h"
 #include "ui/transparent_static.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFocusEvent>
 #include <QPainter>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -112,6 +117,59 @@ bool helpShots(const QDir& folder, const QString& suffix) {
     return ok;
 }
 
+// A photo for the card: a head and shoulders on a soft blue ground.
+QByteArray portrait() {
+    QImage image(96, 96, QImage::Format_ARGB32);
+    image.fill(QColor(0xC8, 0xDA, 0xEE));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x5B, 0x61, 0x70));
+    painter.drawEllipse(QRectF(30, 14, 36, 40));
+    painter.drawEllipse(QRectF(12, 60, 72, 70));
+    painter.end();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+// The contact card, the contact editor and the dial dialog (with a number of
+// the usual length and with one longer than the typing limit).
+bool contactShots(const QDir& folder, const QString& suffix) {
+    QTemporaryDir dir;
+    QFile card(dir.filePath(QStringLiteral("anna.vcf")));
+    if (!card.open(QIODevice::WriteOnly))
+        return false;
+    card.write(
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Maria Berg\\, Anna\r\nN:Maria Berg;Anna;;;\r\n"
+        "PHOTO:data:image/png;base64," +
+        portrait().toBase64() +
+        "\r\nTEL;TYPE=cell:+46 70 123 45 67\r\nTEL;TYPE=work:+46 18 471 00 00\r\n"
+        "TEL;TYPE=home:018-12 34 56\r\nEMAIL:anna.berg@example.org\r\nEND:VCARD\r\n");
+    card.close();
+    auto app = lyb::pim::Application::create(dir.path(), nullptr);
+    std::unique_ptr<lyb::pim::Contact> contact;
+    if (app->logon() != lyb::pim::kOk ||
+        app->matchContact(QStringLiteral("Maria Berg, Anna"), lyb::pim::kMatchFileAs, &contact) !=
+            lyb::pim::kOk ||
+        !contact)
+        return false;
+    QWidget owner;
+    owner.resize(360, 540);
+    bool ok = true;
+    CContactCard shown(*contact, &owner);
+    ok &= saveShown(&shown, folder.filePath(QStringLiteral("contacts-card") + suffix));
+    CContactEditor editor(*contact, &owner);
+    ok &= saveShown(&editor, folder.filePath(QStringLiteral("contacts-editor") + suffix));
+    CDialDialog dial(QStringLiteral("Anna Maria Berg"), QStringLiteral("14155551234"), &owner);
+    ok &= saveShown(&dial, folder.filePath(QStringLiteral("contacts-dial") + suffix));
+    CDialDialog longer(QString(), QStringLiteral("011442071234567890"), &owner);
+    ok &= saveShown(&longer, folder.filePath(QStringLiteral("contacts-dial-long") + suffix));
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,11 +189,12 @@ int main(int argc, char** argv) {
     ok &= save(wide->grab(), folder.filePath(QStringLiteral("strip-wide") + suffix));
     ok &= save(narrow->grab(), folder.filePath(QStringLiteral("strip-narrow-focused") + suffix));
     ok &= helpShots(folder, suffix);
+    ok &= contactShots(folder, suffix);
 
     // Every image, enlarged 8 times without smoothing, on white and on the strip's colour.
-    const char* names[] = {"row_unread",       "row_play",     "row_pause",
-                           "slider_thumb",     "slider_track", "player_strip",
-                           "details_envelope", "lyrabell-16",  "lyrabell-32"};
+    const char* names[] = {"row_unread",   "row_play",     "row_pause",        "slider_thumb",
+                           "slider_track", "player_strip", "details_envelope", "dial_phone",
+                           "lyrabell-16",  "lyrabell-32"};
     const int scale = 8;
     QPixmap sheet(QSize(2900, 1500));
     sheet.fill(Qt::white);
