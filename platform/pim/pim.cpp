@@ -46,6 +46,16 @@ void reportOnce(const QString& path, const QString& what) {
     std::fwrite(line.constData(), 1, line.size(), stderr);
 }
 
+// Returns the values of every property called name, unescaped, in order.
+QStringList unescapedValues(const vcard::Card& card, const char* name) {
+    QStringList out;
+    for (const auto& p : card.properties) {
+        if (p.name == QLatin1String(name))
+            out += vcard::unescape(p.value);
+    }
+    return out;
+}
+
 QString nameKey(const QString& name) {
     return name.trimmed().toCaseFolded();
 }
@@ -217,17 +227,11 @@ vcard::Property* Contact::mobileProperty() {
 }
 
 QString Contact::mobileTelephoneNumber() const {
-    const auto* p = const_cast<Contact*>(this)->mobileProperty();
-    return p ? vcard::unescape(p->value) : QString();
+    return telephoneNumber(kPropMobileTelephoneNumber);
 }
 
 QStringList Contact::telephoneNumbers() const {
-    QStringList numbers;
-    for (const auto& p : card_.properties) {
-        if (p.name == QLatin1String("TEL"))
-            numbers += vcard::unescape(p.value);
-    }
-    return numbers;
+    return unescapedValues(card_, "TEL");
 }
 
 QList<Contact::Telephone> Contact::telephones() const {
@@ -253,12 +257,7 @@ QString Contact::telephoneNumber(uint32_t kind) const {
 }
 
 QStringList Contact::emailAddresses() const {
-    QStringList out;
-    for (const auto& p : card_.properties) {
-        if (p.name == QLatin1String("EMAIL"))
-            out += vcard::unescape(p.value);
-    }
-    return out;
+    return unescapedValues(card_, "EMAIL");
 }
 
 QByteArray Contact::photo() const {
