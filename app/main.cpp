@@ -10,6 +10,8 @@
 #include "app/voicemail_app.h"
 #include "contacts/number_forms.h"
 #include "platform/desktop/file_names.h"
+#include "platform/pim/pim.h"
+#include "ui/contact_dialogs.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -35,6 +37,9 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lyrabell"));
+    // The contacts store shows its card and editor through these dialogs.
+    lyb::ui::CContactUi contactUi;
+    lyb::pim::setContactUi(&contactUi);
     CVoiceMailApp app(std::make_unique<CMaildirMessageStore>(), [](CMainDialog& dialog) {
         CMainDialog* window = &dialog;
         // The window's playback tick sees the end of a recording itself.

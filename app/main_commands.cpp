@@ -62,10 +62,13 @@ void CMainDialog::runCommand(int id) {
             runModal([this] { ui::show_about(this); });
             break;
         case ID_CALL_BACK:
+            call_back();
+            break;
         case ID_REPLY_WITH:
+            reply_with();
+            break;
         case ID_ADD_TO_CONTACTS:
-            // Calling back, replying and adding to the contacts are not part
-            // of this window yet.
+            add_to_contacts();
             break;
         default:
             break;

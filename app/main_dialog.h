@@ -126,6 +126,18 @@ public:
     // disabled while it is open; nothing without a selected voicemail.
     void show_details();
 
+    // Call Back: stops playback and, with the list disabled, offers the
+    // caller's dialable number in the dial dialog and calls it on "Dial"; a
+    // caller with a name but no number gets Reply With, one with neither
+    // "Cannot call unknown caller.". Nothing without a selected voicemail.
+    void call_back();
+    // Reply With: stops playback and opens the card of the contact whose
+    // file-as name is the caller's name, or says why it cannot.
+    void reply_with();
+    // Add to Contacts: a new contact for the caller in the editor; when the
+    // user keeps it, the rows of that number are named again.
+    void add_to_contacts();
+
     // Done: discards player and decoder; returns to the list, or closes the
     // window with IDOK when the exit-on-done flag is set.
     void close_playback();
