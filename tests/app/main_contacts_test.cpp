@@ -5,6 +5,7 @@
 #include "app/message_box.h"
 #include "app/settings.h"
 #include "platform/pim/pim.h"
+#include "recording_playback.h"
 #include "tests/platform/telephony/recording_dialler.h"
 #include "tests/ui/contact_fixture.h"
 #include "ui/contact_dialogs.h"
@@ -59,6 +60,8 @@ protected:
         pim::setContactUi(&contactUi);
         window = std::make_unique<CMainDialog>(nullptr, 0);
         window->setSession(&session);
+        window->setPlayback(std::make_unique<CRecordingPlayback>(log));
+        window->setHeadStart(0);
         window->setSettingsRunner([](QWidget*, QString*) { return IDCANCEL; });
         window->show();
         window->initialise();
@@ -92,6 +95,7 @@ protected:
     lyb::testing::MaildirFixture md;
     store::CMapiSession session;
     ui::CContactUi contactUi;
+    std::shared_ptr<PlaybackLog> log = std::make_shared<PlaybackLog>();
     std::unique_ptr<CMainDialog> window;
     QStringList boxes;
     QList<MessageIcon> icons;
@@ -144,7 +148,10 @@ TEST_F(MainContactsTest, CallBackWithoutANumberAndReplyWithFindTheCardOrSayWhy) 
         boxes.clear();
         icons.clear();
         select(c.row, c.name);
+        window->runCommand(ID_PLAY);  // both commands stop what plays first
+        ASSERT_TRUE(log->hasPlayer);
         EXPECT_EQ(runShowingCard(c.command), c.card);
+        EXPECT_FALSE(log->hasPlayer);
         EXPECT_EQ(boxes, c.box.isEmpty() ? QStringList() : QStringList{c.box});
         if (!c.box.isEmpty()) {
             EXPECT_EQ(icons.value(0), MessageIcon::Exclamation);
