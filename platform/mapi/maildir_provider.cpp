@@ -828,7 +828,10 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) 
 }
 
 QString demoMaildir() {
-    const QString maildir = paths::demo_folder() + QStringLiteral("/Maildir");
+    const QString demo = paths::demo_folder();
+    if (demo.isEmpty())
+        return {};
+    const QString maildir = demo + QStringLiteral("/Maildir");
     if (isDir(maildir + QStringLiteral("/cur")) || isDir(maildir + QStringLiteral("/new")))
         return QDir::cleanPath(maildir);
     return {};

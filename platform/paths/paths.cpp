@@ -36,12 +36,21 @@ QString data_folder() {
     return QFileInfo(installed).isDir() ? installed : programs;
 }
 
+namespace {
+
+QString inDataFolder(const QString& name) {
+    const QString data = data_folder();
+    return data.isEmpty() ? QString() : data + QLatin1Char('/') + name;
+}
+
+}  // namespace
+
 QString help_folder() {
-    return data_folder() + QStringLiteral("/help");
+    return inDataFolder(QStringLiteral("help"));
 }
 
 QString demo_folder() {
-    return data_folder() + QStringLiteral("/demo");
+    return inDataFolder(QStringLiteral("demo"));
 }
 
 }  // namespace lyb::paths

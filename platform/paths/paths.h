@@ -23,10 +23,10 @@ QString program_folder();
 // else the program's folder itself. Empty when the program's folder is unknown.
 QString data_folder();
 // The tips pages and the about picture: data_folder() + "/help". The folder
-// need not exist.
+// need not exist; empty when data_folder() is.
 QString help_folder();
 // The demo account (a Maildir and a contacts folder): data_folder() + "/demo".
-// The folder need not exist.
+// The folder need not exist; empty when data_folder() is.
 QString demo_folder();
 
 }  // namespace lyb::paths
