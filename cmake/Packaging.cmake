@@ -3,7 +3,7 @@
 # of the shared libraries the programs link, found by dpkg-shlibdeps.
 set(CPACK_PACKAGE_NAME lyrabell)
 set(CPACK_PACKAGE_VENDOR "Corvendale")
-set(CPACK_PACKAGE_CONTACT "Lyrabell developers <maintainers@lyrabell.org>")
+set(CPACK_PACKAGE_CONTACT "Lyrabell developers <maintainers@lyrabell.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "visual voicemail player")
 set(CPACK_PACKAGE_DESCRIPTION
   "Lyrabell lists the voicemails that a voicemail service delivers as e-mails\n\
