@@ -71,6 +71,12 @@ void CVoiceMailApp::registerFileAssociation(const QString& programDir) {
         {QString(), reg::Type::Sz,
          reg::encodeSz(
              QStringLiteral("\"%1/lyblauncher\"%2").arg(programDir, QStringLiteral("%1")))});
+    // No installer can write a per-user registry here, so the program records
+    // where it and the launcher are (the build folder or the installed
+    // programs' folder) each time, for the companions that start the launcher.
+    Key::refresh(
+        Hive::CurrentUser, settings::sectionKeyPath(),
+        {QString::fromLatin1(settings::kInstallDir), reg::Type::Sz, reg::encodeSz(programDir)});
 }
 
 int CVoiceMailApp::run(const QString& request) {

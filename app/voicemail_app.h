@@ -43,8 +43,8 @@ public:
                                           int intervalMs = 250);
 
     // Writes the associations of ".gsm" and "wavFile" in the classes root so
-    // that wave and GSM files open with the launcher in programDir. A key that
-    // can't be created is skipped.
+    // that wave and GSM files open with the launcher in programDir, and
+    // programDir as "InstallDir". A key that can't be created is skipped.
     static void registerFileAssociation(const QString& programDir);
     // Returns the window of a running Lyrabell with this program path
     // (compared without regard to case), preferring its main window.

@@ -1,6 +1,5 @@
 #include "ui/help_screens.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -9,6 +8,7 @@
 
 #include <limits>
 
+#include "platform/paths/paths.h"
 #include "ui/settings_values.h"
 
 namespace lyb::ui {
@@ -48,7 +48,7 @@ void fillOwner(QDialog* screen, QWidget* owner) {
 }  // namespace
 
 QString help_folder() {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/help");
+    return paths::help_folder();
 }
 
 QUrl help_file_url(const QString& folder, const QString& file) {

@@ -18,8 +18,8 @@ class QPushButton;
 
 namespace lyb::ui {
 
-// Returns the folder of the installed help files: "help" in the program's
-// own folder.
+// Returns the folder of the help files: "help" in the programs' data folder
+// (beside the program in the build, share/lyrabell when installed).
 QString help_folder();
 // Returns the file URL of `file` in `folder`. The folder is taken as it is
 // (blanks, "#" and "%" included); the URL encodes what it must.

@@ -2,6 +2,7 @@
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
 #include "platform/desktop/file_names.h"
+#include "platform/paths/paths.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -271,12 +272,10 @@ bool startProgram(const QString& program, const QStringList& arguments) {
 }
 
 QString currentProgramPath() {
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
-    if (n <= 0 || size_t(n) >= sizeof buf) {
+    const QByteArray name = paths::program_file_name();
+    if (name.isEmpty())
         return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
-    }
-    return decodeFileName(QByteArray(buf, n));
+    return decodeFileName(name);
 }
 
 QString runtimeDir() {

@@ -23,6 +23,7 @@
 
 #include "platform/files/regular_file.h"
 #include "platform/mapi/mime_content.h"
+#include "platform/paths/paths.h"
 
 namespace lyb::mapi {
 
@@ -784,14 +785,6 @@ private:
     std::vector<Account> accounts_;
 };
 
-QString executableDir() {
-    char buffer[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return {};
-    return QFileInfo(QFile::decodeName(QByteArray(buffer, static_cast<int>(n)))).absolutePath();
-}
-
 }  // namespace
 
 QByteArray messageEntryId(const QString& maildir, const QString& uniqueName) {
@@ -835,20 +828,12 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) 
 }
 
 QString demoMaildir() {
-    QStringList candidates;
-#ifdef LYB_DEMO_DIR
-    candidates << QStringLiteral(LYB_DEMO_DIR "/Maildir");
-#endif
-    const QString exe = executableDir();
-    if (!exe.isEmpty()) {
-        candidates << exe + QStringLiteral("/demo/Maildir")
-                   << exe + QStringLiteral("/../demo/Maildir");
-    }
-    for (const QString& c : candidates) {
-        if (isDir(c + QStringLiteral("/cur")) || isDir(c + QStringLiteral("/new"))) {
-            return QDir::cleanPath(c);
-        }
-    }
+    const QString demo = paths::demo_folder();
+    if (demo.isEmpty())
+        return {};
+    const QString maildir = demo + QStringLiteral("/Maildir");
+    if (isDir(maildir + QStringLiteral("/cur")) || isDir(maildir + QStringLiteral("/new")))
+        return QDir::cleanPath(maildir);
     return {};
 }
 

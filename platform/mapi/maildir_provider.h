@@ -93,8 +93,8 @@ QString accountsFilePath();
 std::vector<Account> loadAccounts();
 // Parses the text of an accounts file; relative paths are taken from baseDir.
 std::vector<Account> parseAccounts(const QString& text, const QString& baseDir);
-// The demo Maildir: the build's demo folder, else "demo/Maildir" beside the
-// program or one folder up; empty when none of them exists.
+// The demo Maildir, "Maildir" in the demo folder beside the programs' data;
+// empty when it is not there (a build without the demo).
 QString demoMaildir();
 
 // Builds the entry id of a message in a Maildir.

@@ -4,7 +4,7 @@
 #include "app/main_dialog.h"
 #include "app/settings.h"
 #include "store/message_store.h"
-#include "tests/platform/mapi/maildir_fixture.h"
+#include "tests/app/voicemail_account.h"
 #include "tests/platform/waveout/wave_files.h"
 #include "ui/voicemail_list.h"
 
@@ -24,23 +24,12 @@ TEST(MainWindowPlay, TappedVoicemailReachesTheDeviceBitForBit) {
     setenv("LYRABELL_AUDIO", ("capture:" + capture).c_str(), 1);
 
     MaildirFixture md;
-    QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
-    ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
-    accounts.write("Voicemail = " + md.root.toUtf8() + "\n");
-    accounts.close();
-    QDir().mkpath(QString::fromLocal8Bit(qgetenv("LYRABELL_CONTACTS")));
+    useVoicemailAccount(md);
     // Two voicemails; the tapped one (the newer, first row) is noise.
     const std::vector<uint8_t> audio = NoiseBytes(8000, 11);  // half a second
     const std::vector<uint8_t> wave = ReadAll(WriteWave("tapped.wav", 1, Pcm{1, 8000, 16}, audio));
-    MailParts tapped;
-    tapped.date = "Thu, 03 Dec 2026 09:30:00 +0000";
-    tapped.attachData =
-        QByteArray(reinterpret_cast<const char*>(wave.data()), static_cast<qsizetype>(wave.size()));
-    MailParts other;
-    md.deliver(voicemailMail(other));
-    md.deliver(voicemailMail(tapped));
-    lyb::settings::setMessageStore(QStringLiteral("Voicemail"));
-    lyb::settings::setTips(1);
+    md.deliver(voicemailMail(MailParts()));
+    md.deliver(voicemailMail(voicemailWith("Thu, 03 Dec 2026 09:30:00 +0000", wave)));
 
     lyb::store::CMapiSession session;
     ASSERT_TRUE(lyb::store::logon(session));

@@ -7,7 +7,7 @@
 #include "app/settings.h"
 #include "recording_playback.h"
 #include "store/message_store.h"
-#include "tests/platform/mapi/maildir_fixture.h"
+#include "tests/app/voicemail_account.h"
 #include "ui/seek_slider.h"
 #include "ui/transparent_static.h"
 #include "ui/voicemail_list.h"
@@ -28,6 +28,7 @@ using namespace lyb::app;
 namespace s = lyb::settings;
 using lyb::testing::MaildirFixture;
 using lyb::testing::MailParts;
+using lyb::testing::useVoicemailAccount;
 
 namespace {
 
@@ -44,15 +45,9 @@ const char* name(State state) {
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() {
-        QDir().mkpath(QString::fromLocal8Bit(qgetenv("LYRABELL_CONTACTS")));
-        QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
-        accounts.open(QIODevice::WriteOnly);
-        accounts.write("Voicemail = " + md.root.toUtf8() + "\n");
-        accounts.close();
+        useVoicemailAccount(md);
         for (int day : {1, 2, 3})
             deliver(day, day == 2);
-        s::setMessageStore(QStringLiteral("Voicemail"));
-        s::setTips(1);
         s::setUsingOutlook(1);
         lyb::store::logon(session);
         setMessageBoxHandler([this](QWidget*, const QString& text, MessageIcon, MessageButtons) {

@@ -37,6 +37,7 @@ TEST(VoicemailApp, FileAssociationSendsWaveAndGsmFilesToTheLauncher) {
         Key::open(Hive::ClassesRoot, QStringLiteral("wavFile\\Shell\\Open\\Command"));
     ASSERT_TRUE(command);
     EXPECT_EQ(command->readString(QString()), QStringLiteral("\"/opt/lyra bell/lyblauncher\"%1"));
+    EXPECT_EQ(lyb::settings::installDir(), QStringLiteral("/opt/lyra bell"));
 }
 
 // Another program holds the registry's write lock for as long as it likes:

@@ -1,11 +1,8 @@
 // The real lyrabell in a real X session: a mouse tap on the first row plays
 // that voicemail, and the sound device receives its recording bit for bit.
-#include "app/settings.h"
-#include "tests/platform/mapi/maildir_fixture.h"
+#include "tests/app/voicemail_account.h"
 #include "tests/platform/waveout/wave_files.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -18,22 +15,11 @@ TEST(RealLyrabell, MouseTapOnARowPlaysItsRecordingBitForBit) {
         QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         GTEST_SKIP() << "needs xvfb-run and xdotool (scripts/install-deps)";
     MaildirFixture md;
-    QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
-    ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
-    accounts.write("Voicemail = " + md.root.toUtf8() + "\n");
-    accounts.close();
-    QDir().mkpath(QString::fromLocal8Bit(qgetenv("LYRABELL_CONTACTS")));
+    useVoicemailAccount(md);
     const std::vector<uint8_t> audio = NoiseBytes(8000, 7);  // half a second
     const std::vector<uint8_t> wave = ReadAll(WriteWave("tapped.wav", 1, Pcm{1, 8000, 16}, audio));
-    MailParts older, tapped;
-    older.date = "Tue, 01 Dec 2026 09:30:00 +0000";
-    tapped.date = "Thu, 03 Dec 2026 09:30:00 +0000";
-    tapped.attachData =
-        QByteArray(reinterpret_cast<const char*>(wave.data()), static_cast<qsizetype>(wave.size()));
-    md.deliver(voicemailMail(older));
-    md.deliver(voicemailMail(tapped));
-    lyb::settings::setMessageStore(QStringLiteral("Voicemail"));
-    lyb::settings::setTips(1);
+    md.deliver(voicemailMail(voicemailWith("Tue, 01 Dec 2026 09:30:00 +0000")));
+    md.deliver(voicemailMail(voicemailWith("Thu, 03 Dec 2026 09:30:00 +0000", wave)));
 
     const std::string capture = TempPath("xvfb-capture.wav");
     QProcess run;

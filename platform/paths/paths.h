@@ -1,0 +1,32 @@
+// Where the programs and their read-only data are.
+//
+// The programs (lyrabell, lyblauncher, lybtool and the companions) always lie
+// side by side in one folder: the build folder's bin/, or the install
+// prefix's lib/lyrabell/ (the links in bin/ point there). Their data (the tips
+// pages in help/, the demo account in demo/) lies in the data folder: the
+// prefix's share/lyrabell/ when the program is installed, else the program's
+// own folder. Nothing here is cached; every call looks at the file system.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace lyb::paths {
+
+// The running program's file name as the system keeps it (bytes, links
+// resolved); empty when /proc does not say.
+QByteArray program_file_name();
+// The folder of the running program, without a trailing slash; from
+// QCoreApplication when /proc does not say, empty when neither does.
+QString program_folder();
+// The installed data folder when it exists beside the program's folder,
+// else the program's folder itself. Empty when the program's folder is unknown.
+QString data_folder();
+// The tips pages and the about picture: data_folder() + "/help". The folder
+// need not exist; empty when data_folder() is.
+QString help_folder();
+// The demo account (a Maildir and a contacts folder): data_folder() + "/demo".
+// The folder need not exist; empty when data_folder() is.
+QString demo_folder();
+
+}  // namespace lyb::paths
