@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "platform/pim/pim.h"
 #include "recording_playback.h"
+#include "tests/app/voicemail_account.h"
 #include "tests/platform/telephony/recording_dialler.h"
 #include "tests/ui/contact_fixture.h"
 #include "ui/contact_dialogs.h"
@@ -36,10 +37,7 @@ protected:
     MainContactsTest() {
         qputenv("LYRABELL_DIALLER", dialler.script.toUtf8());
         qputenv("LYRABELL_REGION", "US");
-        QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
-        accounts.open(QIODevice::WriteOnly);
-        accounts.write("Voicemail = " + md.root.toUtf8() + "\n");
-        accounts.close();
+        lyb::testing::useVoicemailAccount(md);
         lyb::testing::MailParts p;
         p.date = "Tue, 02 Dec 2026 09:30:00 +0000";
         md.deliver(lyb::testing::voicemailMail(p));
@@ -47,8 +45,6 @@ protected:
         p.subject = "Voice Mail Message";
         p.textBody = "You have a new voice message.\r\n";
         md.deliver(lyb::testing::voicemailMail(p));
-        s::setMessageStore(QStringLiteral("Voicemail"));
-        s::setTips(1);
         s::setUsingOutlook(1);
         lyb::store::logon(session);
         setMessageBoxHandler(
