@@ -1,0 +1,350 @@
+#include "inboxext/inbox_extension.h"
+
+#include "inboxext/item_refs.h"
+#include "platform/mapi/mapi.h"
+#include "platform/registry/registry.h"
+
+#include <QFile>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace lyb::inboxext {
+
+using namespace com;
+
+std::atomic<int32_t> g_moduleCount{0};
+
+namespace {
+
+const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
+constexpr size_t kMaxInstallDirBytes = 260;
+
+// Starts program with one argument, without a shell and without waiting for
+// it. The program is started by a short-lived child, so it is nobody's child
+// here and no thread of this library has to wait for it: a host may unload
+// the library as soon as the command returns. The result is not reported;
+// nobody acts on it.
+void startDetached(const QString& program, const QString& argument) {
+    const QByteArray path = QFile::encodeName(program);
+    const QByteArray arg = argument.toUtf8();
+    char* const argv[] = {const_cast<char*>(path.constData()), const_cast<char*>(arg.constData()),
+                          nullptr};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (::fork() == 0) {
+            ::execv(argv[0], argv);
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    if (child > 0) {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+}  // namespace
+
+AudioKind attachmentKind(const QString& fileName, const QString& mimeTag) {
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    if (dot >= 0) {
+        const QString extension = fileName.mid(dot, 4);
+        if (extension.compare(u".wav", Qt::CaseInsensitive) == 0)
+            return AudioKind::Wave;
+        if (extension.compare(u".gsm", Qt::CaseInsensitive) == 0)
+            return AudioKind::Gsm;
+    }
+    const QString mime = mimeTag.toLower();
+    if (mime.contains(u"gsm"))
+        return AudioKind::Gsm;
+    if (mime.contains(u"wav"))
+        return AudioKind::Wave;
+    return AudioKind::None;
+}
+
+// --- the secondary interface ---
+
+HRESULT CContextMenuPart::QueryInterface(REFIID iid, void** object) {
+    return owner_.QueryInterface(iid, object);
+}
+uint32_t CContextMenuPart::AddRef() {
+    return owner_.AddRef();
+}
+uint32_t CContextMenuPart::Release() {
+    return owner_.Release();
+}
+HRESULT CContextMenuPart::QueryContextMenu(HMENU menu, uint32_t position, uint32_t firstId,
+                                           uint32_t, uint32_t) {
+    return owner_.QueryContextMenu(menu, position, firstId);
+}
+HRESULT CContextMenuPart::InvokeCommand(CMINVOKECOMMANDINFO* info) {
+    return owner_.InvokeCommand(info);
+}
+HRESULT CContextMenuPart::GetCommandString(uintptr_t id, uint32_t, uint32_t*, char* name,
+                                           uint32_t size) {
+    return owner_.GetCommandString(id, name, size);
+}
+
+// --- the extension object ---
+
+CInboxMenuExtension::CInboxMenuExtension(uint32_t mode) : mode_(mode) {
+    ++g_moduleCount;
+}
+
+CInboxMenuExtension::~CInboxMenuExtension() {
+    if (site_)
+        site_->Release();
+    --g_moduleCount;
+}
+
+HRESULT CInboxMenuExtension::QueryInterface(REFIID iid, void** object) {
+    if (!object)
+        return E_INVALIDARG;
+    if (iid == IID_IUnknown || iid == IID_IObjectWithSite)
+        *object = static_cast<IObjectWithSite*>(this);
+    else if (iid == IID_IContextMenu)
+        *object = static_cast<IContextMenu*>(&contextMenu_);
+    else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+uint32_t CInboxMenuExtension::AddRef() {
+    return ++refs_;
+}
+
+uint32_t CInboxMenuExtension::Release() {
+    const uint32_t left = --refs_;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+HRESULT CInboxMenuExtension::SetSite(IUnknown* site) {
+    if (site_)
+        site_->Release();
+    site_ = site;
+    if (site_)
+        site_->AddRef();
+    return S_OK;
+}
+
+HRESULT CInboxMenuExtension::GetSite(REFIID iid, void** site) {
+    if (!site_) {
+        if (site)
+            *site = nullptr;
+        return E_FAIL;
+    }
+    return site_->QueryInterface(iid, site);
+}
+
+HRESULT CInboxMenuExtension::GetCommandString(uintptr_t id, char* name, uint32_t size) const {
+    if (!name)
+        return E_INVALIDARG;
+    if (!validMode() || id != commandId_)
+        return E_INVALIDARG;
+    if (size == 0)
+        return S_OK;
+    const size_t length = std::min<size_t>(std::strlen(kPlayVoicemail), size - 1);
+    std::memcpy(name, kPlayVoicemail, length);
+    name[length] = '\0';
+    return S_OK;
+}
+
+HRESULT CInboxMenuExtension::QueryContextMenu(HMENU menu, uint32_t position, uint32_t firstId) {
+    commandId_ = firstId;
+    if (!validMode())
+        return S_OK;
+    char text[30];
+    if (const HRESULT hr = GetCommandString(commandId_, text, sizeof text); Failed(hr))
+        return hr;
+    if (!InsertMenu(menu, position, MF_BYPOSITION | MF_STRING, commandId_, text))
+        return E_FAIL;
+    EnableMenuItem(menu, commandId_,
+                   MF_BYCOMMAND | (selectionIsVoicemail() ? MF_ENABLED : MF_GRAYED));
+    return S_OK;
+}
+
+HRESULT CInboxMenuExtension::InvokeCommand(const CMINVOKECOMMANDINFO* info) {
+    if (!info || !info->lpVerb)
+        return S_OK;
+    if (!validMode() || std::strcmp(info->lpVerb, kPlayVoicemail) != 0)
+        return E_INVALIDARG;
+    return play(info->hwnd);
+}
+
+HRESULT CInboxMenuExtension::readSelection(STGMEDIUM& medium) const {
+    medium = {};
+    if (!site_)
+        return E_FAIL;
+    void* object = nullptr;
+    if (Failed(site_->QueryInterface(IID_IDataObject, &object)) || !object)
+        return E_FAIL;
+    auto* data = static_cast<IDataObject*>(object);
+    FORMATETC format{RegisterClipboardFormat(kItemRefArrayFormat), nullptr, DVASPECT_CONTENT, -1,
+                     TYMED_HGLOBAL};
+    const HRESULT hr = data->GetData(&format, &medium);
+    data->Release();
+    if (Failed(hr) || medium.tymed != TYMED_HGLOBAL || !medium.hGlobal) {
+        ReleaseStgMedium(&medium);
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+namespace {
+
+// Releases the medium however the check ends.
+struct MediumGuard {
+    STGMEDIUM medium{};
+    ~MediumGuard() { ReleaseStgMedium(&medium); }
+};
+
+bool messageLooksLikeVoicemail(const QByteArray& entryId) {
+    std::unique_ptr<mapi::IMAPISession> session;
+    if (mapi::Failed(mapi::MAPILogonEx(0, session)) || !session)
+        return false;
+    uint32_t type = 0;
+    std::unique_ptr<mapi::IMAPIProp> object;
+    if (mapi::Failed(session->OpenEntry(entryId, 0, &type, object)) || !object)
+        return false;
+    std::vector<mapi::SPropValue> values;
+    if (mapi::Failed(object->GetProps({mapi::PR_HASATTACH}, mapi::MAPI_UNICODE, values)) ||
+        values.size() != 1 || values[0].ulPropTag != mapi::PR_HASATTACH || !values[0].b)
+        return false;
+    auto* message = dynamic_cast<mapi::IMessage*>(object.get());
+    std::unique_ptr<mapi::IMAPITable> table;
+    if (!message || mapi::Failed(message->GetAttachmentTable(0, table)) || !table ||
+        mapi::Failed(table->SetColumns(
+            {mapi::PR_ATTACH_FILENAME_W, mapi::PR_ATTACH_MIME_TAG_W, mapi::PR_ATTACH_NUM}, 0)))
+        return false;
+    // The last row read decides.
+    AudioKind verdict = AudioKind::None;
+    for (;;) {
+        mapi::SRowSet rows;
+        if (mapi::Failed(table->QueryRows(1, 0, rows)) || rows.size() != 1)
+            break;
+        const mapi::SRow& row = rows[0];
+        const auto text = [&](size_t column, uint32_t tag) {
+            return column < row.size() && row[column].ulPropTag == tag ? row[column].str
+                                                                       : QString();
+        };
+        verdict = attachmentKind(text(0, mapi::PR_ATTACH_FILENAME_W),
+                                 text(1, mapi::PR_ATTACH_MIME_TAG_W));
+    }
+    return verdict != AudioKind::None;
+}
+
+}  // namespace
+
+bool CInboxMenuExtension::selectionIsVoicemail() const {
+    MediumGuard guard;
+    if (Failed(readSelection(guard.medium)))
+        return false;
+    const void* block = guard.medium.hGlobal;
+    if (itemCount(block) != 2)
+        return false;
+    const ItemRef* item = &items(block)[0];
+    if (!item->type || *item->type != kMessageType)
+        item = &items(block)[1];
+    if (!item->type || *item->type != kMessageType || !item->ref)
+        return false;
+    const auto* ref = static_cast<const MessageRef*>(item->ref);
+    if (ref->count == 0 || !ref->bytes)
+        return false;
+    return messageLooksLikeVoicemail(
+        QByteArray(reinterpret_cast<const char*>(ref->bytes), static_cast<qsizetype>(ref->count)));
+}
+
+HRESULT CInboxMenuExtension::play(HWND owner) const {
+    MediumGuard guard;
+    if (Failed(readSelection(guard.medium)))
+        return E_FAIL;
+    const void* block = guard.medium.hGlobal;
+    const MessageRef* ref = nullptr;
+    for (uint32_t i = 0; i < itemCount(block) && !ref; ++i)
+        if (items(block)[i].type && *items(block)[i].type == kMessageType)
+            ref = static_cast<const MessageRef*>(items(block)[i].ref);
+    if (!ref)
+        return S_OK;
+
+    const auto settings = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
+    const auto installDir =
+        settings ? settings->readString(QStringLiteral("InstallDir")) : std::nullopt;
+    if (!installDir || installDir->isEmpty() ||
+        installDir->toUtf8().size() > qsizetype(kMaxInstallDirBytes)) {
+        MessageBox(owner,
+                   "Cannot find Lyrabell application. Please reinstall the application to fix this "
+                   "error.",
+                   "Lyrabell", MB_OK | MB_ICONSTOP);
+        return S_OK;
+    }
+    const QString launcher = *installDir + QStringLiteral("/lyblauncher");
+
+    const auto key = reg::Key::create(reg::Hive::CurrentUser, kSettingsKey);
+    const QByteArray entryId = ref->bytes ? QByteArray(reinterpret_cast<const char*>(ref->bytes),
+                                                       static_cast<qsizetype>(ref->count))
+                                          : QByteArray();
+    if (!key || !key->writeBinary(QStringLiteral("MsgEntryID"), entryId))
+        return S_OK;
+    startDetached(launcher, QStringLiteral("<OID>"));
+    return S_OK;
+}
+
+// --- the factory ---
+
+HRESULT CInboxMenuExtensionFactory::QueryInterface(REFIID iid, void** object) {
+    if (!object)
+        return E_INVALIDARG;
+    if (iid != IID_IUnknown && iid != IID_IClassFactory) {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    *object = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+}
+
+uint32_t CInboxMenuExtensionFactory::AddRef() {
+    return ++refs_;
+}
+
+uint32_t CInboxMenuExtensionFactory::Release() {
+    const uint32_t left = --refs_;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+HRESULT CInboxMenuExtensionFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
+    if (object)
+        *object = nullptr;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    auto* extension = new (std::nothrow) CInboxMenuExtension(mode_);
+    if (!extension)
+        return E_OUTOFMEMORY;
+    const HRESULT hr = extension->QueryInterface(iid, object);
+    extension->Release();
+    return hr;
+}
+
+HRESULT CInboxMenuExtensionFactory::LockServer(int lock) {
+    if (lock)
+        ++g_moduleCount;
+    else
+        --g_moduleCount;
+    return S_OK;
+}
+
+}  // namespace lyb::inboxext
