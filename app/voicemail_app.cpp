@@ -3,10 +3,14 @@
 #include "app/main_dialog.h"
 #include "app/play_request.h"
 #include "app/settings.h"
+#include "inboxext/item_refs.h"
+#include "platform/com/inproc.h"
 #include "platform/registry/registry.h"
 
 #include <QFileInfo>
 #include <QThread>
+
+#include <cstdio>
 
 namespace lyb::app {
 
@@ -77,6 +81,23 @@ void CVoiceMailApp::registerFileAssociation(const QString& programDir) {
     Key::refresh(
         Hive::CurrentUser, settings::sectionKeyPath(),
         {QString::fromLatin1(settings::kInstallDir), reg::Type::Sz, reg::encodeSz(programDir)});
+    registerInboxExtension(programDir);
+}
+
+void CVoiceMailApp::registerInboxExtension(const QString& programDir) {
+    const QString library = programDir + QStringLiteral("/liblyminboxextension.so");
+    if (!QFileInfo(library).isFile())
+        return;
+    // Only reads when both classes already name this library, so an ordinary
+    // start does not write; the library itself writes its keys otherwise.
+    if (com::inprocServerPath(inboxext::kMenuExtensionClass) == library &&
+        com::inprocServerPath(inboxext::kContextMenuExtensionClass) == library)
+        return;
+    QString error;
+    const auto module = com::CServerModule::load(library, &error);
+    if (!module || com::Failed(module->registerServer()))
+        std::fprintf(stderr, "lyrabell: the Inbox menu extension was not registered%s%s\n",
+                     error.isEmpty() ? "" : ": ", error.toLocal8Bit().constData());
 }
 
 int CVoiceMailApp::run(const QString& request) {

@@ -44,8 +44,13 @@ public:
 
     // Writes the associations of ".gsm" and "wavFile" in the classes root so
     // that wave and GSM files open with the launcher in programDir, and
-    // programDir as "InstallDir". A key that can't be created is skipped.
+    // programDir as "InstallDir", and registers the Inbox menu extension
+    // beside it. A key that can't be created is skipped.
     static void registerFileAssociation(const QString& programDir);
+    // Registers the Inbox menu extension found in programDir (through its own
+    // DllRegisterServer) unless the registry already names it; nothing when
+    // the library is not there. A failure is named on standard error.
+    static void registerInboxExtension(const QString& programDir);
     // Returns the window of a running Lyrabell with this program path
     // (compared without regard to case), preferring its main window.
     static std::optional<desktop::WindowHandle> findInstanceWindow(const QString& programPath);

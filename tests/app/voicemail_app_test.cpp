@@ -2,6 +2,8 @@
 
 #include "app/main_dialog.h"
 #include "app/settings.h"
+#include "inboxext/item_refs.h"
+#include "platform/com/inproc.h"
 #include "platform/desktop/desktop.h"
 #include "platform/registry/registry.h"
 #include "qstring_print.h"
@@ -20,6 +22,32 @@ using namespace lyb::app;
 namespace s = lyb::settings;
 using lyb::reg::Hive;
 using lyb::reg::Key;
+
+TEST(VoicemailApp, RegistersTheInboxExtensionBesideIt) {
+    const QString folder = QStringLiteral(LYB_BINARY_DIR "/bin");
+    const QString library = folder + QStringLiteral("/liblyminboxextension.so");
+    if (!QFile::exists(library))
+        GTEST_SKIP() << "the extension is not built";
+    Key::create(Hive::ClassesRoot,
+                QStringLiteral("CLSID\\{21880FEA-7F1D-49f8-8494-3D6BDD2D626B}\\InprocServer32"))
+        ->writeString(QString(), QStringLiteral("/old/liblyminboxextension.so"));
+    CVoiceMailApp::registerInboxExtension(folder);
+    for (const char* clsid :
+         {"{934366F1-2B2F-4e89-B92C-3733F3B23B7F}", "{21880FEA-7F1D-49f8-8494-3D6BDD2D626B}"}) {
+        const auto key =
+            Key::open(Hive::ClassesRoot,
+                      QStringLiteral("CLSID\\%1\\InprocServer32").arg(QLatin1String(clsid)));
+        ASSERT_TRUE(key) << clsid;
+        EXPECT_EQ(key->readString(QString()), library);
+    }
+    EXPECT_TRUE(
+        Key::open(Hive::LocalMachine,
+                  QStringLiteral("SOFTWARE\\Microsoft\\Shell\\Extensions\\ContextMenus\\Inbox\\"
+                                 "Read_View\\{934366F1-2B2F-4e89-B92C-3733F3B23B7F}")));
+    CVoiceMailApp::registerInboxExtension(
+        QStringLiteral("/nonexistent"));  // nothing there: no change
+    EXPECT_EQ(lyb::com::inprocServerPath(lyb::inboxext::kMenuExtensionClass), library);
+}
 
 TEST(VoicemailApp, FileAssociationSendsWaveAndGsmFilesToTheLauncher) {
     // A stale command from an older install is replaced at every start.
