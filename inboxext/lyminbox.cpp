@@ -12,6 +12,7 @@
 // message is read from standard input, as mail programs pipe it, and found in
 // the configured accounts by its Message-ID. Exit status: 0 done, 1 the item
 // is greyed or missing, 2 bad usage or no such message.
+#include "inboxext/host_menu.h"
 #include "inboxext/item_refs.h"
 #include "platform/com/inproc.h"
 #include "platform/mapi/maildir_provider.h"
@@ -101,33 +102,6 @@ std::optional<Located> findByMessageId(const QByteArray& id) {
     }
     return std::nullopt;
 }
-
-// The host's menu: items in order, each with its enabled state.
-class HostMenu final : public HMENU__ {
-public:
-    struct Item {
-        uint32_t id;
-        QString text;
-        bool enabled = true;
-    };
-    std::vector<Item> items;
-
-    bool insertByPosition(uint32_t position, uint32_t id, const char* text) override {
-        if (!text)
-            return false;
-        items.insert(items.begin() + std::min<size_t>(position, items.size()),
-                     Item{id, QString::fromUtf8(text)});
-        return true;
-    }
-    bool enableByCommand(uint32_t id, bool enabled) override {
-        for (auto& item : items)
-            if (item.id == id) {
-                item.enabled = enabled;
-                return true;
-            }
-        return false;
-    }
-};
 
 // The site the extensions get: its data object gives the selection block.
 // It lives for the whole run, on main's stack; the counts only record.

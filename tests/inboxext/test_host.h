@@ -3,11 +3,14 @@
 // message boxes.
 #pragma once
 
+#include "inboxext/host_menu.h"
 #include "inboxext/item_refs.h"
 #include "platform/com/com.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
+#include <QThread>
 
 #include <cstdlib>
 #include <cstring>
@@ -15,27 +18,28 @@
 
 namespace lyb::testing {
 
-struct RecordingMenu final : com::HMENU__ {
-    struct Item {
-        uint32_t id;
-        QString text;
-        bool enabled = true;
-    };
-    std::vector<Item> items;
-    bool insertByPosition(uint32_t position, uint32_t id, const char* text) override {
-        items.insert(items.begin() + std::min<size_t>(position, items.size()),
-                     Item{id, QString::fromUtf8(text)});
-        return true;
-    }
-    bool enableByCommand(uint32_t id, bool enabled) override {
-        for (auto& item : items)
-            if (item.id == id) {
-                item.enabled = enabled;
-                return true;
-            }
-        return false;
-    }
-};
+using RecordingMenu = inboxext::HostMenu;
+
+// Writes a launcher into folder that records its arguments in folder/args
+// (the count, then one a line).
+inline void writeRecordingLauncher(const QString& folder) {
+    QFile script(folder + QStringLiteral("/lyblauncher"));
+    script.open(QIODevice::WriteOnly);
+    script.write(
+        "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s\\n' \"$#\" \"$@\" > \"$d/args.tmp\"\n"
+        "mv \"$d/args.tmp\" \"$d/args\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// What the recording launcher in folder recorded; it is started without
+// waiting, so this waits for it, up to a minute. Empty when it never ran.
+inline QByteArray launcherArguments(const QString& folder) {
+    QFile args(folder + QStringLiteral("/args"));
+    for (int i = 0; i < 600 && !args.exists(); ++i)
+        QThread::msleep(100);
+    return args.open(QIODevice::ReadOnly) ? args.readAll() : QByteArray();
+}
 
 struct RecordingWindow final : com::HWND__ {
     QString shown;

@@ -208,13 +208,7 @@ struct Launch {
 
 Launch play(IContextMenu* extension, const QString& installDir, bool withLauncher) {
     if (withLauncher) {
-        QFile script(installDir + QStringLiteral("/lyblauncher"));
-        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(
-            "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s\\n' \"$#\" \"$@\" > \"$d/args.tmp\"\n"
-            "mv \"$d/args.tmp\" \"$d/args\"\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        lyb::testing::writeRecordingLauncher(installDir);
         reg::Key::create(reg::Hive::CurrentUser, kSettingsKey)
             ->writeString(QStringLiteral("InstallDir"), installDir);
     }
@@ -222,14 +216,8 @@ Launch play(IContextMenu* extension, const QString& installDir, bool withLaunche
     CMINVOKECOMMANDINFO info{sizeof info, 0, &window, "Play voicemail", nullptr, nullptr, 1};
     EXPECT_EQ(extension->InvokeCommand(&info), S_OK);
     Launch launch{QString(), window.shown};
-    if (withLauncher) {
-        // The launcher is started without waiting; give it up to a minute.
-        QFile args(installDir + QStringLiteral("/args"));
-        for (int i = 0; i < 600 && !args.exists(); ++i)
-            QThread::msleep(100);
-        if (args.open(QIODevice::ReadOnly))
-            launch.arguments = QString::fromUtf8(args.readAll());
-    }
+    if (withLauncher)
+        launch.arguments = QString::fromUtf8(lyb::testing::launcherArguments(installDir));
     return launch;
 }
 

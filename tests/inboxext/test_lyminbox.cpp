@@ -2,6 +2,7 @@
 // beside it and a recording launcher in place of Lyrabell's.
 #include "platform/mapi/maildir_provider.h"
 #include "platform/registry/registry.h"
+#include "tests/inboxext/test_host.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,14 +62,7 @@ TEST(Lyminbox, MenuInvokeAndRegistration) {
     ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
     accounts.write("Mail = " + QFile::encodeName(maildir) + "\n");
     accounts.close();
-    // The recording launcher: writes its argument count and arguments.
-    QFile script(dir.path() + QStringLiteral("/lyblauncher"));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(
-        "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s\\n' \"$#\" \"$@\" > \"$d/args.tmp\"\n"
-        "mv \"$d/args.tmp\" \"$d/args\"\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    lyb::testing::writeRecordingLauncher(dir.path());
     reg::Key::create(reg::Hive::CurrentUser, kSettingsKey)
         ->writeString(QStringLiteral("InstallDir"), dir.path());
 
@@ -99,11 +93,7 @@ TEST(Lyminbox, MenuInvokeAndRegistration) {
     const Outcome played = lyminbox({QStringLiteral("--invoke"), QStringLiteral("Play voicemail")},
                                     mail("vm@x", "msg.wav"));
     EXPECT_EQ(played.status, 0) << played.err.toStdString();
-    QFile args(dir.path() + QStringLiteral("/args"));
-    for (int i = 0; i < 600 && !args.exists(); ++i)  // started without waiting; up to a minute
-        QThread::msleep(100);
-    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
-    EXPECT_EQ(args.readAll(), QByteArray("1\n<OID>\n"));
+    EXPECT_EQ(lyb::testing::launcherArguments(dir.path()), QByteArray("1\n<OID>\n"));
     EXPECT_EQ(reg::Key::open(reg::Hive::CurrentUser, kSettingsKey)
                   ->readBinary(QStringLiteral("MsgEntryID")),
               mapi::messageEntryId(maildir, QStringLiteral("100.vm")));
