@@ -46,9 +46,7 @@ constexpr HRESULT MAPI_E_LOGON_FAILED = static_cast<HRESULT>(0x80040111);
 constexpr HRESULT MAPI_E_INVALID_ENTRYID = static_cast<HRESULT>(0x80040107);
 constexpr HRESULT MAPI_W_ERRORS_RETURNED = static_cast<HRESULT>(0x00040380);
 
-constexpr bool Failed(HRESULT hr) {
-    return hr < 0;
-}
+using com::Failed;
 
 // Property types (the low 16 bits of a tag).
 constexpr uint32_t PT_UNSPECIFIED = 0x0000;

@@ -6,6 +6,8 @@
 // received it. AddRef adds one; Release drops one and destroys the stream at 0.
 #pragma once
 
+#include "platform/com/com.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -13,11 +15,12 @@
 
 namespace lyb::mapi {
 
-using HRESULT = int32_t;
-constexpr HRESULT S_OK = 0;
-constexpr HRESULT S_FALSE = 1;
-constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
-constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+// The result codes are the component model's.
+using com::E_FAIL;
+using com::E_INVALIDARG;
+using com::HRESULT;
+using com::S_FALSE;
+using com::S_OK;
 constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001);
 
 constexpr uint32_t STREAM_SEEK_SET = 0;
