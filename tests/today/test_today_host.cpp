@@ -17,8 +17,8 @@
 
 #include <functional>
 
-#include "platform/registry/registry.h"
 #include "tests/platform/mapi/maildir_fixture.h"
+#include "tests/today/today_account.h"
 
 namespace lyb::today {
 
@@ -130,14 +130,7 @@ TEST(TodayHost, TrayFollowsTheCountAndNotifiesOncePerRise) {
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
 
     MaildirFixture md;
-    QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
-    ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
-    accounts.write("Voicemail = " + md.root.toUtf8() + "\n");
-    accounts.close();
-    const auto key = reg::Key::create(reg::Hive::CurrentUser,
-                                      QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell"));
-    ASSERT_TRUE(key &&
-                key->writeString(QStringLiteral("Message Store"), QStringLiteral("Voicemail")));
+    testing::chooseTodayAccount(md);
     const QString first = md.deliver(voicemailMail());
 
     // The panel's icon needs a real window system's platform: a private X server.
@@ -192,11 +185,5 @@ TEST(TodayHost, TrayFollowsTheCountAndNotifiesOncePerRise) {
 
 }  // namespace
 }  // namespace lyb::today
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
 
 #include "test_today_host.moc"

@@ -15,6 +15,7 @@
 
 #include "platform/registry/registry.h"
 #include "tests/platform/mapi/maildir_fixture.h"
+#include "tests/today/today_account.h"
 #include "today/named_event.h"
 #include "today/today_protocol.h"
 #include "today/voicemail_count.h"
@@ -29,17 +30,6 @@ using testing::voicemailMail;
 
 constexpr QRgb kWatermark = 0xFF2040C0;
 constexpr QRgb kText = 0xFFE01010;
-
-void chooseAccount(const MaildirFixture& md) {
-    QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
-    ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
-    accounts.write("Voicemail = " + md.root.toUtf8() + "\n");
-    accounts.close();
-    const auto key = reg::Key::create(reg::Hive::CurrentUser,
-                                      QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell"));
-    ASSERT_TRUE(key);
-    ASSERT_TRUE(key->writeString(QStringLiteral("Message Store"), QStringLiteral("voicemail")));
-}
 
 // A mail with the given attachments in order, each a name (may be empty) and a type.
 QByteArray mailWith(const std::vector<std::pair<QByteArray, QByteArray>>& attachments) {
@@ -129,7 +119,7 @@ class TodayItemTest : public ::testing::Test {
 protected:
     void SetUp() override {
         removeEvent(QLatin1String(kShellReadyEvent));
-        chooseAccount(md);
+        testing::chooseTodayAccount(md);
     }
     MaildirFixture md;
 };
@@ -171,7 +161,7 @@ TEST_F(TodayItemTest, RecognitionAsWritten) {
     };
     for (const Case& c : cases) {
         MaildirFixture box;
-        chooseAccount(box);
+        testing::chooseTodayAccount(box);
         box.deliver(c.mail, c.flags ? QString::fromLatin1(c.flags) : QString());
         EXPECT_EQ(countNewVoicemails(), c.expected) << c.what;
     }
@@ -277,9 +267,3 @@ TEST_F(TodayItemTest, PenDownTakesSelectionAndPenUpStartsLyrabell) {
 
 }  // namespace
 }  // namespace lyb::today
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
