@@ -19,6 +19,7 @@
 
 #include "tests/platform/mapi/maildir_fixture.h"
 #include "tests/today/today_account.h"
+#include "today/today_host.h"
 
 namespace lyb::today {
 
@@ -181,6 +182,27 @@ TEST(TodayHost, TrayFollowsTheCountAndNotifiesOncePerRise) {
 
     host.terminate();
     EXPECT_TRUE(host.waitForFinished(10000));
+}
+
+// In the host's own process: Lyrabell's account-change broadcast makes the
+// item recount at once, without waiting for its every-third query.
+TEST(TodayHost, AccountChangeRecountsAtOnce) {
+    MaildirFixture md;
+    testing::chooseTodayAccount(md);
+    CTodayHost host;
+    ASSERT_EQ(host.start(QStringLiteral(LYB_TODAY_LIBRARY)), QString());
+    EXPECT_EQ(host.itemText(), QStringLiteral("You have no new voicemails"));
+    md.deliver(voicemailMail());
+    host.refresh();  // the second query: no recount
+    EXPECT_EQ(host.itemText(), QStringLiteral("You have no new voicemails"));
+
+    EXPECT_GE(desktop::broadcastMessage(desktop::WM_SETTINGCHANGE, 0xF2, 0), 1);
+    // The broadcast returns once the host took the notice; the recount it
+    // queued runs with the next events.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.count(), 1);
+    EXPECT_EQ(host.itemText(), QStringLiteral("You got 1 new voicemail"));
+    EXPECT_EQ(host.tray().toolTip(), QStringLiteral("You got 1 new voicemail"));
 }
 
 }  // namespace
