@@ -63,10 +63,10 @@ public Q_SLOTS:
         return static_cast<uint>(summaries.size());
     }
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
-    QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
         vendor = QStringLiteral("test");
         version = QStringLiteral("1");
-        spec = QStringLiteral("1.2");
+        specVersion = QStringLiteral("1.2");
         return QStringLiteral("test");
     }
     void CloseNotification(uint) {}
