@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "platform/desktop/file_names.h"
+#include "platform/files/file_names.h"
 
-using lyb::desktop::decodeFileName;
-using lyb::desktop::encodeFileName;
+using lyb::files::decodeFileName;
+using lyb::files::encodeFileName;
 
 // Every name's bytes come back from its QString; valid UTF-8 reads as its
 // characters and each stray byte as the one surrogate that stands for it.

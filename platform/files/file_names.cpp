@@ -1,6 +1,6 @@
-#include "platform/desktop/file_names.h"
+#include "platform/files/file_names.h"
 
-namespace lyb::desktop {
+namespace lyb::files {
 
 namespace {
 
@@ -107,4 +107,4 @@ QByteArray encodeFileName(const QString& name) {
     return out;
 }
 
-}  // namespace lyb::desktop
+}  // namespace lyb::files
