@@ -21,6 +21,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/files/file_names.h"
 #include "platform/files/regular_file.h"
 #include "platform/mapi/mime_content.h"
 #include "platform/paths/paths.h"
@@ -33,12 +34,15 @@ namespace {
 
 constexpr char kMagic[] = "LYB1";
 
+// The two fields are file names (a Maildir and a unique name) or an account's
+// name, kept as the file-name bytes: UTF-8 for any valid name, and a name that
+// is not UTF-8 still names its file once read back.
 QByteArray makeId(char kind, const QString& first, const QString& second) {
     QByteArray id(kMagic);
     id.append(kind);
-    id.append(first.toUtf8());
+    id.append(files::encodeFileName(first));
     id.append('\0');
-    id.append(second.toUtf8());
+    id.append(files::encodeFileName(second));
     return id;
 }
 
@@ -49,8 +53,8 @@ bool parseId(const QByteArray& id, char kind, QString& first, QString& second) {
     const qsizetype nul = body.indexOf('\0');
     if (nul < 0)
         return false;
-    first = QString::fromUtf8(body.left(nul));
-    second = QString::fromUtf8(body.mid(nul + 1));
+    first = files::decodeFileName(body.left(nul));
+    second = files::decodeFileName(body.mid(nul + 1));
     return true;
 }
 
@@ -109,8 +113,10 @@ SPropValue longProp(uint32_t tag, int32_t n) {
 
 // ---------------------------------------------------------------- Maildir files
 
+// The bytes of a path for the system calls; names read from a folder come
+// back whole (file_names.h), whatever their bytes.
 QByteArray native(const QString& path) {
-    return QFile::encodeName(path);
+    return files::encodeFileName(path);
 }
 
 bool isDir(const QString& path) {
@@ -154,7 +160,7 @@ DirScan readDir(const QString& dir) {
     while (dirent* e = ::readdir(d)) {
         if (e->d_name[0] == '.')
             continue;  // ".", ".." and hidden files are not messages
-        scan.names.push_back(QFile::decodeName(e->d_name));
+        scan.names.push_back(files::decodeFileName(e->d_name));
     }
     ::closedir(d);
     return scan;
@@ -226,7 +232,7 @@ QString findUnique(const QString& dir, const QString& unique, Found* found = nul
             if (found)
                 found->fd =
                     files::openRegularFileAt(::dirfd(d), e->d_name, &found->error, &found->size);
-            name = QFile::decodeName(e->d_name);
+            name = files::decodeFileName(e->d_name);
             break;
         }
     }
@@ -673,9 +679,10 @@ private:
                 !makeDir(trash + QStringLiteral("/tmp"))) {
                 return MAPI_E_NO_ACCESS;
             }
-            QFile marker(trash + QStringLiteral("/maildirfolder"));
-            if (!marker.exists() && marker.open(QIODevice::WriteOnly))
-                marker.close();
+            const int marker = ::open(native(trash + QStringLiteral("/maildirfolder")).constData(),
+                                      O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            if (marker >= 0)
+                ::close(marker);
             const QString from = root_ + QLatin1Char('/') + rel;
             Move moved = moveNoReplace(from, trash + QLatin1Char('/') + rel);
             if (moved == Move::targetTaken) {

@@ -2,11 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <climits>
+
+#include "platform/files/file_names.h"
 
 namespace lyb::paths {
 
@@ -21,7 +23,7 @@ QByteArray program_file_name() {
 QString program_folder() {
     const QByteArray name = program_file_name();
     if (!name.isEmpty())
-        return QFileInfo(QFile::decodeName(name)).absolutePath();
+        return QFileInfo(files::decodeFileName(name)).absolutePath();
     return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
 }
 
@@ -33,7 +35,10 @@ QString data_folder() {
     // no such neighbour, and there the data is made beside the programs.
     const QString installed =
         QDir::cleanPath(programs + QStringLiteral("/" LYB_DATA_FROM_PROGRAMS));
-    return QFileInfo(installed).isDir() ? installed : programs;
+    struct stat st;
+    const bool isDir =
+        ::stat(files::encodeFileName(installed).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return isDir ? installed : programs;
 }
 
 namespace {

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files/file_names.h"
 #include "platform/files/regular_file.h"
 #include "platform/pim/phone_match.h"
 
@@ -91,7 +92,7 @@ FileCards readFile(const QString& path, QString* why) {
     // One byte more than the reader takes, so that it sees the file is too long.
     QByteArray data;
     const int error =
-        files::readRegularFile(QFile::encodeName(path).constData(), vcard::kMaxInput + 1, data,
+        files::readRegularFile(files::encodeFileName(path).constData(), vcard::kMaxInput + 1, data,
                                files::Oversize::keepPrefix);
     if (error != 0 && error != EFBIG) {
         *why = QString::fromStdString(files::errorText(error));
@@ -119,13 +120,15 @@ struct Stamp {
 
 // Lists the ".vcf" files of a folder (not hidden ones), sorted by name. A
 // missing folder lists as empty; false when the folder cannot be listed.
+// Names keep their bytes (file_names.h), so a card file whose name is not
+// UTF-8 is read like any other.
 bool listFolder(const QString& folder, std::vector<Stamp>* stamps) {
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR* dir = ::opendir(files::encodeFileName(folder).constData());
     if (!dir)
         return errno == ENOENT;
     const int fd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = files::decodeFileName(entry->d_name);
         if (name.startsWith(QLatin1Char('.')) ||
             !name.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive))
             continue;
@@ -166,10 +169,10 @@ bool writeFile(const QString& folder, const QString& path, const QByteArray& byt
 }  // namespace
 
 QString contactsFolder() {
-    const QString configured = qEnvironmentVariable("LYRABELL_CONTACTS");
+    const QString configured = files::decodeFileName(qgetenv("LYRABELL_CONTACTS"));
     if (!configured.isEmpty())
         return configured;
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    QString data = files::decodeFileName(qgetenv("XDG_DATA_HOME"));
     if (data.isEmpty() || !QDir::isAbsolutePath(data)) {
         const QString home = QDir::homePath();
         if (home.isEmpty())
@@ -566,7 +569,8 @@ int Application::matchContact(const QString& text, uint32_t flags,
         *matchedProperty = property;
     const StoredCard& stored = loaded_->cards[found];
     contact->reset();
-    if (QFileInfo::exists(stored.path)) {
+    struct stat st;
+    if (::stat(files::encodeFileName(stored.path).constData(), &st) == 0) {
         auto c = std::unique_ptr<Contact>(new Contact);
         c->card_ = stored.card;
         c->folder_ = folder_;

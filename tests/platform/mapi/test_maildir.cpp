@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files/file_names.h"
 #include "platform/files/regular_file.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mime_content.h"
@@ -59,7 +60,7 @@ QByteArray streamBytes(IMAPIProp& object, uint32_t tag, HRESULT* result = nullpt
 
 std::unique_ptr<IMAPIFolder> inboxOf(const QString& root) {
     std::unique_ptr<IMAPIProp> object;
-    QByteArray id = QByteArray("LYB1F") + root.toUtf8() + QByteArray(1, '\0');
+    QByteArray id = QByteArray("LYB1F") + lyb::files::encodeFileName(root) + QByteArray(1, '\0');
     std::unique_ptr<IMAPISession> session;
     MAPILogonEx(0, session);
     if (session->OpenEntry(id, 0, nullptr, object) != S_OK)
@@ -292,6 +293,45 @@ TEST(MaildirMessage, ReadUnreadRoundTripKeepsOtherFlagsAndBytes) {
 
     // A reopened folder (a new session) finds the messages under the same ids.
     EXPECT_EQ(listIds(*inboxOf(md.root)), ids);
+}
+
+// A unique name or Maildir that is not UTF-8 names its file all the way:
+// listed, opened, marked read and deleted under the same bytes.
+TEST(MaildirMessage, NamesThatAreNotUtf8KeepTheirBytes) {
+    const struct {
+        const char* folder;
+        const char* unique;
+    } cases[] = {{"Maildir", "1700000000.M1P1.host\xff\xe9"},
+                 {"Mail\xe9"
+                  "dir",
+                  "1700000000.M2P1.h"}};
+    for (const auto& c : cases) {
+        const QByteArray root =
+            lyb::files::encodeFileName(lyb::testing::freshDir("names")) + '/' + c.folder;
+        for (const char* sub : {"", "/cur", "/new", "/tmp"})
+            ASSERT_EQ(::mkdir((root + sub).constData(), 0700), 0);
+        const QByteArray bytes = lyb::testing::voicemailMail();
+        const int fd = ::open((root + "/new/" + c.unique).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        ::close(fd);
+        const QString rootName = lyb::files::decodeFileName(root);
+        auto folder = inboxOf(rootName);
+        ASSERT_TRUE(folder) << c.folder;
+        const auto ids = listIds(*folder);
+        ASSERT_EQ(ids.size(), 1u) << c.unique;
+        EXPECT_EQ(ids[0], messageEntryId(rootName, lyb::files::decodeFileName(c.unique)));
+        auto m = openMessage(*folder, ids[0]);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(streamBytes(*m, PR_MIME_RAW), bytes);
+        SPropValue v = prop(*m, PR_MESSAGE_FLAGS);
+        v.l |= MSGFLAG_READ;
+        ASSERT_EQ(m->SetProps({v}), S_OK) << c.unique;
+        struct stat st;
+        EXPECT_EQ(::stat((root + "/cur/" + c.unique + ":2,S").constData(), &st), 0);
+        ASSERT_EQ(folder->DeleteMessages(ids, 0), S_OK);
+        EXPECT_EQ(::stat((root + "/.Trash/cur/" + c.unique + ":2,S").constData(), &st), 0);
+    }
 }
 
 TEST(MaildirMessage, ListingAndReadingChangeNothing) {

@@ -5,10 +5,12 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/files/file_names.h"
 #include "platform/pim/phone_match.h"
 #include "platform/pim/pim.h"
 
@@ -217,6 +219,32 @@ TEST(PimApplication, FoundWithoutItemWhenTheCardWentAwayAfterLogon) {
     std::unique_ptr<Contact> c = std::unique_ptr<Contact>();
     EXPECT_EQ(app->matchContact("4155551234", kMatchTelephoneNumbers, &c), kOk);
     EXPECT_EQ(c, nullptr);
+}
+
+// A card file or contacts folder whose name is not UTF-8 is listed, read and
+// found like any other: its name keeps its bytes.
+TEST(PimApplication, ReadsCardsWhoseNamesAreNotUtf8) {
+    const struct {
+        const char* folder;
+        const char* file;
+    } cases[] = {{"contacts", "caf\xe9.vcf"}, {"kontakt\xff", "a.vcf"}};
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path()) + '/' + c.folder;
+        ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+        const QByteArray file = folder + '/' + c.file;
+        const QByteArray bytes = card("Anna Berg", "+1 415 555 1234");
+        const int fd = ::open(file.constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        ::close(fd);
+        auto app = Application::create(lyb::files::decodeFileName(folder), nullptr);
+        ASSERT_EQ(app->logon(), kOk);
+        std::unique_ptr<Contact> found;
+        EXPECT_EQ(app->matchContact("4155551234", kMatchTelephoneNumbers, &found), kOk) << c.file;
+        ASSERT_TRUE(found) << c.file;
+        EXPECT_EQ(found->fileAs(), "Anna Berg");
+    }
 }
 
 TEST(PimContact, FileAsReadFailsOnlyWithoutFn) {
