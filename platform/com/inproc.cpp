@@ -1,10 +1,17 @@
 #include "platform/com/inproc.h"
 
+#include "platform/paths/private_files.h"
 #include "platform/registry/registry.h"
 
 #include <QFile>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace lyb::com {
 
@@ -20,7 +27,38 @@ std::optional<QString> inprocServerPath(REFCLSID clsid) {
     return path;
 }
 
+namespace {
+
+// A library runs with the loading program's rights, so only one that no other
+// user could have changed is loaded: named by an absolute path (a bare or
+// relative name would be searched for, or taken from the working folder), a
+// regular file (a FIFO would hang the loader), this user's or root's, and not
+// writable by others. Returns the fault, empty when it may be loaded.
+QString unloadable(const QString& path) {
+    if (!path.startsWith(QLatin1Char('/')))
+        return QStringLiteral("%1: not an absolute path").arg(path);
+    // Opened without waiting, so a FIFO is seen for what it is.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    QString why;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        why = QStringLiteral("not a regular file");
+    else
+        why = paths::untrustedBecause(fd, paths::Owner::UserOrRoot, paths::Writers::OwnerAndGroup);
+    ::close(fd);
+    return why.isEmpty() ? why : QStringLiteral("%1 is not loaded: %2").arg(path, why);
+}
+
+}  // namespace
+
 std::unique_ptr<CServerModule> CServerModule::load(const QString& path, QString* error) {
+    if (const QString why = unloadable(path); !why.isEmpty()) {
+        if (error)
+            *error = why;
+        return nullptr;
+    }
     void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         if (error)

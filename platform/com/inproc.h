@@ -27,7 +27,9 @@ class CServerModule {
 public:
     // Loads the library at path (RTLD_NOW, its symbols kept local). Null with
     // *error (when given) set to the loader's text when it cannot be loaded or
-    // lacks DllGetClassObject or DllCanUnloadNow.
+    // lacks DllGetClassObject or DllCanUnloadNow, and to the reason when it is
+    // refused: path must be absolute and name a regular file of this user or
+    // root that others (outside its group) may not write.
     static std::unique_ptr<CServerModule> load(const QString& path, QString* error = nullptr);
     ~CServerModule();
     CServerModule(const CServerModule&) = delete;

@@ -10,7 +10,13 @@
 // the database and every write is committed at once (write-ahead log and a
 // busy timeout, so several processes read and write at the same time).
 //
-// Bad input: a missing database is created. A database that is corrupt or
+// A missing database is created 0600 (its folders 0700) whatever the umask.
+// Since the classes root names the libraries programs load, a database that
+// another user could have written or replaced (the file or its logs not this
+// user's or writable by group or others, or its folder writable by others) is
+// not used: it is named once on standard error as a fault, like those below.
+//
+// Bad input: a database that is corrupt or
 // cannot be written is named once on standard error; reads then give nothing
 // (callers fall back to their defaults) and writes return false. Nothing here
 // throws or aborts on bad data. The fault is named once per database path in

@@ -1,10 +1,10 @@
 #include "platform/registry/registry_db.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/paths/private_files.h"
 #include "platform/registry/registry.h"
 
 namespace lyb::reg::detail {
@@ -116,12 +117,44 @@ bool schemaPresent(sqlite3* db, bool* present) {
     return true;
 }
 
+// The registry names the libraries programs load (InprocServer32), so only a
+// database no other user could have written or replaced is used: the file,
+// its logs and its folder must be this user's and closed to others' writes.
+// Returns the fault, empty when the database may be used.
+QString untrusted(const QString& path, const QString& folder) {
+    if (const QString why = paths::untrustedBecause(folder, paths::Owner::UserOrRoot);
+        !why.isEmpty())
+        return QStringLiteral("its folder %1 is not private: %2").arg(folder, why);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const QString file = path + QLatin1String(suffix);
+        if (const QString why = paths::untrustedBecause(file); !why.isEmpty())
+            return QStringLiteral("%1: %2").arg(file, why);
+    }
+    return {};
+}
+
+// Makes a missing database file 0600 whatever the umask; SQLite then gives its
+// logs the same mode.
+void createPrivateFile(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+}
+
 sqlite3* openDatabase(const QString& path) {
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!paths::makePrivateFolder(folder)) {
         reportFault(QStringLiteral("cannot create the folder %1").arg(folder));
         return nullptr;
     }
+    if (const QString why = untrusted(path, folder); !why.isEmpty()) {
+        reportFault(why);
+        return nullptr;
+    }
+    createPrivateFile(path);
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr) != SQLITE_OK) {

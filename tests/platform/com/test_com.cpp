@@ -4,6 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
 using namespace lyb;
 using namespace lyb::com;
 
@@ -74,6 +83,51 @@ TEST(InprocServer, LoadedOnceAndUnloadedWhenUnused) {
     static_cast<IUnknown*>(second)->Release();
     modules.freeUnusedLibraries();
     EXPECT_EQ(modules.loadedCount(), 0u);
+}
+
+// Libraries another user could have put in place are never loaded: a copy of
+// the test server each way, in a folder of the test's own.
+TEST(InprocServer, UntrustedLibrariesAreRefused) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString good = dir.filePath("libgood.so");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LYB_COM_TEST_SERVER), good));
+    ASSERT_EQ(::chmod(QFile::encodeName(good).constData(), 0755), 0);
+    const auto copy = [&](const char* name, mode_t mode, uid_t owner) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(QFile::copy(good, path));
+        EXPECT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+        if (owner != ::geteuid()) {
+            EXPECT_EQ(::chown(QFile::encodeName(path).constData(), owner, gid_t(-1)), 0);
+        }
+        return path;
+    };
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.so")).constData(), 0600), 0);
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+
+    std::vector<QString> refused{QStringLiteral("./libgood.so"), QStringLiteral("libgood.so"),
+                                 dir.filePath("fifo.so"), copy("libloose.so", 0757, ::geteuid())};
+    if (::geteuid() == 0) {  // another user's file can only be made as root
+        refused.push_back(copy("libforeign.so", 0755, 65534));
+    }
+    for (const QString& path : refused) {
+        registerServer(path);
+        CServerModules modules;
+        void* object = nullptr;
+        QString error;
+        EXPECT_EQ(modules.getClassObject(kServerClass, IID_IClassFactory, &object, &error),
+                  CLASS_E_CLASSNOTAVAILABLE)
+            << path.toStdString();
+        EXPECT_TRUE(error.contains(path)) << error.toStdString();
+        EXPECT_EQ(modules.loadedCount(), 0u) << path.toStdString();
+    }
+    registerServer(good);
+    CServerModules modules;
+    void* object = nullptr;
+    EXPECT_EQ(modules.getClassObject(kServerClass, IID_IClassFactory, &object), S_OK);
+    static_cast<IUnknown*>(object)->Release();
+    QDir::setCurrent(cwd);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/registry/registry.h"
 
@@ -92,6 +94,25 @@ TEST_F(RegistryTest, MissingDatabaseAndFoldersAreCreated) {
     EXPECT_FALSE(Key::open(kHkcu, "Software").has_value());
     EXPECT_TRUE(key("Software").writeDword("x", 1));
     EXPECT_TRUE(QFile::exists(path));
+}
+
+// The modes hold whatever the umask, even one that takes nothing away.
+TEST_F(RegistryTest, NewDatabaseAndFoldersArePrivate) {
+    const QString path = dir_.filePath("deep/er/registry.sqlite3");
+    usePath(path);
+    const mode_t saved = ::umask(0);
+    const bool written = key("Software").writeDword("x", 1);
+    ::umask(saved);
+    EXPECT_TRUE(written);
+    const auto mode = [](const QString& p) {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(p).constData(), &st), 0) << p.toStdString();
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(dir_.filePath("deep")), 0700u);
+    EXPECT_EQ(mode(dir_.filePath("deep/er")), 0700u);
+    EXPECT_EQ(mode(path), 0600u);
+    EXPECT_EQ(mode(path + "-wal"), 0600u);
 }
 
 TEST_F(RegistryTest, KeyPathsAreNormalisedAndCaseInsensitive) {
@@ -366,4 +387,39 @@ TEST_F(UnusableRegistryTest, UnwritableLocationGivesNothing) {
     }
     usePath(blocker + "/lyrabell/registry.sqlite3");
     expectUnusable(k);
+}
+
+// A database another user could have written or replaced is not read: it
+// could name their library as an in-process server. Each case has a database
+// of its own, since a fault is named once per database.
+TEST_F(UnusableRegistryTest, DatabaseOthersCouldWriteIsRefused) {
+    struct Case {
+        const char* name;
+        const char* loosened;  // "" the file itself, "/" its folder, else a suffix
+        mode_t mode;           // 0: given to another user instead
+    };
+    const Case cases[] = {
+        {"group-writable file", "", 0660},    {"world-writable file", "", 0606},
+        {"world-writable folder", "/", 0777}, {"another user's file", "", 0},
+        {"another user's log", "-wal", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.mode == 0 && ::geteuid() != 0)
+            continue;  // only root can give a file away
+        const QString folder = dir_.filePath(QString::fromLatin1(c.name));
+        const QString path = folder + "/registry.sqlite3";
+        usePath(path);
+        const Key k = key("Software");
+        ASSERT_TRUE(k.writeDword("x", 1));
+        usePath(dir_.filePath("other.sqlite3"));  // closes the first database
+        ASSERT_TRUE(key("Software").writeDword("x", 2));
+
+        const QByteArray target =
+            QFile::encodeName(*c.loosened == '/' ? folder : path + QString::fromLatin1(c.loosened));
+        QFile(QFile::decodeName(target)).open(QIODevice::Append);  // a planted log
+        ASSERT_EQ(c.mode != 0 ? ::chmod(target, c.mode) : ::chown(target, 65534, gid_t(-1)), 0);
+        usePath(path);
+        expectUnusable(k);
+    }
 }
