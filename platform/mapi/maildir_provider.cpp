@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -25,6 +26,7 @@
 #include "platform/files/regular_file.h"
 #include "platform/mapi/mime_content.h"
 #include "platform/paths/paths.h"
+#include "platform/paths/private_files.h"
 
 namespace lyb::mapi {
 
@@ -857,6 +859,14 @@ std::vector<Account> loadAccounts() {
     }
     if (!file.open(QIODevice::ReadOnly))
         return {};
+    // The file names the folders whose messages are shown and played: one
+    // that another user could have written is not read.
+    if (const QString why = paths::untrustedBecause(file.handle(), paths::Owner::UserOrRoot);
+        !why.isEmpty()) {
+        std::fprintf(stderr, "lyrabell: the accounts file %s is not used: %s\n",
+                     files::encodeFileName(path).constData(), why.toLocal8Bit().constData());
+        return {};
+    }
     return parseAccounts(QString::fromUtf8(file.readAll()), QFileInfo(path).absolutePath());
 }
 

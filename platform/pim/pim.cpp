@@ -24,6 +24,7 @@
 
 #include "platform/files/file_names.h"
 #include "platform/files/regular_file.h"
+#include "platform/paths/private_files.h"
 #include "platform/pim/phone_match.h"
 
 namespace lyb::pim {
@@ -460,6 +461,15 @@ std::unique_ptr<Application> Application::create() {
 std::unique_ptr<Application> Application::create(const QString& folder, ContactUi* ui) {
     if (folder.isEmpty())
         return nullptr;
+    // Callers are named and numbers dialled from these cards: a folder that
+    // another user could have filled is not opened. Root's is the installed
+    // demo's.
+    if (const QString why = paths::untrustedBecause(folder, paths::Owner::UserOrRoot);
+        !why.isEmpty()) {
+        std::fprintf(stderr, "lyrabell: the contacts folder %s is not opened: %s\n",
+                     files::encodeFileName(folder).constData(), why.toLocal8Bit().constData());
+        return nullptr;
+    }
     return std::unique_ptr<Application>(new Application(folder, ui));
 }
 
