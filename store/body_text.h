@@ -4,21 +4,29 @@
 //
 // Bad input: read_body_text never fails; a body that cannot be opened, sized
 // or read gives an empty text, and a UTF-16 body of odd length drops its last
-// byte. strip_markup handles unclosed comments and tags by leaving the text
-// from there on as it is; it runs in time proportional to the text's length
-// times the number of markers removed and never loops.
+// byte. It reads at most kMaxBodyBytes of any body, however long the message.
+// strip_markup handles unclosed comments and tags by leaving the text from
+// there on as it is; it runs in time proportional to the text's length and
+// never loops.
 #pragma once
 
 #include <QString>
+
+#include <cstdint>
 
 #include "platform/mapi/mapi.h"
 
 namespace lyb::store {
 
+// How much of a body stream is read: its first 64 KiB (32 Ki characters of a
+// UTF-16 body), headers included for the raw MIME text.
+constexpr uint32_t kMaxBodyBytes = 64 * 1024;
+
 // Gives the first of PR_BODY_W, PR_BODY_A, the raw MIME text (headers
-// dropped), PR_BODY_HTML_W, PR_BODY_HTML_A that opens as a stream, widened to
-// UTF-16 (8-bit bytes become the characters of the same value) and cut at the
-// first NUL; empty when there is none. No transfer decoding is done.
+// dropped), PR_BODY_HTML_W, PR_BODY_HTML_A that opens as a stream, its first
+// kMaxBodyBytes widened to UTF-16 (8-bit bytes become the characters of the
+// same value) and cut at the first NUL; empty when there is none. No transfer
+// decoding is done.
 QString read_body_text(mapi::IMessage& message);
 
 // Removes, in this order: comments "<!--...-->"; the entities &copy; &reg;
