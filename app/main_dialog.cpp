@@ -147,6 +147,8 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     hint_->setAccessibleName(hint_->text());
     hint_->hide();
+    // The panel shows callers' names and file names: text, never markup.
+    infoPanel_->setTextFormat(Qt::PlainText);
     infoPanel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     infoPanel_->setWordWrap(true);
     infoPanel_->setTextInteractionFlags(Qt::TextSelectableByKeyboard);

@@ -199,6 +199,7 @@ public:
     CCommandBar* commandBarWidget() const { return bar_; }
     QWidget* clientArea() const;
     QLabel* hintLabel() const { return hint_; }
+    QLabel* infoPanelLabel() const { return infoPanel_; }
     QMenu* mainMenu() const { return mainMenu_; }
     QMenu* contextMenu() const { return contextMenu_; }
     bool playbackTimerActive() const { return playbackTimer_.isActive(); }

@@ -14,6 +14,10 @@ MessageBoxHandler& handler() {
 int showReal(QWidget* parent, const QString& text, MessageIcon icon, MessageButtons buttons) {
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("Lyrabell"));
+    // The text carries callers' names, contacts and file names, which are
+    // never markup: read as rich text, an <img> in one would be loaded, and
+    // /dev/zero or a FIFO there would never finish loading.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (icon) {
         case MessageIcon::None:

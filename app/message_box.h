@@ -22,7 +22,8 @@ constexpr int IDNO = 7;
 using MessageBoxHandler =
     std::function<int(QWidget* parent, const QString& text, MessageIcon, MessageButtons)>;
 
-// Shows a modal message box and returns IDOK, IDYES or IDNO.
+// Shows a modal message box and returns IDOK, IDYES or IDNO. The text is
+// shown as it is, never read as markup.
 int messageBox(QWidget* parent, const QString& text, MessageIcon icon, MessageButtons buttons);
 // Replaces the handler; an empty handler restores the real message box.
 void setMessageBoxHandler(MessageBoxHandler handler);

@@ -7,6 +7,8 @@
 namespace lyb::ui {
 
 CTransparentStatic2::CTransparentStatic2(QWidget* parent) : QLabel(parent) {
+    // Drawn as text below; the label never reads it as markup either.
+    setTextFormat(Qt::PlainText);
     setAlignment(format_);
 }
 

@@ -14,6 +14,7 @@
 #include "ui/voicemail_list.h"
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 
@@ -155,6 +156,25 @@ TEST_F(MainContactsTest, CallBackWithoutANumberAndReplyWithFindTheCardOrSayWhy) 
         EXPECT_TRUE(window->list()->isEnabled());
     }
     EXPECT_TRUE(dialler.calls().isEmpty());
+}
+
+// The real message box shows a caller's name as it is: an <img> in it is
+// never loaded (a FIFO or /dev/zero there would hang or exhaust memory).
+TEST_F(MainContactsTest, ReplyWithShowsAMarkupNameAsTextInTheRealBox) {
+    setMessageBoxHandler({});
+    const QString name = QStringLiteral("<img src='/nonexistent/x.png'><b>x</b>");
+    select(0, name);
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    QPointer<QTimer> watch = whenModal<QMessageBox>([&](QMessageBox& box) {
+        format = box.textFormat();
+        shown = box.text();
+        box.accept();
+    });
+    window->runCommand(ID_REPLY_WITH);
+    delete watch;
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown, QStringLiteral("Cannot find '%1' in your contacts.").arg(name));
 }
 
 TEST_F(MainContactsTest, AddToContactsOpensTheEditorKeepsOrDeletesAndRenamesTheRow) {

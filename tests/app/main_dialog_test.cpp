@@ -7,6 +7,7 @@
 #include "recording_playback.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -88,6 +89,28 @@ TEST(MainDialog, CallerRequestShowsTheCallerAndPlaysThePathBeforeTheMarker) {
               QStringLiteral("\n Playing voicemail from:\n \n Ann Lee (555)"));
     ASSERT_EQ(w.log->decoded.size(), 1u);
     EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/v/m.gsm"));
+}
+
+// Names from a message or a request and file names are shown as they are:
+// read as markup, an <img> in one would be loaded by the panel.
+TEST(MainDialog, PanelsShowMarkupInNamesAsText) {
+    const QString markup = QStringLiteral("<img src='nonexistent.png'><b>x");
+    CMemoryMessageStore store;
+    MemoryVoicemail vm;
+    vm.callerName = markup;
+    store.add(QByteArray("id"), vm);
+    s::setMsgEntryId(QByteArray("id"));  // for the first request only
+    const QString requests[] = {QStringLiteral("<OID>"), QStringLiteral("/v/m.gsm<lyb:") + markup,
+                                QStringLiteral("/v/") + markup};
+    for (const QString& request : requests) {
+        SCOPED_TRACE(request.toStdString());
+        Window w(&store);
+        w.dialog.setPendingRequest(request);
+        w.dialog.initialise();
+        EXPECT_EQ(w.dialog.infoPanelLabel()->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(w.dialog.infoPanelText().contains(QStringLiteral("<img src='nonexistent.png'")))
+            << w.dialog.infoPanelText().toStdString();
+    }
 }
 
 TEST(MainDialog, OneCharacterRequestStartsNormally) {
