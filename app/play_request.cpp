@@ -1,6 +1,20 @@
 #include "app/play_request.h"
 
+#include "platform/files/file_names.h"
+
+#include <sys/stat.h>
+
 namespace lyb::app {
+
+namespace {
+
+// Whether text names an existing file that is not a folder (symlinks followed).
+bool namesFile(const QString& text) {
+    struct stat st {};
+    return ::stat(files::encodeFileName(text).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+}  // namespace
 
 PlayRequest parsePlayRequest(const QString& request) {
     if (request.size() < 2)
@@ -12,7 +26,9 @@ PlayRequest parsePlayRequest(const QString& request) {
     PlayRequest result{RequestKind::LocalFile, request, {}};
     const qsizetype i = request.indexOf(marker, 0, Qt::CaseSensitive);
     const qsizetype j = request.indexOf(QLatin1Char('>'));
-    if (i >= 0 && j >= 0) {
+    // A file may have "<lyb:" in its name; the file that is there is what
+    // the request names, not a caller text after the part before it.
+    if (i >= 0 && j >= 0 && !namesFile(request)) {
         const qsizetype callerStart = i + marker.size();
         if (j > callerStart)
             result.caller = request.mid(callerStart, j - callerStart);

@@ -3,7 +3,8 @@
 //   fewer than 2 characters          nothing to play
 //   "<OID>" in any case              the stored message named by "MsgEntryID"
 //   path                             a local wave or GSM file
-//   path "<lyb:" caller ">"          a local file with the caller to show
+//   path "<lyb:" caller ">"          a local file with the caller to show,
+//                                    unless the whole text names a file
 // The text is never tokenised or unquoted: quotes around a path stay part of it.
 #pragma once
 
@@ -29,7 +30,8 @@ struct PlayRequest {
 // "<lyb:" is matched case-sensitively; the caller ends at the first ">" of the
 // whole text. Without that ">" the whole text is the path; when the first ">"
 // stands before "<lyb:", the path is the text before "<lyb:" and the caller is
-// empty.
+// empty. When the whole text names an existing file (not a folder), it is
+// that file's path, with no caller, whatever it holds.
 PlayRequest parsePlayRequest(const QString& request);
 
 // Returns what follows the last backslash or forward slash, or the whole path.
