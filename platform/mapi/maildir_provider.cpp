@@ -53,7 +53,9 @@ bool parseId(const QByteArray& id, char kind, QString& first, QString& second) {
         return false;
     const QByteArray body = id.mid(5);
     const qsizetype nul = body.indexOf('\0');
-    if (nul < 0)
+    // No file name has a zero byte, and the system calls would take the name
+    // only up to it: another file, or a message deleted under a wrong id.
+    if (nul < 0 || body.indexOf('\0', nul + 1) >= 0)
         return false;
     first = files::decodeFileName(body.left(nul));
     second = files::decodeFileName(body.mid(nul + 1));

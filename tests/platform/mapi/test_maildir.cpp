@@ -365,6 +365,18 @@ TEST(MaildirFolder, DeleteMovesToTrashAndAGoneMessageFails) {
     EXPECT_NE(folder->DeleteMessages({QByteArray("garbage")}, 0), S_OK);
 }
 
+// No file name has a zero byte; an id whose unique name has one names no
+// message, though the system calls would see the name only up to it.
+TEST(MaildirFolder, UniqueNameWithAZeroByteNamesNoMessage) {
+    MaildirFixture md;
+    const QString unique = md.deliver(lyb::testing::voicemailMail());
+    auto folder = inboxOf(md.root);
+    const QByteArray id = messageEntryId(md.root, unique) + '\0';
+    EXPECT_FALSE(openMessage(*folder, id));
+    EXPECT_EQ(folder->DeleteMessages({id}, 0), MAPI_E_INVALID_ENTRYID);
+    EXPECT_EQ(md.files("new"), QStringList{unique});
+}
+
 TEST(MaildirFolder, MessageMovedBetweenListingAndOpeningIsFoundOrSkipped) {
     MaildirFixture md;
     const QString renamed = md.deliver(lyb::testing::voicemailMail());
