@@ -2,10 +2,10 @@
 //
 // Exit status: 0 done; 1 the key or value is missing, a key to delete has
 // subkeys, or the registry cannot be used; 2 the command line is wrong.
-#include <QRegularExpression>
 
 #include "platform/registry/registry.h"
 #include "tools/command.h"
+#include "tools/reg_data.h"
 
 namespace {
 
@@ -49,43 +49,6 @@ QString keyLabel(reg::Hive hive, const QString& path) {
     return path.isEmpty() ? reg::hiveName(hive) : reg::hiveName(hive) + QLatin1Char('\\') + path;
 }
 
-std::optional<QByteArray> encodeData(reg::Type type, const QString& data, QString* why) {
-    switch (type) {
-        case reg::Type::Sz:
-            return reg::encodeSz(data, true);
-        case reg::Type::Dword: {
-            bool ok = false;
-            const bool hex = data.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
-            const qulonglong n = hex ? data.mid(2).toULongLong(&ok, 16) : data.toULongLong(&ok, 10);
-            // toULongLong accepts a sign and blanks; a number here is digits only.
-            static const QRegularExpression digits(QStringLiteral("^(0[xX][0-9a-fA-F]+|[0-9]+)$"));
-            if (!ok || n > 0xffffffffULL || !digits.match(data).hasMatch()) {
-                *why = QStringLiteral(
-                           "REG_DWORD data \"%1\" is not a number from 0 to 4294967295 "
-                           "(decimal or 0x hex)")
-                           .arg(data);
-                return std::nullopt;
-            }
-            QByteArray bytes(4, '\0');
-            for (int i = 0; i < 4; ++i)
-                bytes[i] = char((n >> (8 * i)) & 0xff);
-            return bytes;
-        }
-        case reg::Type::Binary: {
-            static const QRegularExpression hexPairs(QStringLiteral("^([0-9a-fA-F]{2})*$"));
-            if (!hexPairs.match(data).hasMatch()) {
-                *why = QStringLiteral(
-                           "REG_BINARY data \"%1\" is not hex digits in pairs (like 0a1b2c)")
-                           .arg(data);
-                return std::nullopt;
-            }
-            return QByteArray::fromHex(data.toLatin1());
-        }
-    }
-    *why = QStringLiteral("unknown type");
-    return std::nullopt;
-}
-
 int runGet(reg::Hive hive, const QStringList& args) {
     const auto key = reg::Key::open(hive, args[1]);
     if (!key) {
@@ -118,7 +81,7 @@ int runSet(reg::Hive hive, const QStringList& args) {
     if (!type)
         return usage(QStringLiteral("unknown type \"%1\"").arg(args[3]));
     QString why;
-    const auto data = encodeData(*type, args[4], &why);
+    const auto data = lyb::tool::encodeRegData(*type, args[4], &why);
     if (!data)
         return usage(why);
     const auto key = reg::Key::create(hive, args[1]);
