@@ -1,5 +1,6 @@
 #include "platform/pim/pim.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,8 +34,9 @@ namespace {
 
 std::atomic<ContactUi*> installedUi{nullptr};
 
-// Names a file on standard error the first time this process has trouble with it.
-void reportOnce(const QString& path, const QString& what) {
+// Names a file on standard error the first time this process has trouble with
+// it; verb says what is done about it.
+void reportOnce(const QString& path, const char* verb, const QString& what) {
     static QMutex mutex;
     static QSet<QString> reported;
     {
@@ -43,8 +45,9 @@ void reportOnce(const QString& path, const QString& what) {
             return;
         reported.insert(path);
     }
-    const QByteArray line =
-        QStringLiteral("lyrabell: contacts: skipping %1: %2\n").arg(path, what).toUtf8();
+    const QByteArray line = QStringLiteral("lyrabell: contacts: %1 %2: %3\n")
+                                .arg(QLatin1String(verb), path, what)
+                                .toUtf8();
     std::fwrite(line.constData(), 1, line.size(), stderr);
 }
 
@@ -83,18 +86,42 @@ int kindIndex(uint32_t kind) {
     return 3;
 }
 
+vcard::Property newProperty(const char* name, QList<vcard::Parameter> params = {}) {
+    vcard::Property p;
+    p.name = QLatin1String(name);
+    p.params = std::move(params);
+    return p;
+}
+
 struct FileCards {
     QList<vcard::Card> cards;
     bool clean = false;  // readable and without problems
+    detail::FileState state;
 };
+
+// Reads a card file's bytes and notes what the file was; 0, EFBIG (bytes
+// then hold the first ones) or an error code as files::readRegularFile gives.
+int readCardFile(const QString& path, QByteArray* data, detail::FileState* state) {
+    int error = 0;
+    uint64_t size = 0;
+    const int fd = files::openRegularFile(files::encodeFileName(path).constData(), &error, &size);
+    if (fd < 0)
+        return error;
+    struct stat st = {};
+    if (::fstat(fd, &st) == 0)
+        state->mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    // One byte more than the reader takes, so that it sees the file is too long.
+    error =
+        files::readOpenedFile(fd, size, vcard::kMaxInput + 1, *data, files::Oversize::keepPrefix);
+    state->size = qint64(size);
+    state->hash = QCryptographicHash::hash(*data, QCryptographicHash::Sha256);
+    return error;
+}
 
 FileCards readFile(const QString& path, QString* why) {
     FileCards out;
-    // One byte more than the reader takes, so that it sees the file is too long.
     QByteArray data;
-    const int error =
-        files::readRegularFile(files::encodeFileName(path).constData(), vcard::kMaxInput + 1, data,
-                               files::Oversize::keepPrefix);
+    const int error = readCardFile(path, &data, &out.state);
     if (error != 0 && error != EFBIG) {
         *why = QString::fromStdString(files::errorText(error));
         return out;
@@ -167,6 +194,28 @@ bool writeFile(const QString& folder, const QString& path, const QByteArray& byt
     return file.commit();
 }
 
+enum class Replaced { done, changed, failed };
+
+// Writes bytes over the file at path, but only while the file is still as
+// expected; changed when another program wrote it meanwhile.
+Replaced replaceFile(const QString& path, const QByteArray& bytes,
+                     const detail::FileState& expected) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return Replaced::failed;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return Replaced::failed;
+    }
+    QByteArray now;
+    detail::FileState state;
+    if (readCardFile(path, &now, &state) != 0 || !(state == expected)) {
+        file.cancelWriting();
+        return Replaced::changed;
+    }
+    return file.commit() ? Replaced::done : Replaced::failed;
+}
+
 }  // namespace
 
 QString contactsFolder() {
@@ -206,8 +255,10 @@ void Contact::setNamePart(int index, const QString& text) {
     QStringList parts = nameParts();
     parts[index] = vcard::escape(text);
     vcard::Property* n = card_.find(QStringLiteral("N"));
+    if (!n && text.isEmpty())
+        return;  // an empty name part is what a card without N already says
     if (!n) {
-        card_.properties += vcard::Property{QString(), QStringLiteral("N"), {}, QString()};
+        card_.properties += newProperty("N");
         n = &card_.properties.last();
     }
     n->value = parts.join(QLatin1Char(';'));
@@ -290,10 +341,7 @@ void Contact::setTelephoneNumber(uint32_t kind, const QString& text) {
         return;
     }
     if (!tel) {
-        card_.properties += vcard::Property{QString(),
-                                            QStringLiteral("TEL"),
-                                            {{QStringLiteral("TYPE"), {QLatin1String(type)}}},
-                                            QString()};
+        card_.properties += newProperty("TEL", {{QStringLiteral("TYPE"), {QLatin1String(type)}}});
         tel = &card_.properties.last();
     }
     tel->params.removeIf(
@@ -309,7 +357,7 @@ void Contact::setEmailAddress(const QString& text) {
         return;
     }
     if (!email) {
-        card_.properties += vcard::Property{QString(), QStringLiteral("EMAIL"), {}, QString()};
+        card_.properties += newProperty("EMAIL");
         email = &card_.properties.last();
     }
     email->value = vcard::escape(text);
@@ -326,7 +374,7 @@ void Contact::setLastName(const QString& text) {
 void Contact::setFileAs(const QString& text) {
     vcard::Property* fn = card_.find(QStringLiteral("FN"));
     if (!fn) {
-        card_.properties += vcard::Property{QString(), QStringLiteral("FN"), {}, QString()};
+        card_.properties += newProperty("FN");
         fn = &card_.properties.last();
     }
     fn->value = vcard::escape(text);
@@ -336,10 +384,8 @@ void Contact::setMobileTelephoneNumber(const QString& text) {
     // Kept even when empty: a caller without a number still gets the field.
     vcard::Property* tel = mobileProperty();
     if (!tel) {
-        card_.properties += vcard::Property{QString(),
-                                            QStringLiteral("TEL"),
-                                            {{QStringLiteral("TYPE"), {QStringLiteral("cell")}}},
-                                            QString()};
+        card_.properties +=
+            newProperty("TEL", {{QStringLiteral("TYPE"), {QStringLiteral("cell")}}});
         tel = &card_.properties.last();
     }
     tel->params.removeIf(
@@ -348,46 +394,138 @@ void Contact::setMobileTelephoneNumber(const QString& text) {
 }
 
 int Contact::save() {
-    QByteArray bytes;
-    if (cardsInFile_ == 1) {
-        bytes = vcard::write(card_);
-    } else {
-        // One of several cards of an exported file: write them all back, but
-        // only if the file still holds what it held when it was read.
-        QString why;
-        FileCards now = readFile(path_, &why);
-        if (!now.clean || now.cards.size() != cardsInFile_)
-            return kFailed;
-        now.cards[indexInFile_] = card_;
-        for (const auto& c : std::as_const(now.cards))
-            bytes += vcard::write(c);
-    }
-    if (!writeFile(folder_, path_, bytes))
+    error_.clear();
+    if (!card_.readOnly.isEmpty()) {
+        error_ = QStringLiteral("%1 is not changed: %2").arg(path_, card_.readOnly);
         return kFailed;
+    }
+    if (stored_) {
+        return rewrite(
+            [this](const vcard::Card& base) { return vcard::writeEdited(base, original_, card_); });
+    }
+    const QByteArray bytes = vcard::write(card_);
+    if (!writeFile(folder_, path_, bytes)) {
+        error_ = QStringLiteral("cannot write %1").arg(path_);
+        return kFailed;
+    }
+    // What was written is what the next save starts from.
+    const vcard::ReadResult written = vcard::read(bytes);
+    if (written.cards.size() == 1) {
+        original_ = card_ = written.cards[0];
+        indexInFile_ = 0;
+        QString why;
+        state_ = readFile(path_, &why).state;
+    }
     stored_ = true;
     return kOk;
 }
 
+int Contact::rewrite(const std::function<QByteArray(const vcard::Card&)>& produce) {
+    error_.clear();
+    // A few rounds: each is lost only to another program writing the file
+    // between this one reading it and renaming over it.
+    for (int round = 0; round < 5; ++round) {
+        QByteArray data;
+        detail::FileState now;
+        const int error = readCardFile(path_, &data, &now);
+        if (error == ENOENT) {
+            error_ = QStringLiteral("%1 is gone; nothing was written").arg(path_);
+            return kNotFound;
+        }
+        if (error != 0) {
+            error_ = QStringLiteral("cannot read %1: %2")
+                         .arg(path_, QString::fromStdString(files::errorText(error)));
+            return kFailed;
+        }
+        const vcard::ReadResult read = vcard::read(data);
+        // Its malformed cards would be lost in the rewrite.
+        if (!read.problems.isEmpty()) {
+            error_ = QStringLiteral("%1 holds a card that cannot be read; it is left as it is")
+                         .arg(path_);
+            return kFailed;
+        }
+        // The card read at logon is in the same place while the file is
+        // unchanged; else it is the card with its UID, else with its text.
+        const vcard::Card* base = nullptr;
+        if (now == state_ && indexInFile_ < read.cards.size() &&
+            read.cards[indexInFile_].raw == original_.raw) {
+            base = &read.cards[indexInFile_];
+        } else {
+            const QString id = vcard::uid(original_);
+            const vcard::Card* byText = nullptr;
+            for (const vcard::Card& c : read.cards) {
+                const bool sameText = c.raw == original_.raw;
+                if (!id.isEmpty() && vcard::uid(c) == id) {
+                    if (!base || sameText)
+                        base = &c;
+                } else if (sameText && !byText) {
+                    byText = &c;
+                }
+            }
+            if (!base)
+                base = byText;
+        }
+        if (!base) {
+            error_ = QStringLiteral(
+                         "the contact is no longer in %1 (another program removed or changed "
+                         "it); nothing was written")
+                         .arg(path_);
+            return kNotFound;
+        }
+        const QByteArray cardBytes = produce(*base);
+        QByteArray bytes = data;
+        bytes.replace(base->rawOffset, base->raw.size(), cardBytes);
+        if (cardBytes.isEmpty() && read.cards.size() == 1 &&
+            QByteArrayView(bytes).trimmed().isEmpty()) {
+            if (::unlink(files::encodeFileName(path_).constData()) != 0 && errno != ENOENT) {
+                error_ = QStringLiteral("cannot remove %1").arg(path_);
+                return kFailed;
+            }
+            return kOk;
+        }
+        switch (replaceFile(path_, bytes, now)) {
+            case Replaced::changed:
+                continue;
+            case Replaced::failed:
+                error_ = QStringLiteral("cannot write %1").arg(path_);
+                return kFailed;
+            case Replaced::done:
+                break;
+        }
+        // What was written is what the next save starts from.
+        const vcard::ReadResult written = vcard::read(bytes);
+        state_ = detail::FileState();
+        for (qsizetype i = 0; i < written.cards.size(); ++i) {
+            if (!cardBytes.isEmpty() && written.cards[i].rawOffset == base->rawOffset) {
+                original_ = card_ = written.cards[i];
+                indexInFile_ = int(i);
+                struct stat st = {};
+                if (::stat(files::encodeFileName(path_).constData(), &st) == 0)
+                    state_ = {qint64(bytes.size()),
+                              qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                              QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)};
+            }
+        }
+        return kOk;
+    }
+    error_ =
+        QStringLiteral("%1 kept changing while it was written; nothing was written").arg(path_);
+    return kFailed;
+}
+
 int Contact::remove() {
+    error_.clear();
     if (!stored_)
         return kOk;
-    if (cardsInFile_ == 1) {
-        if (!QFile::remove(path_) && QFileInfo::exists(path_))
-            return kFailed;
-    } else {
-        QString why;
-        FileCards now = readFile(path_, &why);
-        if (!now.clean || now.cards.size() != cardsInFile_)
-            return kFailed;
-        now.cards.removeAt(indexInFile_);
-        QByteArray bytes;
-        for (const auto& c : std::as_const(now.cards))
-            bytes += vcard::write(c);
-        if (!writeFile(folder_, path_, bytes))
-            return kFailed;
+    struct stat st = {};
+    if (::stat(files::encodeFileName(path_).constData(), &st) != 0 && errno == ENOENT) {
+        stored_ = false;
+        return kOk;
     }
-    stored_ = false;
-    return kOk;
+    const int result = rewrite([](const vcard::Card&) { return QByteArray(); });
+    if (result == kOk)
+        stored_ = false;
+    return result;
 }
 
 Item* Contact::item() {
@@ -440,7 +578,7 @@ struct StoredCard {
     vcard::Card card;
     QString path;
     int indexInFile = 0;
-    int cardsInFile = 1;
+    detail::FileState state;  // of its file when it was read
 };
 
 struct detail::LoadedFolder {
@@ -503,12 +641,12 @@ static std::shared_ptr<const detail::LoadedFolder> loadFolder(const QString& fol
         QString why;
         FileCards read = readFile(path, &why);
         if (!why.isEmpty())
-            reportOnce(path, why);
-        // A file with a malformed card is never rewritten (count 0).
-        const int count = read.clean ? int(read.cards.size()) : 0;
+            reportOnce(path, "skipping", why);
         for (qsizetype i = 0; i < read.cards.size(); ++i) {
             const int index = int(loaded->cards.size());
             const vcard::Card& card = read.cards[i];
+            if (!card.readOnly.isEmpty())
+                reportOnce(path, "read-only", card.readOnly);
             if (const auto* fn = card.find(QStringLiteral("FN"))) {
                 const QString key = nameKey(vcard::unescape(fn->value));
                 if (!key.isEmpty() && !loaded->byName.contains(key))
@@ -519,7 +657,7 @@ static std::shared_ptr<const detail::LoadedFolder> loadFolder(const QString& fol
                     loaded->phones.add(index * 4 + kindIndex(telephoneKind(p)),
                                        vcard::unescape(p.value));
             }
-            loaded->cards.push_back({card, path, int(i), count});
+            loaded->cards.push_back({card, path, int(i), read.state});
         }
     }
     return loaded;
@@ -583,10 +721,11 @@ int Application::matchContact(const QString& text, uint32_t flags,
     if (::stat(files::encodeFileName(stored.path).constData(), &st) == 0) {
         auto c = std::unique_ptr<Contact>(new Contact);
         c->card_ = stored.card;
+        c->original_ = stored.card;
+        c->state_ = stored.state;
         c->folder_ = folder_;
         c->path_ = stored.path;
         c->indexInFile_ = stored.indexInFile;
-        c->cardsInFile_ = stored.cardsInFile;
         c->stored_ = true;
         c->ui_ = ui_;
         *contact = std::move(c);
@@ -602,8 +741,9 @@ int Application::createItem(int itemType, std::unique_ptr<Contact>* contact) {
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     auto c = std::unique_ptr<Contact>(new Contact);
     c->card_.version = QStringLiteral("4.0");
-    c->card_.properties +=
-        vcard::Property{QString(), QStringLiteral("UID"), {}, QStringLiteral("urn:uuid:") + uuid};
+    vcard::Property id = newProperty("UID");
+    id.value = QStringLiteral("urn:uuid:") + uuid;
+    c->card_.properties += id;
     c->folder_ = folder_;
     c->path_ = QDir(folder_).filePath(uuid + QStringLiteral(".vcf"));
     c->ui_ = ui_;

@@ -18,13 +18,23 @@
 //  4. logoff() drops what logon read; destroying the object logs off.
 // Contacts are plain objects the caller owns; they stay usable after logoff.
 //
-// Saving writes the card as vCard 4.0 to a temporary file in the same folder
-// and renames it over the card's file, so readers never see half a card and
-// two programs saving at once lose neither contact (a new contact gets a
-// file of its own, named by a fresh UUID). The folder is created, private to
-// the user, at the first save. A contact read from a file of several cards is
-// saved or deleted by rewriting that file, and only while it still holds the
-// same number of cards.
+// Saving writes the file to a temporary file in the same folder and renames
+// it over the card's file, so readers never see half a card and two programs
+// saving at once lose neither contact (a new contact gets a file of its own,
+// named by a fresh UUID, written as vCard 4.0). The folder is created,
+// private to the user, at the first save.
+//
+// A stored card is saved as an edit of the bytes it was read from: every line
+// the user did not change keeps its bytes, and changed or added lines are
+// written in the card's own version (vcard::writeEdited); the other cards and
+// any other text of its file are left as they are. Just before the rename the
+// file must still be what the save was based on (its size, modification time
+// and a hash of its bytes); when another program changed it since it was
+// read, it is read again, the card found in it by its UID, else by the text
+// it was read from, and only the user's changes applied to it. A card that is
+// no longer there is not written (kNotFound), nor is a file that holds a
+// malformed card, nor a card read-only for its charset (see vcard.h).
+// Deleting finds the card the same way.
 //
 // Bad input: an unreadable file, or a malformed card (see vcard.h), is skipped
 // and named once per process on standard error; the other cards still count.
@@ -37,6 +47,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/pim/vcard.h"
@@ -74,7 +85,15 @@ QString contactsFolder();
 class Contact;
 namespace detail {
 struct LoadedFolder;
-}
+
+// What a card file was when it was read; equal states mean the same bytes.
+struct FileState {
+    qint64 size = -1;
+    qint64 mtimeNs = 0;
+    QByteArray hash;  // SHA-256 of its bytes
+    bool operator==(const FileState&) const = default;
+};
+}  // namespace detail
 
 // The contact card and editor. The program installs its dialogs with
 // setContactUi; without them Display shows nothing and Edit cancels.
@@ -140,9 +159,16 @@ public:
     // Sets the first EMAIL (adding one when there is none); empty text removes it.
     void setEmailAddress(const QString& text);
 
+    // kOk; kNotFound when the card is no longer in its file; kFailed
+    // otherwise. errorText() then says why.
     int save();
     // Removes the stored contact (Delete); kOk also when it was never stored.
     int remove();
+    // Why the last save or remove failed; empty after success.
+    QString errorText() const { return error_; }
+    // Why the contact cannot be saved (a charset that cannot be read, see
+    // vcard.h); empty when it can.
+    QString readOnlyReason() const { return card_.readOnly; }
 
     // Returns the item interface, or null while the contact is not stored.
     Item* item();
@@ -164,11 +190,17 @@ private:
     QStringList nameParts() const;
     void setNamePart(int index, const QString& text);
 
+    // Rewrites the card's file with the card replaced by what produce makes
+    // of it as the file now holds it (empty bytes: removed).
+    int rewrite(const std::function<QByteArray(const vcard::Card&)>& produce);
+
     vcard::Card card_;
+    vcard::Card original_;     // as read, or as last saved
+    detail::FileState state_;  // of its file then
     QString folder_;
     QString path_;
+    QString error_;
     int indexInFile_ = 0;
-    int cardsInFile_ = 1;
     bool stored_ = false;
     ContactUi* ui_ = nullptr;
 };

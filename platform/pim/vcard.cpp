@@ -1,7 +1,10 @@
 #include "platform/pim/vcard.h"
 
+#include <QHash>
+#include <QSet>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <optional>
 
 namespace lyb::pim::vcard {
@@ -34,8 +37,19 @@ const Property* Card::find(const QString& name) const {
     return nullptr;
 }
 
+bool Property::sameContent(const Property& other) const {
+    return group == other.group && name == other.name && params == other.params &&
+           value == other.value;
+}
+
 Property* Card::find(const QString& name) {
-    return const_cast<Property*>(std::as_const(*this).find(name));
+    // Iterating the list as non-const detaches it, so that a change through
+    // the pointer does not reach the copies sharing its data.
+    for (auto& p : properties) {
+        if (p.name == name)
+            return &p;
+    }
+    return nullptr;
 }
 
 QString unescape(const QString& escaped) {
@@ -109,6 +123,8 @@ namespace {
 struct Line {
     QByteArray text;
     int number = 0;
+    qsizetype begin = 0;  // its physical lines' bytes in the data, line end included
+    qsizetype end = 0;
 };
 
 struct RawProperty {
@@ -117,6 +133,8 @@ struct RawProperty {
     QList<Parameter> params;
     QByteArray value;
     int line = 0;
+    qsizetype begin = 0;
+    qsizetype end = 0;
 };
 
 bool isNameChar(char c) {
@@ -140,10 +158,10 @@ bool asksQuotedPrintable(const QByteArray& line) {
 // Splits into logical lines: unfolds continuation lines and joins
 // quoted-printable soft line breaks. Continuation lines before any content
 // line are reported through strayLine.
-QList<Line> logicalLines(const QByteArray& data, int* strayLine) {
+QList<Line> logicalLines(const QByteArray& data, qsizetype start, int* strayLine) {
     QList<Line> out;
     bool quotedPrintable = false;
-    qsizetype i = 0;
+    qsizetype i = start;
     const qsizetype n = data.size();
     int number = 0;
     while (i < n) {
@@ -151,6 +169,7 @@ QList<Line> logicalLines(const QByteArray& data, int* strayLine) {
         while (j < n && data[j] != '\r' && data[j] != '\n')
             ++j;
         const QByteArrayView physical(data.constData() + i, j - i);
+        const qsizetype begin = i;
         ++number;
         if (j < n)
             j += (data[j] == '\r' && j + 1 < n && data[j + 1] == '\n') ? 2 : 1;
@@ -159,15 +178,17 @@ QList<Line> logicalLines(const QByteArray& data, int* strayLine) {
         if (!out.isEmpty() && quotedPrintable && out.last().text.endsWith('=')) {
             out.last().text.chop(1);
             out.last().text += physical;
+            out.last().end = i;
         } else if (!physical.isEmpty() && (physical[0] == ' ' || physical[0] == '\t')) {
             if (out.isEmpty()) {
                 if (*strayLine == 0)
                     *strayLine = number;
             } else {
                 out.last().text += physical.sliced(1);
+                out.last().end = i;
             }
         } else {
-            out.append({physical.toByteArray(), number});
+            out.append({physical.toByteArray(), number, begin, i});
             quotedPrintable = asksQuotedPrintable(out.last().text);
         }
     }
@@ -238,6 +259,8 @@ bool parseContentLine(const Line& line, RawProperty* out, QString* why) {
     }
     out->value = s.mid(i + 1);
     out->line = line.number;
+    out->begin = line.begin;
+    out->end = line.end;
     return true;
 }
 
@@ -290,7 +313,9 @@ QString decodeSingleByte(const QByteArray& bytes, bool windows1252) {
 
 // Decodes a value's bytes by its CHARSET (UTF-8 when none). Without a CHARSET,
 // bytes that are not UTF-8 are an error except in 2.1, where they are Latin-1.
-std::optional<QString> decodeText(const QByteArray& bytes, const QString& charset, bool v21) {
+// A charset no converter knows reads as Latin-1 and sets *unknown.
+std::optional<QString> decodeText(const QByteArray& bytes, const QString& charset, bool v21,
+                                  bool* unknown) {
     const QString cs = charset.toLower();
     if (cs.isEmpty() || cs == QLatin1String("utf-8") || cs == QLatin1String("utf8")) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -301,9 +326,14 @@ std::optional<QString> decodeText(const QByteArray& bytes, const QString& charse
             return std::nullopt;
         return decodeSingleByte(bytes, false);
     }
-    // Address books that name a charset use the single-byte Western ones.
-    return decodeSingleByte(bytes,
-                            cs == QLatin1String("windows-1252") || cs == QLatin1String("cp1252"));
+    if (cs == QLatin1String("windows-1252") || cs == QLatin1String("cp1252"))
+        return decodeSingleByte(bytes, true);
+    QStringDecoder decoder(cs.toLatin1().constData(), QStringDecoder::Flag::Stateless);
+    if (cs.isEmpty() || cs.size() > 64 || !decoder.isValid()) {
+        *unknown = true;
+        return decodeSingleByte(bytes, false);
+    }
+    return QString(decoder(bytes));
 }
 
 // 2.1 escapes nothing but ";" in compound values; 4.0 also escapes "\", ","
@@ -363,8 +393,10 @@ QString mediaType(const QString& propertyName, const QString& type) {
 }
 
 // Turns one property as read into its 4.0 form; false with a reason when its
-// value cannot be decoded.
-bool convert(const RawProperty& raw, const QString& version, Property* out, QString* why) {
+// value cannot be decoded. *readOnly gets why the card must not be written
+// back, when this property makes it so.
+bool convert(const RawProperty& raw, const QString& version, Property* out, QString* why,
+             QString* readOnly) {
     const bool v21 = version == QLatin1String("2.1");
     out->group = raw.group;
     out->name = raw.name;
@@ -404,7 +436,11 @@ bool convert(const RawProperty& raw, const QString& version, Property* out, QStr
         }
         bytes = *decoded;
     }
-    auto text = decodeText(bytes, charset, v21);
+    bool unknownCharset = false;
+    auto text = decodeText(bytes, charset, v21, &unknownCharset);
+    if (unknownCharset && readOnly->isEmpty())
+        *readOnly = QStringLiteral("%1 is in the charset \"%2\", which cannot be read")
+                        .arg(raw.name, charset.left(64));
     if (!text) {
         *why = QStringLiteral("%1 is not UTF-8").arg(raw.name);
         return false;
@@ -446,15 +482,15 @@ bool convert(const RawProperty& raw, const QString& version, Property* out, QStr
 class Reader {
 public:
     ReadResult run(const QByteArray& input) {
-        QByteArray data = input;
-        if (data.size() > kMaxInput) {
-            data.truncate(kMaxInput);
+        data_ = input;
+        if (data_.size() > kMaxInput) {
+            data_.truncate(kMaxInput);
             result_.problems += {0, QStringLiteral("file larger than %1 bytes").arg(kMaxInput)};
         }
-        if (data.startsWith("\xEF\xBB\xBF"))
-            data.remove(0, 3);
+        // Offsets count from the start of the input, byte order mark included.
+        const qsizetype start = data_.startsWith("\xEF\xBB\xBF") ? 3 : 0;
         int strayLine = 0;
-        const QList<Line> lines = logicalLines(data, &strayLine);
+        const QList<Line> lines = logicalLines(data_, start, &strayLine);
         if (strayLine)
             stray(strayLine);
         for (const Line& line : lines) {
@@ -473,10 +509,10 @@ public:
             if (raw.name == QLatin1String("BEGIN") && word == QLatin1String("VCARD")) {
                 if (inCard_ && !failed_)
                     result_.problems += {beginLine_, QStringLiteral("card without END:VCARD")};
-                startCard(line.number);
+                startCard(line);
             } else if (raw.name == QLatin1String("END") && word == QLatin1String("VCARD")) {
                 if (inCard_)
-                    endCard(line.number);
+                    endCard(line);
                 else
                     stray(line.number);
             } else if (!inCard_) {
@@ -503,14 +539,16 @@ private:
             result_.problems += {line, why};
         failed_ = true;
     }
-    void startCard(int line) {
+    void startCard(const Line& line) {
         inCard_ = true;
         failed_ = false;
-        beginLine_ = line;
+        beginLine_ = line.number;
+        beginOffset_ = line.begin;
         version_.clear();
         raws_.clear();
     }
-    void endCard(int line) {
+    void endCard(const Line& endLine) {
+        const int line = endLine.number;
         inCard_ = false;
         if (failed_)
             return;
@@ -525,19 +563,26 @@ private:
         }
         Card card;
         card.version = version_;
+        card.rawOffset = beginOffset_;
+        card.raw = data_.mid(beginOffset_, endLine.end - beginOffset_);
+        card.endOffset = endLine.begin - beginOffset_;
         for (const RawProperty& raw : std::as_const(raws_)) {
             Property p;
             QString why;
-            if (!convert(raw, version_, &p, &why)) {
+            if (!convert(raw, version_, &p, &why, &card.readOnly)) {
                 result_.problems += {raw.line, why};
                 return;
             }
+            p.rawOffset = raw.begin - beginOffset_;
+            p.raw = data_.mid(raw.begin, raw.end - raw.begin);
             card.properties += p;
         }
         result_.cards += card;
     }
 
+    QByteArray data_;
     ReadResult result_;
+    qsizetype beginOffset_ = 0;
     bool inCard_ = false;
     bool failed_ = false;
     bool strayReported_ = false;
@@ -551,7 +596,7 @@ bool needsQuotes(const QString& v) {
            v.contains(QLatin1Char(':'));
 }
 
-void appendFolded(QByteArray* out, const QByteArray& line) {
+void appendFolded(QByteArray* out, const QByteArray& line, QByteArrayView eol) {
     constexpr qsizetype limit = 75;
     qsizetype pos = 0;
     bool first = true;
@@ -562,14 +607,178 @@ void appendFolded(QByteArray* out, const QByteArray& line) {
         if (!first)
             *out += ' ';
         *out += QByteArrayView(line.constData() + pos, cut - pos);
-        *out += "\r\n";
+        *out += eol;
         pos = cut;
         first = false;
     }
     if (!first)
         *out += ' ';
     *out += QByteArrayView(line.constData() + pos, line.size() - pos);
-    *out += "\r\n";
+    *out += eol;
+}
+
+QString parameterValues(const QStringList& values) {
+    QString out;
+    for (qsizetype k = 0; k < values.size(); ++k) {
+        QString v = values[k];
+        v.replace(QLatin1Char('"'), QLatin1String("^'"));
+        v.replace(QLatin1Char('\n'), QLatin1String("^n"));
+        v.remove(QLatin1Char('\r'));
+        if (k > 0)
+            out += QLatin1Char(',');
+        out += needsQuotes(v) ? QLatin1Char('"') + v + QLatin1Char('"') : v;
+    }
+    return out;
+}
+
+// A TYPE value 2.1 writes bare ("TEL;CELL:"), as its address books do; one
+// that would read as an encoding or not as a name keeps "TYPE=".
+bool bare21(const QString& v) {
+    static const QStringList encodings = {QStringLiteral("QUOTED-PRINTABLE"),
+                                          QStringLiteral("BASE64"), QStringLiteral("8BIT"),
+                                          QStringLiteral("7BIT")};
+    return !v.isEmpty() && std::all_of(v.begin(), v.end(), [](QChar c) {
+        return c.unicode() < 0x80 && isNameChar(char(c.unicode()));
+    }) && !encodings.contains(v.toUpper());
+}
+
+QString lineHead(const Property& p, bool v21) {
+    QString line;
+    if (!p.group.isEmpty())
+        line += p.group + QLatin1Char('.');
+    line += p.name;
+    for (const Parameter& param : p.params) {
+        if (v21 && param.name == QLatin1String("TYPE") &&
+            std::all_of(param.values.begin(), param.values.end(), bare21)) {
+            for (const QString& v : param.values)
+                line += QLatin1Char(';') + v;
+            continue;
+        }
+        line += QLatin1Char(';') + param.name;
+        if (!param.values.isEmpty())
+            line += QLatin1Char('=') + parameterValues(param.values);
+    }
+    return line;
+}
+
+// Splits a "data:<media type>;base64,<data>" value; false for any other.
+bool splitDataUri(const QString& value, QString* type, QString* data) {
+    const QString uri = unescape(value);
+    const qsizetype comma = uri.indexOf(QLatin1Char(','));
+    const QLatin1String marker(";base64");
+    if (!uri.startsWith(QLatin1String("data:"), Qt::CaseInsensitive) || comma < 0 ||
+        !uri.left(comma).endsWith(marker, Qt::CaseInsensitive))
+        return false;
+    *type = uri.mid(5, comma - 5 - marker.size());
+    *data = uri.mid(comma + 1);
+    return !type->contains(QLatin1Char(';')) && isBase64Text(*data);
+}
+
+// The TYPE that reads back as media type (see mediaType).
+QString typeForMedia(const QString& propertyName, const QString& media) {
+    const QString prefix =
+        propertyName == QLatin1String("PHOTO") || propertyName == QLatin1String("LOGO")
+            ? QStringLiteral("image/")
+        : propertyName == QLatin1String("SOUND") ? QStringLiteral("audio/")
+                                                 : QStringLiteral("application/");
+    const QString sub = media.mid(prefix.size());
+    if (media.startsWith(prefix) && !sub.isEmpty() && !sub.contains(QLatin1Char('/')))
+        return sub.toUpper();
+    return media;
+}
+
+// A 4.0 escaped value as 2.1 text: nothing escaped but ";", CRLF line ends.
+QByteArray text21(const QString& escaped) {
+    QString out;
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        const QChar c = escaped[i];
+        if (c != QLatin1Char('\\') || i + 1 == escaped.size()) {
+            out += c;
+            continue;
+        }
+        const QChar next = escaped[++i];
+        if (next == QLatin1Char('n') || next == QLatin1Char('N'))
+            out += QLatin1String("\r\n");
+        else if (next == QLatin1Char(';'))
+            out += QLatin1String("\\;");
+        else
+            out += next;
+    }
+    return out.toUtf8();
+}
+
+// Appends head and the quoted-printable value, lines broken softly before 76.
+void appendQuotedPrintable(QByteArray* out, const QByteArray& head, const QByteArray& value,
+                           QByteArrayView eol) {
+    static const char hex[] = "0123456789ABCDEF";
+    *out += head;
+    qsizetype used = head.size();
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        char token[3] = {ch, 0, 0};
+        qsizetype size = 1;
+        if (c < 0x20 || c >= 0x7F || c == '=') {
+            token[0] = '=';
+            token[1] = hex[c >> 4];
+            token[2] = hex[c & 15];
+            size = 3;
+        }
+        if (used + size > 75) {
+            *out += '=';
+            *out += eol;
+            used = 0;
+        }
+        *out += QByteArrayView(token, size);
+        used += size;
+    }
+    *out += eol;
+}
+
+// Writes one property as a content line of version.
+void appendLine(QByteArray* out, const Property& property, const QString& version,
+                QByteArrayView eol) {
+    const bool v21 = version == QLatin1String("2.1");
+    Property p = property;
+    QString type;
+    QString data;
+    // Before 4.0 a picture or sound held in the card is base64 with its type.
+    if (version != QLatin1String("4.0") && splitDataUri(p.value, &type, &data)) {
+        p.params.prepend({QStringLiteral("TYPE"), {typeForMedia(p.name, type)}});
+        p.params.prepend(
+            {QStringLiteral("ENCODING"), {v21 ? QStringLiteral("BASE64") : QStringLiteral("b")}});
+        appendFolded(out, (lineHead(p, v21) + QLatin1Char(':') + data).toUtf8(), eol);
+        return;
+    }
+    if (!v21) {
+        appendFolded(
+            out, (lineHead(p, false) + QLatin1Char(':') + lineEndsEscaped(p.value)).toUtf8(), eol);
+        return;
+    }
+    // 2.1 is seven-bit: other text is UTF-8 in quoted-printable. Its plain
+    // lines are not folded, since 2.1 readers differ on how to unfold them.
+    const QByteArray text = text21(p.value);
+    const bool plain = std::all_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return (c >= 0x20 && c < 0x7F) || c == '\t';
+    });
+    if (plain) {
+        *out += (lineHead(p, true) + QLatin1Char(':')).toUtf8() + text;
+        *out += eol;
+        return;
+    }
+    p.params += {QStringLiteral("CHARSET"), {QStringLiteral("UTF-8")}};
+    p.params += {QStringLiteral("ENCODING"), {QStringLiteral("QUOTED-PRINTABLE")}};
+    appendQuotedPrintable(out, (lineHead(p, true) + QLatin1Char(':')).toUtf8(), text, eol);
+}
+
+QByteArray lineEnd(const QByteArray& raw) {
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\n')
+            return "\n";
+        if (raw[i] == '\r')
+            return i + 1 < raw.size() && raw[i + 1] == '\n' ? "\r\n" : "\r";
+    }
+    return "\r\n";
 }
 
 }  // namespace
@@ -580,31 +789,111 @@ ReadResult read(const QByteArray& data) {
 
 QByteArray write(const Card& card) {
     QByteArray out = "BEGIN:VCARD\r\nVERSION:4.0\r\n";
-    for (const Property& p : card.properties) {
-        QString line;
-        if (!p.group.isEmpty())
-            line += p.group + QLatin1Char('.');
-        line += p.name;
-        for (const Parameter& param : p.params) {
-            line += QLatin1Char(';') + param.name;
-            if (param.values.isEmpty())
-                continue;
-            line += QLatin1Char('=');
-            for (qsizetype k = 0; k < param.values.size(); ++k) {
-                QString v = param.values[k];
-                v.replace(QLatin1Char('"'), QLatin1String("^'"));
-                v.replace(QLatin1Char('\n'), QLatin1String("^n"));
-                v.remove(QLatin1Char('\r'));
-                if (k > 0)
-                    line += QLatin1Char(',');
-                line += needsQuotes(v) ? QLatin1Char('"') + v + QLatin1Char('"') : v;
-            }
-        }
-        line += QLatin1Char(':') + lineEndsEscaped(p.value);
-        appendFolded(&out, line.toUtf8());
-    }
+    for (const Property& p : card.properties)
+        appendLine(&out, p, QStringLiteral("4.0"), "\r\n");
     out += "END:VCARD\r\n";
     return out;
+}
+
+QByteArray writeEdited(const Card& base, const Card& original, const Card& edited) {
+    if (base.raw.isEmpty() || original.raw.isEmpty())
+        return write(edited);
+    const QList<Property>& from = original.properties;
+    const QList<Property>& into = base.properties;
+
+    // What the edit did: setters keep the order of properties and each one's
+    // raw bytes, so edited pairs with original in order.
+    QList<std::pair<qsizetype, const Property*>> changed;  // original index, new content
+    QList<qsizetype> removed;
+    QList<const Property*> added;
+    qsizetype next = 0;
+    for (const Property& e : edited.properties) {
+        qsizetype k = next;
+        if (!e.raw.isEmpty()) {
+            while (k < from.size() && (from[k].rawOffset != e.rawOffset || from[k].raw != e.raw))
+                ++k;
+        } else {
+            k = from.size();
+        }
+        if (k == from.size()) {
+            added += &e;
+            continue;
+        }
+        for (; next < k; ++next)
+            removed += next;
+        if (!e.sameContent(from[k]))
+            changed += {k, &e};
+        next = k + 1;
+    }
+    for (; next < from.size(); ++next)
+        removed += next;
+
+    // Where each original property is in base: the same place when base is
+    // original, else the first unused property of the same content.
+    QList<qsizetype> where(from.size(), -1);
+    QList<bool> used(into.size(), false);
+    if (base.raw == original.raw) {
+        for (qsizetype i = 0; i < from.size(); ++i)
+            where[i] = i;
+    } else {
+        for (qsizetype i = 0; i < from.size(); ++i) {
+            for (qsizetype j = 0; j < into.size(); ++j) {
+                if (!used[j] && into[j].sameContent(from[i])) {
+                    used[j] = true;
+                    where[i] = j;
+                    break;
+                }
+            }
+        }
+    }
+    QHash<qsizetype, const Property*> replaced;
+    QSet<qsizetype> dropped;
+    for (const auto& [i, e] : std::as_const(changed)) {
+        qsizetype j = where[i];
+        // Changed there too: the user's value replaces the other's.
+        for (qsizetype k = 0; j < 0 && k < into.size(); ++k) {
+            if (!used[k] && into[k].group == from[i].group && into[k].name == from[i].name &&
+                into[k].params == from[i].params) {
+                used[k] = true;
+                j = k;
+            }
+        }
+        if (j >= 0)
+            replaced.insert(j, e);
+        else
+            added += e;
+    }
+    // A property changed there and removed here stays as the other left it.
+    for (qsizetype i : std::as_const(removed)) {
+        if (where[i] >= 0)
+            dropped.insert(where[i]);
+    }
+
+    const QByteArray eol = lineEnd(base.raw);
+    QByteArray out;
+    out.reserve(base.raw.size() + 256);
+    qsizetype pos = 0;
+    for (qsizetype j = 0; j < into.size(); ++j) {
+        const Property& p = into[j];
+        out += QByteArrayView(base.raw).sliced(pos, p.rawOffset - pos);
+        pos = p.rawOffset + p.raw.size();
+        if (dropped.contains(j))
+            continue;
+        if (const Property* e = replaced.value(j))
+            appendLine(&out, *e, base.version, eol);
+        else
+            out += p.raw;
+    }
+    out += QByteArrayView(base.raw).sliced(pos, base.endOffset - pos);
+    for (const Property* e : std::as_const(added))
+        appendLine(&out, *e, base.version, eol);
+    out += QByteArrayView(base.raw).sliced(base.endOffset);
+    return out;
+}
+
+QString uid(const Card& card) {
+    const Property* p = card.find(QStringLiteral("UID"));
+    return p ? unescape(p->value).trimmed() : QString();
 }
 
 }  // namespace lyb::pim::vcard

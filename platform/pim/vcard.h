@@ -1,4 +1,4 @@
-// A small, strict vCard reader and a vCard 4.0 writer.
+// A small, strict vCard reader and writer.
 //
 // Reading accepts vCard 2.1, 3.0 and 4.0 as address books export them:
 // CRLF, LF or CR line ends; folded lines (a line that starts with a blank or
@@ -7,14 +7,20 @@
 // quoted-printable values with soft line breaks and a CHARSET; base64 values
 // (2.1 ENCODING=BASE64, 3.0 ENCODING=b); several cards in one file.
 //
-// Every card is held in the form vCard 4.0 writes it, whatever version it was
-// read in, so that writing it back keeps every property, also those this
-// system does not use:
+// Every property is held in the form vCard 4.0 writes it, whatever version
+// it was read in, so that the program reads every card alike:
 //  - values are kept escaped as 4.0 escapes them ("\\", "\n", "\,", "\;");
 //    2.1 values, which escape nothing but ";", are converted;
 //  - quoted-printable and charsets are decoded, and ENCODING and CHARSET
 //    dropped; base64 values become "data:" URIs;
 //  - 2.1 bare parameters become TYPE values; N gets its five components.
+// Beside that form each property keeps the bytes it was read from, and the
+// card its own, so that an edited card is written back with every line the
+// edit did not change exactly as it was (writeEdited).
+//
+// Charsets: a CHARSET is decoded by any converter Qt knows (ICU's when Qt
+// has it). A card with a charset none knows is still read, that value as
+// Latin-1, and marked read-only: writing it back could only garble it.
 //
 // Malformed input. A card is dropped, and a Problem records its line and why,
 // when: a line has no ":" or its group, name or parameter names hold other
@@ -39,6 +45,7 @@ constexpr qsizetype kMaxInput = 16 * 1024 * 1024;
 struct Parameter {
     QString name;        // upper case
     QStringList values;  // unquoted, in order
+    bool operator==(const Parameter&) const = default;
 };
 
 struct Property {
@@ -46,6 +53,13 @@ struct Property {
     QString name;   // upper case
     QList<Parameter> params;
     QString value;  // escaped as vCard 4.0 writes it
+    // The bytes the property was read from, folded lines and line end
+    // included; empty for a property made here. Not part of its content.
+    QByteArray raw;
+    qsizetype rawOffset = -1;  // where raw starts in the card's raw
+
+    // True when group, name, parameters and value are the same.
+    bool sameContent(const Property& other) const;
 
     // Returns the values of every parameter called name (any case), in order.
     QStringList paramValues(const QString& name) const;
@@ -56,6 +70,13 @@ struct Property {
 struct Card {
     QString version;  // the version it was read in ("2.1", "3.0", "4.0"); "4.0" for new cards
     QList<Property> properties;  // in order; BEGIN, VERSION and END are not kept
+    // The bytes the card was read from, its BEGIN line to its END line's end;
+    // empty for a new card.
+    QByteArray raw;
+    qsizetype rawOffset = -1;  // where raw starts in the bytes read
+    qsizetype endOffset = -1;  // where the END line starts in raw
+    // Why the card must not be written back; empty when it may be.
+    QString readOnly;
 
     // Returns the first property called name (upper case), or null.
     const Property* find(const QString& name) const;
@@ -78,6 +99,21 @@ ReadResult read(const QByteArray& data);
 // Writes one card as vCard 4.0: CRLF line ends, lines folded at 75 octets
 // without splitting a character.
 QByteArray write(const Card& card);
+
+// Writes base, a card as read, with the edit that turned original into
+// edited: the properties of edited whose content differs from the original
+// one they come from (setters change a property in place and keep its raw;
+// added ones have none), the original properties edited no longer has, and
+// the properties added. Every line of base the edit does not touch keeps its
+// bytes; changed and added lines are written in base's version and line end,
+// added ones before END. base is original itself for a card that did not
+// change since it was read; otherwise it is that card as another program left
+// it, and each property the edit touches is found in it by its content (else,
+// for a change, by its group, name and parameters; else it is added).
+QByteArray writeEdited(const Card& base, const Card& original, const Card& edited);
+
+// The UID of a card, unescaped; empty when it has none.
+QString uid(const Card& card);
 
 // Value helpers for the 4.0 escaped form.
 QString unescape(const QString& escaped);

@@ -264,44 +264,128 @@ TEST(PimContact, FileAsReadFailsOnlyWithoutFn) {
     EXPECT_EQ(value, "");
 }
 
-TEST(PimContact, SaveKeepsPropertiesItDoesNotUse) {
-    Folder folder;
-    folder.put("a.vcf", card("Anna", "111",
-                             "X-ANNIVERSARY-NOTE:wed\\, 2001\r\nitem1.EMAIL;TYPE=INTERNET:a@b.c\r\n"
-                             "TEL;TYPE=HOME:222\r\n"));
-    auto app = folder.logon();
-    std::unique_ptr<Contact> c;
-    ASSERT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &c), kOk);
-    c->setMobileTelephoneNumber("333");
-    c->setFileAs("Anna; B");
-    ASSERT_EQ(c->save(), kOk);
-    const QByteArray saved = folder.get("a.vcf");
-    EXPECT_TRUE(saved.startsWith("BEGIN:VCARD\r\nVERSION:4.0\r\n")) << saved.constData();
-    EXPECT_TRUE(saved.contains("X-ANNIVERSARY-NOTE:wed\\, 2001\r\n"));
-    EXPECT_TRUE(saved.contains("item1.EMAIL;TYPE=INTERNET:a@b.c\r\n"));
-    EXPECT_TRUE(saved.contains("TEL;TYPE=CELL:333\r\n"));
-    EXPECT_TRUE(saved.contains("TEL;TYPE=HOME:222\r\n"));
-    EXPECT_TRUE(saved.contains("FN:Anna\\; B\r\n"));
-    EXPECT_EQ(folder.files(), QStringList{"a.vcf"});  // no temporary file left behind
+// An edit writes only the lines it changes, in the card's own version and
+// line end; every other line keeps its bytes (case, parameters, folding,
+// encoding). The next save starts from what the last one wrote.
+TEST(PimContact, SaveKeepsEveryLineTheEditDidNotChange) {
+    struct Case {
+        const char* version;
+        QByteArray before;
+        QByteArray after;
+        QByteArray added;  // the line of the TEL added
+    };
+    const QByteArray photo21 = "PHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n /9j/4AAQ\r\n SkZJRg==\r\n\r\n";
+    const Case cases[] = {
+        {"3.0",
+         "BEGIN:VCARD\r\nVERSION:3.0\r\nn:Berg;Anna;;;\r\nfn:Anna Berg\r\n"
+         "NOTE;language=en:a note that is fold\r\n ed here\r\ntel;type=cell:111\r\n"
+         "item1.EMAIL;type=INTERNET:a@b.c\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQ\r\n SkZJRg==\r\n"
+         "END:VCARD\r\n",
+         "BEGIN:VCARD\r\nVERSION:3.0\r\nn:Berg;Anna;;;\r\nFN:Anna\\; B\r\n"
+         "NOTE;language=en:a note that is fold\r\n ed here\r\ntel;type=cell:111\r\n"
+         "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQ\r\n SkZJRg==\r\nTEL;TYPE=work:+1 415 555\r\n"
+         "END:VCARD\r\n",
+         "TEL;TYPE=work:+1 415 555\r\n"},
+        {"2.1",
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-5;ENCODING=QUOTED-PRINTABLE:=BF=D5=E2=E0"
+         "=DE=D2;=B8=D2=D0=DD\r\nFN;CHARSET=ISO-8859-5:\xB8\xD2\xD0\xDD\r\nTEL;CELL;VOICE:111\r\n" +
+             photo21 + "EMAIL;INTERNET:a@b.c\r\nEND:VCARD\r\n",
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-5;ENCODING=QUOTED-PRINTABLE:=BF=D5=E2=E0"
+         "=DE=D2;=B8=D2=D0=DD\r\nFN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=D0=98=D0=B2=D0=B0=D0="
+         "BD\\; B\r\nTEL;CELL;VOICE:111\r\n" +
+             photo21 + "TEL;work:+1 415 555\r\nEND:VCARD\r\n",
+         "TEL;work:+1 415 555\r\n"},
+        {"4.0",
+         "BEGIN:VCARD\nVERSION:4.0\nFN:Anna Berg\nTEL;type=\"voice,cell\":111\n"
+         "EMAIL:a@b.c\nPHOTO:data:image/jpeg;base64,/9j/4AAQ\n SkZJRg==\nEND:VCARD\n",
+         "BEGIN:VCARD\nVERSION:4.0\nFN:Anna\\; B\nTEL;type=\"voice,cell\":111\n"
+         "PHOTO:data:image/jpeg;base64,/9j/4AAQ\n SkZJRg==\nTEL;TYPE=work:+1 415 555\nEND:VCARD\n",
+         "TEL;TYPE=work:+1 415 555\n"},
+    };
+    for (const Case& c : cases) {
+        Folder folder;
+        folder.put("a.vcf", c.before);
+        auto app = folder.logon();
+        std::unique_ptr<Contact> contact;
+        ASSERT_EQ(app->matchContact("111", kMatchTelephoneNumbers, &contact), kOk) << c.version;
+        const bool v21 = QByteArray(c.version) == "2.1";
+        contact->setFileAs(v21 ? QString::fromUtf8("Иван; B") : QStringLiteral("Anna; B"));
+        contact->setFirstName(contact->firstName());  // the same value: no change
+        contact->setEmailAddress(QString());
+        contact->setTelephoneNumber(kPropBusinessTelephoneNumber, "+1 415 555");
+        ASSERT_EQ(contact->save(), kOk) << c.version << qPrintable(contact->errorText());
+        EXPECT_EQ(folder.get("a.vcf").toStdString(), c.after.toStdString()) << c.version;
+        EXPECT_EQ(folder.files(), QStringList{"a.vcf"});  // no temporary file left behind
+
+        contact->setTelephoneNumber(kPropBusinessTelephoneNumber, QString());
+        ASSERT_EQ(contact->save(), kOk) << c.version;
+        EXPECT_EQ(folder.get("a.vcf").toStdString(),
+                  QByteArray(c.after).replace(c.added, "").toStdString())
+            << c.version;
+    }
 }
 
-TEST(PimContact, CardOfAFileOfSeveralIsSavedInPlaceWhileTheFileIsUnchanged) {
+// A card in a charset no converter knows is shown but never written back.
+TEST(PimContact, CardInAnUnknownCharsetIsReadOnly) {
     Folder folder;
-    folder.put("all.vcf", card("One", "111") + card("Two", "222"));
+    const QByteArray bytes =
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=X-NO-SUCH:\xC1\xE2\r\nTEL:111\r\nEND:VCARD\r\n";
+    folder.put("a.vcf", bytes);
+    testing::internal::CaptureStderr();
     auto app = folder.logon();
-    std::unique_ptr<Contact> two;
-    ASSERT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &two), kOk);
-    two->setFileAs("Two Renamed");
-    ASSERT_EQ(two->save(), kOk);
-    auto again = folder.logon();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("read-only"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("X-NO-SUCH"), std::string::npos) << errors;
     std::unique_ptr<Contact> c;
-    EXPECT_EQ(again->matchContact("One", kMatchFileAs, &c), kOk);
-    EXPECT_EQ(again->matchContact("Two Renamed", kMatchFileAs, &c), kOk);
+    ASSERT_EQ(app->matchContact("111", kMatchTelephoneNumbers, &c), kOk);
+    EXPECT_FALSE(c->readOnlyReason().isEmpty());
+    c->setTelephoneNumber(kPropMobileTelephoneNumber, "222");
+    EXPECT_EQ(c->save(), kFailed);
+    EXPECT_FALSE(c->errorText().isEmpty());
+    EXPECT_EQ(folder.get("a.vcf"), bytes);
+}
 
-    folder.put("all.vcf", card("One", "111"));  // changed by someone else
-    two->setFileAs("Lost?");
-    EXPECT_EQ(two->save(), kFailed);
-    EXPECT_EQ(folder.get("all.vcf"), card("One", "111"));
+// Another program changes the file between logon and save: the user's change
+// is applied to the card as it now is, found by UID, else by its text.
+TEST(PimContact, SaveAppliesTheEditToTheFileAsAnotherProgramLeftIt) {
+    const QByteArray one = card("One", "111");
+    const QByteArray two = card("Two", "222", "UID:u2\r\n");
+    const QByteArray twoRenamed = card("Two Renamed", "222", "UID:u2\r\n");
+    struct Case {
+        const char* what;
+        QByteArray before;
+        QByteArray other;  // the file as the other program leaves it
+        int result;
+        QByteArray after;
+    };
+    const Case cases[] = {
+        {"other card changed", one + card("Two", "222"),
+         card("One Changed", "111") + card("Two", "222"), kOk,
+         card("One Changed", "111") + card("Two Renamed", "222")},
+        {"card moved and changed, found by UID", one + two,
+         card("Two", "333", "UID:u2\r\n") + card("New", "444") + one, kOk,
+         card("Two Renamed", "333", "UID:u2\r\n") + card("New", "444") + one},
+        {"same card changed by another editor", two, card("Two", "222", "UID:u2\r\nNOTE:x\r\n"),
+         kOk, card("Two Renamed", "222", "UID:u2\r\nNOTE:x\r\n")},
+        {"unchanged", two, two, kOk, twoRenamed},
+        {"unchanged, one of several", one + two, one + two, kOk, one + twoRenamed},
+        {"card removed", one + card("Two", "222"), one, kNotFound, one},
+        {"card without UID changed", card("Two", "222"), card("Two", "223"), kNotFound,
+         card("Two", "223")},
+    };
+    for (const Case& c : cases) {
+        Folder folder;
+        folder.put("all.vcf", c.before);
+        auto app = folder.logon();
+        std::unique_ptr<Contact> contact;
+        ASSERT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &contact), kOk) << c.what;
+        contact->setFileAs("Two Renamed");
+        if (c.other != c.before)
+            folder.put("all.vcf", c.other);
+        EXPECT_EQ(contact->save(), c.result) << c.what;
+        EXPECT_EQ(contact->errorText().isEmpty(), c.result == kOk) << c.what;
+        EXPECT_EQ(folder.get("all.vcf").toStdString(), c.after.toStdString()) << c.what;
+    }
 }
 
 TEST(PimApplication, SkipsMalformedCardsAndNamesTheFileOnce) {

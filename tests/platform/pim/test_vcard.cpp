@@ -118,6 +118,26 @@ TEST(VCardRead, Accepts21BytesThatAreNotUtf8AsLatin1) {
     EXPECT_EQ(valueOf(c, "FN"), QString::fromUtf8("Jörg"));
 }
 
+TEST(VCardRead, DecodesEveryCharsetQtKnowsAndMarksOthersReadOnly) {
+    struct Case {
+        QByteArray fn;  // the FN line of a 2.1 card
+        const char* text;
+        bool readOnly;
+    };
+    const Case cases[] = {
+        {"FN;CHARSET=ISO-8859-5:\xB8\xD2\xD0\xDD \xBF\xD5\xE2\xE0\xDE\xD2", "Иван Петров", false},
+        {"FN;CHARSET=iso-8859-7;ENCODING=QUOTED-PRINTABLE:=C3=E9=DC=ED=ED=E7=F2", "Γιάννης", false},
+        {"FN;CHARSET=Shift_JIS:\x8E\x52\x93\x63\x91\xBE\x98\x59", "山田太郎", false},
+        {"FN;CHARSET=windows-1252:\x80 5", "€ 5", false},
+        {"FN;CHARSET=X-NO-SUCH:J\xF6rg", "Jörg", true},
+    };
+    for (const Case& c : cases) {
+        const Card card = only("BEGIN:VCARD\r\nVERSION:2.1\r\n" + c.fn + "\r\nEND:VCARD\r\n");
+        EXPECT_EQ(valueOf(card, "FN"), QString::fromUtf8(c.text)) << c.fn.constData();
+        EXPECT_EQ(card.readOnly.contains("X-NO-SUCH"), c.readOnly) << c.fn.constData();
+    }
+}
+
 TEST(VCardRead, ReportsTextOutsideCardsOnce) {
     const ReadResult r =
         read("junk\nmore junk\nBEGIN:VCARD\nVERSION:3.0\nFN:A\nEND:VCARD\nEND:VCARD\n");
