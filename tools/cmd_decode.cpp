@@ -52,13 +52,20 @@ int Decode(const QStringList& args) {
         std::unique_ptr<CWaveDecoder> decoder;
         if (stream) {
             // Read whole, as a message's attachment is, so within a message's limit.
+            int error = 0;
+            uint64_t size = 0;
+            const int fd = lyb::files::openRegularFile(input.c_str(), &error, &size);
+            if (fd < 0)
+                return Fail(lyb::CFileException::FromErrno(error, input).what());
+            // The file read, so that naming it as the output is refused as
+            // it is for a file source.
+            const lyb::audio::FileIdentity source = lyb::audio::FileIdentity::Of(fd);
             std::vector<uint8_t> bytes;
-            const int error =
-                lyb::files::readRegularFile(input.c_str(), lyb::mapi::kMaxMessageFileBytes, bytes);
+            error = lyb::files::readOpenedFile(fd, size, lyb::mapi::kMaxMessageFileBytes, bytes);
             if (error != 0)
                 return Fail(lyb::CFileException::FromErrno(error, input).what());
             decoder = std::make_unique<CWaveDecoder>(new lyb::mapi::CMemoryStream(std::move(bytes)),
-                                                     output, &notifier, gsm, kNamedOutput);
+                                                     output, &notifier, gsm, kNamedOutput, source);
         } else {
             decoder = std::make_unique<CWaveDecoder>(input, output, &notifier, kNamedOutput);
         }

@@ -61,15 +61,21 @@ int CreateAndRenameOver(const std::string& path) {
     return fd;
 }
 
-// True when path names (through links) the file open as fd.
-bool IsSameFile(int fd, const std::string& path) {
-    struct stat open_file {};
+// True when path names (through links) the file.
+bool IsSameFile(const FileIdentity& file, const std::string& path) {
     struct stat named {};
-    return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 &&
-           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+    return file.known && ::stat(path.c_str(), &named) == 0 && file.device == named.st_dev &&
+           file.inode == named.st_ino;
 }
 
 }  // namespace
+
+FileIdentity FileIdentity::Of(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), true};
+}
 
 WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t available) {
     WaveHeader out = input;
@@ -144,23 +150,25 @@ CWaveDecoder::CWaveDecoder(const std::string& input_path, const std::string& out
         throw CFileException::FromErrno(error, input_path);
     reader_ = std::make_unique<CFileWaveReader>(input);
     ReadInputHeader(EndsWithGsm(input_path));
-    OpenOutput(output_path, output, input);
+    OpenOutput(output_path, output, FileIdentity::Of(input));
 }
 
 CWaveDecoder::CWaveDecoder(mapi::IStream* stream, const std::string& output_path,
-                           IDecodeNotifier* notify, bool is_gsm, OutputFile output)
+                           IDecodeNotifier* notify, bool is_gsm, OutputFile output,
+                           FileIdentity source)
     : reader_(std::make_unique<CStreamWaveReader>(stream)), notify_(notify) {
     ReadInputHeader(is_gsm);
-    OpenOutput(output_path, output, -1);
+    OpenOutput(output_path, output, source);
 }
 
-void CWaveDecoder::OpenOutput(const std::string& output_path, OutputFile mode, int input_fd) {
+void CWaveDecoder::OpenOutput(const std::string& output_path, OutputFile mode,
+                              const FileIdentity& input) {
     // Private to the user; the player opens it again by name while it grows.
     if (mode == OutputFile::kReplace) {
         output_ = CreateAndRenameOver(output_path);
     } else {
         // Truncating the input before it is read would destroy it.
-        if (input_fd >= 0 && IsSameFile(input_fd, output_path))
+        if (IsSameFile(input, output_path))
             throw CWaveDecoderException(output_path + ": the output is the input file.");
         output_ = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     }

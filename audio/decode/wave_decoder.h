@@ -7,7 +7,9 @@
 //     and only then creates the output (see OutputFile), so a refused input
 //     leaves no output behind. It throws CFileException when a file cannot be
 //     opened or created and CWaveDecoderException for "Invalid wav header.",
-//     "Unsupported wav format (N)." or an output that is the input file.
+//     "Unsupported wav format (N)." or a named output that is the input file
+//     (for a stream, the file its bytes were read from, when the caller
+//     says which).
 //  2. Start runs the thread. It writes the complete 44-byte header first, with
 //     the final sizes computed from the input (the data size it declares, but
 //     no more than the input really holds from the data chunk on), then one write per decoded unit
@@ -69,6 +71,17 @@ public:
 // become 0xFFFFFFFF. Unsupported tags give data size 0.
 WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t available);
 
+// Which file an input is: the device and inode of an open descriptor. A
+// default one (known false) matches no file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool known = false;
+
+    // The identity of the file open as fd; unknown when fstat fails.
+    static FileIdentity Of(int fd);
+};
+
 // How the job makes its output file.
 enum class OutputFile {
     // A new file of this user (mode 0600), created exclusively under a
@@ -79,7 +92,8 @@ enum class OutputFile {
     kReplace,
     // The named file itself, created or truncated with links followed, as a
     // user who names an output expects (a pipe such as /dev/stdout works).
-    // An output that is the input file is refused before anything is written.
+    // An output that is the input file (through any link or name) is refused
+    // before anything is written.
     kWriteThrough,
 };
 
@@ -89,9 +103,11 @@ public:
     CWaveDecoder(const std::string& input_path, const std::string& output_path,
                  IDecodeNotifier* notify, OutputFile output = OutputFile::kReplace);
     // Stream source: takes over the caller's reference to stream (released
-    // even when the constructor throws). is_gsm marks raw GSM content.
+    // even when the constructor throws). is_gsm marks raw GSM content. source
+    // is the file the stream's bytes were read from, when there is one: the
+    // same rule as for a file source then refuses it as the output.
     CWaveDecoder(mapi::IStream* stream, const std::string& output_path, IDecodeNotifier* notify,
-                 bool is_gsm, OutputFile output = OutputFile::kReplace);
+                 bool is_gsm, OutputFile output = OutputFile::kReplace, FileIdentity source = {});
     virtual ~CWaveDecoder();
 
     CWaveDecoder(const CWaveDecoder&) = delete;
@@ -105,8 +121,8 @@ public:
     bool rawGsm() const { return raw_gsm_; }
 
 private:
-    // input_fd is the input file's descriptor, -1 for a stream.
-    void OpenOutput(const std::string& output_path, OutputFile mode, int input_fd);
+    // input is the file the input's bytes come from (unknown for most streams).
+    void OpenOutput(const std::string& output_path, OutputFile mode, const FileIdentity& input);
     void ReadInputHeader(bool raw_gsm);
     void Run();
     void Post(uint32_t message, const std::string& text = {});

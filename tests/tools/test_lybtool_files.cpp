@@ -82,16 +82,27 @@ TEST(LybtoolFiles, PlayNeverWritesThroughALinkPlantedInALooseRuntimeFolder) {
     EXPECT_TRUE(run.errors[0].contains("open to other users")) << run.errors[0].toStdString();
 }
 
-TEST(LybtoolFiles, DecodeRefusesAnOutputThatIsItsInput) {
+TEST(LybtoolFiles, DecodeRefusesAnOutputThatIsItsInputFromAFileOrAStream) {
     const QString input = QDir::tempPath() + "/own.wav";
     writeFile(input, kShortWave);
     const QString link = QDir::tempPath() + "/own-link.wav";
     ASSERT_TRUE(QFile::link(input, link));
-    for (const QString& output : {input, link}) {
-        const ToolRun run = lybtool({"decode", input, output});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.errors, QStringList{output + ": the output is the input file."});
-        EXPECT_EQ(readFile(input), kShortWave);
+    const QString bad = QDir::tempPath() + "/not-a-wave.wav";
+    writeFile(bad, "not a wave file");
+    const QString kept = QDir::tempPath() + "/kept.wav";
+    for (const QStringList& options : {QStringList{}, QStringList{"--stream"}}) {
+        SCOPED_TRACE(options.join(' ').toStdString());
+        for (const QString& output : {input, link}) {
+            const ToolRun run =
+                lybtool(QStringList{"decode"} + options + QStringList{input, output});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.errors, QStringList{output + ": the output is the input file."});
+            EXPECT_EQ(readFile(input), kShortWave);
+        }
+        // A refused input leaves the output as it was.
+        writeFile(kept, kShortWave);
+        EXPECT_EQ(lybtool(QStringList{"decode"} + options + QStringList{bad, kept}).status, 1);
+        EXPECT_EQ(readFile(kept), kShortWave);
     }
 }
 
