@@ -102,6 +102,9 @@ bool setForegroundWindow(const WindowHandle& window);
 // link), since a per-process folder would let every instance be the first.
 // Only the first holder holds the lock: a later instance that keeps running
 // does not make a third see alreadyExisted once the first has ended.
+// When that folder or the lock file in it is refused (another user's, or a
+// link), one line says so and the session bus decides instead: the lock
+// already existed when another process has a window of this program.
 class InstanceLock {
 public:
     explicit InstanceLock(const QString& programPath);
@@ -121,19 +124,31 @@ private:
 
 // A per-user lock by name, waited for: a lock file beside the instance locks
 // (in the runtime folder), held with flock until destruction or the end of
-// the process. Without a usable lock file nothing is held; one line on
+// the process. A lock file that is not this user's own, or a link, is refused
+// as the instance lock's is. The wait is bounded (10 s unless told): a holder
+// that never lets go must not stop every later process for good. Without a
+// usable lock file, or once the wait is over, nothing is held; one line on
 // standard error says so and the caller goes on unprotected.
 class UserLock {
 public:
     // name: letters, digits, '-' and '.', no slash.
-    explicit UserLock(const char* name);
+    explicit UserLock(const char* name, int waitMs = 10000);
     ~UserLock();
     UserLock(const UserLock&) = delete;
     UserLock& operator=(const UserLock&) = delete;
 
+    bool held() const { return fd_ >= 0; }
+
 private:
     int fd_ = -1;
 };
+
+// Makes SIGTERM (the session's logout) and SIGHUP (a closed terminal) end
+// every running Qt event loop, so that the program ends as it does when its
+// window closes: its destructors run (playback stops, the files and folders
+// it made are removed). A second such signal ends it at once. Call once the
+// application object exists; later calls do nothing.
+void quitOnEndSignals();
 
 // The verb "Open": a program path started with its parameter text as one
 // argument (posix_spawn, no shell, no wait; no argument when the text is

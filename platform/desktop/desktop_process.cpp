@@ -6,23 +6,29 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSocketNotifier>
+#include <QThread>
 #include <QUrl>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,13 +157,17 @@ bool openUrl(const QString& text) {
     return spawn({QByteArrayLiteral("xdg-open"), text.toUtf8()});
 }
 
-// Returns the folder for instance locks, which every process of the user must
-// agree on: the runtime folder when XDG_RUNTIME_DIR names one, otherwise
-// lyrabell-<uid> in the temporary folder, used only when it is a private
-// folder of this user (someone else's or a link is refused).
+// Returns the folder for the locks, which every process of the user must
+// agree on: lyrabell in XDG_RUNTIME_DIR when that is set, otherwise
+// lyrabell-<uid> in the temporary folder; either only when it is a private
+// folder of this user (someone else's or a link is refused). Empty when it
+// is refused: a folder of this process's own would hold a lock nobody else
+// sees.
 QString lockDir() {
-    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        return runtimeDir();
+    const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
+    if (!xdg.isEmpty()) {
+        const QString dir = runtimeDir();
+        return dir == decodeFileName(xdg + "/lyrabell") ? dir : QString();
     }
     QByteArray base = qgetenv("TMPDIR");
     if (base.isEmpty()) {
@@ -167,18 +177,64 @@ QString lockDir() {
     if ((::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) && privateFolder(dir)) {
         return decodeFileName(dir);
     }
-    std::fprintf(stderr, "lyrabell: %s is not a private folder; the instance lock is local\n",
-                 dir.constData());
-    return runtimeDir();
+    static bool reported = false;
+    if (!reported) {
+        reported = true;
+        std::fprintf(stderr,
+                     "lyrabell: %s is not a private folder of this user; no lock is "
+                     "kept there\n",
+                     dir.constData());
+    }
+    return {};
+}
+
+// Opens (creating) the lock file name in the lock folder for flock. A link,
+// or a file that is not this user's own (left in a folder that was once open
+// to others), is refused: -1 with errno set, and *path the file's name.
+int openLockFile(const QByteArray& name, QByteArray* path, int flags = 0) {
+    const QString dir = lockDir();
+    if (dir.isEmpty()) {
+        *path = name;
+        errno = ENOENT;
+        return -1;
+    }
+    *path = encodeFileName(dir) + '/' + name;
+    // Every process opens the same file, so it cannot be made afresh.
+    const int fd =
+        ::open(path->constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | flags, 0600);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// True when another process of ours has a window of the program at
+// programPath on the session bus: the instance rule without a lock file.
+bool programHasWindows(const QString& programPath) {
+    for (const WindowInfo& info : listWindows()) {
+        if (info.pid != ::getpid() && info.programPath == programPath) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The write end of the pipe that carries end signals to the event loop.
+int gEndSignalPipe = -1;
+
+void onEndSignal(int signal) {
+    const int saved = errno;
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t n = ::write(gEndSignalPipe, &byte, 1);
+    errno = saved;
 }
 
 }  // namespace
 
 InstanceLock::InstanceLock(const QString& programPath) {
-    const QString dir = lockDir();
-    if (dir.isEmpty()) {
-        return;
-    }
     // A hash keeps the name short and free of slashes whatever the path.
     const QByteArray key = programPath.toUtf8();
     uint64_t hash = 14695981039346656037ull;
@@ -186,22 +242,15 @@ InstanceLock::InstanceLock(const QString& programPath) {
         hash ^= static_cast<uint8_t>(c);
         hash *= 1099511628211ull;
     }
-    const QByteArray file = encodeFileName(dir) + "/instance-" +
-                            QByteArray::number(qulonglong(hash), 16).rightJustified(16, '0') +
-                            ".lock";
-    // Every instance opens the same file, so it cannot be made afresh; a link
-    // or a file that is not this user's own (left in a folder that was once
-    // open to others) is refused instead.
-    fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    struct stat st {};
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())) {
-        ::close(fd_);
-        fd_ = -1;
-        errno = EPERM;
-    }
+    const QByteArray name =
+        "instance-" + QByteArray::number(qulonglong(hash), 16).rightJustified(16, '0') + ".lock";
+    QByteArray file;
+    fd_ = openLockFile(name, &file, O_NONBLOCK);
     if (fd_ < 0) {
         std::fprintf(stderr, "lyrabell: cannot open the instance lock %s: %s\n", file.constData(),
                      std::strerror(errno));
+        // The bus still tells whether the program runs (once it has a window).
+        alreadyExisted_ = programHasWindows(programPath);
         return;
     }
     int rc;
@@ -226,24 +275,72 @@ void InstanceLock::release() {
     }
 }
 
-UserLock::UserLock(const char* name) {
-    const QByteArray file = encodeFileName(lockDir()) + '/' + name + ".lock";
-    fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    int rc = -1;
-    while (fd_ >= 0 && (rc = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    if (rc != 0) {
+UserLock::UserLock(const char* name, int waitMs) {
+    QByteArray file;
+    fd_ = openLockFile(QByteArray(name) + ".lock", &file);
+    if (fd_ < 0) {
         std::fprintf(stderr, "lyrabell: cannot take the lock %s: %s\n", file.constData(),
                      std::strerror(errno));
-        if (fd_ >= 0)
+        return;
+    }
+    // Polled rather than waited for in flock, so that a holder that never
+    // lets go (or a lock file someone keeps locked) costs a bounded wait.
+    QDeadlineTimer deadline(waitMs);
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || deadline.hasExpired()) {
+            if (errno == EWOULDBLOCK)
+                std::fprintf(stderr,
+                             "lyrabell: the lock %s was still held after %d s; going on "
+                             "without it\n",
+                             file.constData(), waitMs / 1000);
+            else
+                std::fprintf(stderr, "lyrabell: cannot take the lock %s: %s\n", file.constData(),
+                             std::strerror(errno));
             ::close(fd_);
-        fd_ = -1;
+            fd_ = -1;
+            return;
+        }
+        QThread::msleep(20);
     }
 }
 
 UserLock::~UserLock() {
     if (fd_ >= 0)
         ::close(fd_);  // closing the last descriptor releases the flock
+}
+
+void quitOnEndSignals() {
+    static bool installed = false;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (installed || app == nullptr) {
+        return;
+    }
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0) {
+        return;
+    }
+    installed = true;
+    gEndSignalPipe = fds[0];
+    auto* notifier = new QSocketNotifier(fds[1], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [notifier] {
+        char byte = 0;
+        while (::read(int(notifier->socket()), &byte, 1) > 0) {
+        }
+        // A second signal ends the process at once, should the clean-up hang.
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
+        // exit, not quit: Lyrabell runs its window's own loop, not the
+        // application's, and every loop running is to end.
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 bool shellExecuteOpen(const QString& file, const QString& parameters) {

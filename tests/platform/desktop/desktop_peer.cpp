@@ -12,9 +12,10 @@
 //     Prints the id of the registered message NAME.
 //   desktop_peer lock PATH
 //     Takes the instance lock of PATH, prints "existed" or "held", and waits.
-//   desktop_peer runtime TARGET
+//   desktop_peer runtime TARGET [wait]
 //     Prints the runtime folder, leaves in it a file and a link to TARGET,
-//     and ends normally.
+//     and ends normally; with "wait", prints "waiting" and runs until SIGTERM
+//     or SIGHUP ends it (quitOnEndSignals).
 #include "platform/desktop/desktop.h"
 
 #include <QCoreApplication>
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         return app.exec();
     }
-    if (args.size() == 3 && args[1] == "runtime") {
+    if ((args.size() == 3 || args.size() == 4) && args[1] == "runtime") {
         const QString dir = runtimeDir();
         std::printf("%s\n", qPrintable(dir));
         std::fflush(stdout);
@@ -60,7 +61,13 @@ int main(int argc, char** argv) {
         file.write("left behind");
         file.close();
         QFile::link(args[2], dir + "/lyb.wav");
-        return 0;
+        if (args.size() == 3) {
+            return 0;
+        }
+        quitOnEndSignals();
+        std::printf("waiting\n");
+        std::fflush(stdout);
+        return app.exec();
     }
     if (args.size() >= 7 && args.size() <= 9 && args[1] == "window") {
         const QString caption = args[2];

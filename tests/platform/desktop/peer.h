@@ -57,6 +57,11 @@ public:
 
     // Waits for the peer to end by itself; false when it did not within 30 s.
     bool waitForExit() { return process_.waitForFinished(30000); }
+    // True once the peer has returned 0 from main (not ended by a signal).
+    bool endedNormally() const {
+        return process_.state() == QProcess::NotRunning &&
+               process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+    }
 
     void kill() {
         if (process_.state() != QProcess::NotRunning) {

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -241,6 +244,30 @@ TEST(DesktopMessages, MalformedHandlesAreRefused) {
         EXPECT_FALSE(sendMessage(h, WM_USER, 0, 0)) << h.service.toStdString();
         EXPECT_FALSE(setForegroundWindow(h)) << h.service.toStdString();
     }
+}
+
+// Another user who makes $TMPDIR/lyrabell-<uid> first keeps the instance
+// lock from being shared; the bus then says whether the program runs.
+TEST(InstanceLock, WithoutAUsableLockFolderTheBusDecides) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can leave a folder of another user";
+    }
+    ensureApp();
+    ASSERT_TRUE(busAvailable());
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QByteArray planted = QFile::encodeName(tempPath("lyrabell-" + QString::number(getuid())));
+    ASSERT_EQ(::mkdir(planted.constData(), 0777), 0);
+    ASSERT_EQ(::chown(planted.constData(), 65534, gid_t(-1)), 0);
+
+    EXPECT_FALSE(InstanceLock(peerProgram()).alreadyExisted());
+    PeerWindow running("Running", "test.running", 0);
+    ASSERT_TRUE(running.ready);
+    EXPECT_TRUE(InstanceLock(QFileInfo(peerProgram()).canonicalFilePath()).alreadyExisted());
+    EXPECT_FALSE(InstanceLock("/opt/elsewhere/lyrabell").alreadyExisted());
+
+    ::rmdir(planted.constData());
+    qputenv("XDG_RUNTIME_DIR", runtime);
 }
 
 }  // namespace

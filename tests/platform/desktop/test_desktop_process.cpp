@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 using namespace lyb::desktop;
@@ -214,6 +217,54 @@ TEST(RuntimeDir, ATemporaryFolderIsRemovedWhenTheProcessEnds) {
     ASSERT_TRUE(peer.waitForExit());
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_EQ(readLines(victim), QStringList{"kept"});  // a link inside goes, not its target
+}
+
+// Ended at logout (SIGTERM) or by its terminal (SIGHUP), a program ends as
+// when its window closes: the temporary folder it made goes.
+TEST(QuitOnEndSignals, TheProgramEndsNormallyAndCleansUp) {
+    EnvGuard guard("XDG_RUNTIME_DIR");
+    unsetenv("XDG_RUNTIME_DIR");
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Peer peer({"runtime", tempPath("kept.txt"), "wait"});
+        const QString folder = peer.readLine();
+        ASSERT_EQ(peer.readLine(), "waiting");
+        ASSERT_TRUE(QFileInfo::exists(folder));
+        ASSERT_EQ(::kill(pid_t(peer.pid()), signal), 0);
+        ASSERT_TRUE(peer.waitForExit());
+        EXPECT_TRUE(peer.endedNormally());
+        EXPECT_FALSE(QFileInfo::exists(folder)) << folder.toStdString();
+    }
+}
+
+// The hand-off lock: a holder that never lets go costs a bounded wait, and a
+// lock file that is not this user's own is not used at all.
+TEST(UserLock, GivesUpWhenTheHolderDoesNotLetGo) {
+    const QByteArray path = QFile::encodeName(runtimeDir() + "/test-wait.lock");
+    const int holder = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // another open file: another holder
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(UserLock("test-wait", 50).held());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(path.toStdString()), std::string::npos) << err;
+    ::close(holder);
+    EXPECT_TRUE(UserLock("test-wait", 50).held());
+}
+
+TEST(UserLock, RefusesALockFileOfAnotherUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can leave a file of another user";
+    }
+    const QByteArray path = QFile::encodeName(runtimeDir() + "/test-planted.lock");
+    const int planted = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(planted, 0);
+    ASSERT_EQ(::fchown(planted, 65534, gid_t(-1)), 0);
+    ::close(planted);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(UserLock("test-planted", 50).held());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(path.toStdString()), std::string::npos) << err;
 }
 
 TEST(CurrentProgramPath, IsThisTestProgram) {
