@@ -15,6 +15,8 @@
 #include "inboxext/host_menu.h"
 #include "inboxext/item_refs.h"
 #include "platform/com/inproc.h"
+#include "platform/files/file_names.h"
+#include "platform/files/regular_file.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/paths/paths.h"
 #include "platform/registry/registry.h"
@@ -22,12 +24,18 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
 using namespace lyb;
@@ -39,13 +47,16 @@ namespace {
 // The type of the second item: the folder the message is in (the Maildir path).
 constexpr GUID kFolderType{
     0x5E4D3C2B, 0x1A09, 0x4F8E, {0x9D, 0x7C, 0x6B, 0x5A, 0x49, 0x38, 0x27, 0x16}};
-constexpr qint64 kMaxHeaderBytes = 256 * 1024;
+constexpr uint64_t kMaxHeaderBytes = 256 * 1024;
 constexpr uint32_t kIdsPerExtension = 100;
 
 void fail(const QString& text) {
     std::fprintf(stderr, "lyminbox: %s\n", text.toLocal8Bit().constData());
 }
 
+// Paths are file names as the system keeps them, bytes that need not be
+// UTF-8; they are carried as QStrings by the lossless file-name codec, the
+// one the Maildir provider reads its entry identifiers with.
 struct Located {
     QString maildir;
     QString unique;
@@ -53,14 +64,22 @@ struct Located {
 
 // A message file's Maildir and unique name, when it lies in cur/ or new/.
 std::optional<Located> locateFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.isFile())
+    struct stat st {};
+    if (::stat(files::encodeFileName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
-    const QDir sub = info.absoluteDir();
-    if (sub.dirName() != QLatin1String("cur") && sub.dirName() != QLatin1String("new"))
+    QString absolute = path;
+    if (!path.startsWith(u'/')) {
+        const std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+        if (!cwd)
+            return std::nullopt;
+        absolute = files::decodeFileName(cwd.get()) + u'/' + path;
+    }
+    absolute = QDir::cleanPath(absolute);
+    const QString sub = absolute.section(u'/', 0, -2);
+    const QString subName = sub.section(u'/', -1);
+    if (subName != QLatin1String("cur") && subName != QLatin1String("new"))
         return std::nullopt;
-    return Located{QFileInfo(sub.absolutePath()).absolutePath(),
-                   info.fileName().section(u':', 0, 0)};
+    return Located{sub.section(u'/', 0, -2), absolute.section(u'/', -1).section(u':', 0, 0)};
 }
 
 // The Message-ID in a message's header part, without its angle brackets;
@@ -78,26 +97,68 @@ QByteArray messageId(const QByteArray& message) {
     return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
 }
 
+// Calls each(folderFd, name) for the entries of the folder at path but "."
+// and "..", until each returns true; returns whether it did.
+template <class Each>
+bool forEachEntry(const QString& path, Each each) {
+    const int fd = ::open(files::encodeFileName(path).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool stopped = false;
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+            each(::dirfd(dir), e->d_name)) {
+            stopped = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return stopped;
+}
+
 // Looks for the message with id in every account's Maildir and its Maildir++
-// folders; only the header part of each file is read.
+// folders; only the header part of each file is read. Only regular files are
+// opened: a FIFO or a device (or a symlink to one) planted in a Maildir is
+// passed over instead of blocking the search or being read without end.
 std::optional<Located> findByMessageId(const QByteArray& id) {
     for (const auto& account : mapi::loadAccounts()) {
         if (account.maildir.isEmpty())
             continue;
         QStringList maildirs{account.maildir};
-        for (const QString& sub :
-             QDir(account.maildir)
-                 .entryList({QStringLiteral(".*")}, QDir::Dirs | QDir::NoDotAndDotDot))
-            maildirs << account.maildir + u'/' + sub;
+        forEachEntry(account.maildir, [&](int folder, const char* name) {
+            struct stat st {};
+            if (name[0] == '.' && ::fstatat(folder, name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+                maildirs << account.maildir + u'/' + files::decodeFileName(name);
+            return false;
+        });
         for (const QString& maildir : maildirs)
             for (const char* part : {"cur", "new"}) {
-                const QDir dir(maildir + u'/' + QLatin1String(part));
-                for (const QString& name : dir.entryList(QDir::Files)) {
-                    QFile file(dir.filePath(name));
-                    if (file.open(QIODevice::ReadOnly) &&
-                        messageId(file.read(kMaxHeaderBytes)) == id)
-                        return Located{maildir, name.section(u':', 0, 0)};
-                }
+                std::optional<Located> found;
+                forEachEntry(
+                    maildir + u'/' + QLatin1String(part), [&](int folder, const char* name) {
+                        if (name[0] == '.')
+                            return false;
+                        int error = 0;
+                        uint64_t size = 0;
+                        const int fd = files::openRegularFileAt(folder, name, &error, &size);
+                        if (fd < 0)
+                            return false;
+                        QByteArray head;
+                        const int read = files::readOpenedFile(fd, size, kMaxHeaderBytes, head,
+                                                               files::Oversize::keepPrefix);
+                        if ((read != 0 && read != EFBIG) || messageId(head) != id)
+                            return false;
+                        found = Located{maildir, files::decodeFileName(name).section(u':', 0, 0)};
+                        return true;
+                    });
+                if (found)
+                    return found;
             }
     }
     return std::nullopt;
@@ -239,9 +300,12 @@ int main(int argc, char** argv) {
 
     std::optional<Located> found;
     if (args.size() == fileAt + 1) {
-        found = locateFile(args[fileAt]);
+        // The file's name from its bytes: the arguments as QStrings have lost
+        // those that are not UTF-8.
+        const char* file = argv[argc - 1];
+        found = locateFile(files::decodeFileName(file));
         if (!found) {
-            fail(QStringLiteral("%1 is not a message file in a Maildir").arg(args[fileAt]));
+            std::fprintf(stderr, "lyminbox: %s is not a message file in a Maildir\n", file);
             return 2;
         }
     } else {
@@ -250,7 +314,7 @@ int main(int argc, char** argv) {
             fail(QStringLiteral("cannot read standard input"));
             return 2;
         }
-        const QByteArray id = messageId(in.read(kMaxHeaderBytes));
+        const QByteArray id = messageId(in.read(qint64(kMaxHeaderBytes)));
         if (id.isEmpty()) {
             fail(QStringLiteral("the message on standard input has no Message-ID"));
             return 2;
@@ -264,7 +328,7 @@ int main(int argc, char** argv) {
     }
 
     Selection selection(mapi::messageEntryId(found->maildir, found->unique),
-                        QFile::encodeName(found->maildir));
+                        files::encodeFileName(found->maildir));
     CServerModules modules;
     HostMenu menu;
     std::vector<IContextMenu*> extensions = loadExtensions(modules, &selection, menu);

@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace lyb;
@@ -24,14 +28,20 @@ struct Outcome {
     QString err;
 };
 
-Outcome lyminbox(const QStringList& args, const QByteArray& input = {}) {
+const QString kLyminbox = QStringLiteral(LYB_BINARY_DIR "/bin/lyminbox");
+
+Outcome run(const QString& program, const QStringList& args, const QByteArray& input) {
     QProcess p;
-    p.start(QStringLiteral(LYB_BINARY_DIR "/bin/lyminbox"), args);
+    p.start(program, args);
     p.write(input);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(120000));
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+Outcome lyminbox(const QStringList& args, const QByteArray& input = {}) {
+    return run(kLyminbox, args, input);
 }
 
 QByteArray mail(const char* id, const char* attachmentName) {
@@ -100,6 +110,63 @@ TEST(Lyminbox, MenuInvokeAndRegistration) {
 
     ASSERT_EQ(lyminbox({QStringLiteral("--unregister")}).status, 0);
     EXPECT_EQ(lyminbox({QStringLiteral("--menu"), voicemail}).out, QString());
+}
+
+// Two Maildirs: M\xffil, whose path is not UTF-8, and Mail, the account's;
+// the extension is registered for the test's length.
+class LyminboxMaildir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        for (const char* maildir : {"/M\xffil", "/Mail"})
+            for (const char* sub : {"", "/cur", "/new", "/tmp"})
+                ASSERT_EQ(::mkdir((root + maildir + sub).constData(), 0700), 0);
+        QFile accounts(qEnvironmentVariable("LYRABELL_ACCOUNTS"));
+        ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
+        accounts.write("Mail = " + root + "/Mail\n");
+        accounts.close();
+        ASSERT_EQ(lyminbox({QStringLiteral("--register")}).status, 0);
+    }
+    void TearDown() override { lyminbox({QStringLiteral("--unregister")}); }
+    void put(const QByteArray& path, const QByteArray& bytes) {
+        const int fd = ::open((root + path).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        ::close(fd);
+    }
+    // lyminbox --menu with the file argument's bytes as they are.
+    Outcome menuFor(const QByteArray& file) {
+        qputenv("LYB_FILE", file);
+        const Outcome o = run(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --menu \"$LYB_FILE\""), kLyminbox},
+            {});
+        qunsetenv("LYB_FILE");
+        return o;
+    }
+    QTemporaryDir dir;
+    const QByteArray root = QFile::encodeName(dir.path());
+};
+
+TEST_F(LyminboxMaildir, FileWhoseMaildirIsNotUtf8IsFound) {
+    put("/M\xffil/cur/100.vm:2,S", mail("vm@x", "msg.wav"));
+    const Outcome o = menuFor(root + "/M\xffil/cur/100.vm:2,S");
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out, QStringLiteral("Play voicemail\tenabled\n"));
+}
+
+// A FIFO in new/, or a symlink to one, is passed over: the search neither
+// waits for a writer nor misses the message.
+TEST_F(LyminboxMaildir, PipedSearchPassesOverFifos) {
+    ASSERT_EQ(::mkfifo((root + "/fifo").constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo((root + "/Mail/new/300.fifo").constData(), 0600), 0);
+    ASSERT_EQ(::symlink((root + "/fifo").constData(), (root + "/Mail/new/301.link").constData()),
+              0);
+    put("/Mail/new/200.vm", mail("vm@x", "msg.wav"));
+    const Outcome found = lyminbox({QStringLiteral("--menu")}, mail("vm@x", "msg.wav"));
+    EXPECT_EQ(found.status, 0) << found.err.toStdString();
+    EXPECT_EQ(found.out, QStringLiteral("Play voicemail\tenabled\n"));
+    EXPECT_EQ(lyminbox({QStringLiteral("--menu")}, mail("other@x", "a.wav")).status, 2);
 }
 
 }  // namespace
