@@ -216,7 +216,31 @@ void CWaveDecoder::Post(uint32_t message, const std::string& text) {
 }
 
 bool CWaveDecoder::Write(const void* data, size_t size) {
-    return size == 0 || WriteAll(output_, data, size);
+    if (size == 0)
+        return true;
+    if (!WriteAll(output_, data, size))
+        return false;
+    audio_written_ += size;
+    return true;
+}
+
+uint32_t CWaveDecoder::ReadData(void* buffer, uint32_t count) {
+    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(count, data_left_));
+    const uint32_t got = want == 0 ? 0 : reader_->Read(buffer, want);
+    data_left_ -= got;
+    return got;
+}
+
+void CWaveDecoder::CorrectHeaderSizes(WaveHeader& announced) {
+    const uint32_t data_size = Clamp32(audio_written_);
+    if (data_size == announced.data_size)
+        return;
+    announced.data_size = data_size;
+    announced.riff_size = Clamp32(audio_written_ + 36);
+    // In place, so a reader that holds the file open sees the change; an
+    // output that cannot seek (a pipe) keeps the sizes it was given.
+    const std::vector<uint8_t> bytes = SerializeWaveHeader(announced);
+    (void)!::pwrite(output_, bytes.data(), bytes.size(), 0);
 }
 
 void CWaveDecoder::Run() {
@@ -232,6 +256,7 @@ void CWaveDecoder::Run() {
     const uint64_t length = reader_->GetLength();
     const uint64_t position = reader_->GetPosition();
     const uint64_t available = length > position ? length - position : 0;
+    data_left_ = raw_gsm_ ? available : std::min<uint64_t>(header_.data_size, available);
     WaveHeader output = DescribeDecodedOutput(header_, raw_gsm_, available);
     if (WriteWaveHeader(output, output_)) {
         switch (tag) {
@@ -262,6 +287,7 @@ void CWaveDecoder::Run() {
             default:
                 break;
         }
+        CorrectHeaderSizes(output);
     }
     Post(WM_DECODING_FINISHED);
 }
@@ -269,7 +295,7 @@ void CWaveDecoder::Run() {
 void CWaveDecoder::CopyLoop() {
     uint8_t buffer[kReadUnit];
     while (!Stopped()) {
-        const uint32_t got = reader_->Read(buffer, kReadUnit);
+        const uint32_t got = ReadData(buffer, kReadUnit);
         if (got == 0 || !Write(buffer, got))
             return;
     }
@@ -279,7 +305,7 @@ void CWaveDecoder::G711Loop(bool alaw) {
     uint8_t buffer[kReadUnit];
     int16_t samples[kReadUnit];
     while (!Stopped()) {
-        const uint32_t got = reader_->Read(buffer, kReadUnit);
+        const uint32_t got = ReadData(buffer, kReadUnit);
         if (got == 0)
             return;
         if (alaw) {
@@ -298,7 +324,7 @@ void CWaveDecoder::ImaLoop() {
     std::vector<uint8_t> block(align);
     std::vector<int16_t> samples(size_t{channels} * ImaBlockSampleCount(channels, align));
     while (!Stopped()) {
-        const uint32_t got = reader_->Read(block.data(), align);
+        const uint32_t got = ReadData(block.data(), align);
         if (got == 0)
             return;
         const uint32_t n = ImaBlockSampleCount(channels, got);
@@ -316,7 +342,7 @@ void CWaveDecoder::MsAdpcmLoop() {
     std::vector<uint8_t> block(align);
     std::vector<int16_t> samples(size_t{channels} * MsAdpcmBlockSampleCount(channels, align));
     while (!Stopped()) {
-        const uint32_t got = reader_->Read(block.data(), align);
+        const uint32_t got = ReadData(block.data(), align);
         if (got == 0)
             return;
         const uint32_t n = MsAdpcmBlockSampleCount(channels, got);
@@ -333,7 +359,7 @@ void CWaveDecoder::OkiLoop(uint64_t bit_rate) {
     uint8_t buffer[kReadUnit];
     std::vector<int16_t> samples(COkiDecoder::MaxSamples(kReadUnit));
     while (!Stopped()) {
-        const uint32_t got = reader_->Read(buffer, kReadUnit);
+        const uint32_t got = ReadData(buffer, kReadUnit);
         if (got == 0)
             return;
         const size_t n = oki->Decode(buffer, got, samples.data());
@@ -349,10 +375,10 @@ void CWaveDecoder::GsmLoop() {
     bool second = false;  // WAV49: the next frame is the second of its 65-byte block
     while (!Stopped()) {
         if (raw_gsm_ || !second) {
-            if (reader_->Read(frame, 33) != 33)
+            if (ReadData(frame, 33) != 33)
                 break;
         } else {
-            if (reader_->Read(frame, 32) != 32)
+            if (ReadData(frame, 32) != 32)
                 break;
             frame[32] = 0;
         }
@@ -369,7 +395,7 @@ void CWaveDecoder::G729Loop() {
     uint8_t frame[kG729FrameBytes];
     int16_t samples[kG729FrameSamples];
     while (!Stopped()) {
-        if (reader_->Read(frame, kG729FrameBytes) != kG729FrameBytes)
+        if (ReadData(frame, kG729FrameBytes) != kG729FrameBytes)
             break;
         G729DecodeFrame(frame, samples);
         if (!Write(samples, sizeof samples))

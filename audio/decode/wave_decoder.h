@@ -11,16 +11,20 @@
 //     (for a stream, the file its bytes were read from, when the caller
 //     says which).
 //  2. Start runs the thread. It writes the complete 44-byte header first, with
-//     the final sizes computed from the input (the data size it declares, but
-//     no more than the input really holds from the data chunk on), then one write per decoded unit
-//     (1024 input bytes, one ADPCM block, one GSM or G.729 frame), in input
-//     order, never rewriting. The input is read to its end (trailing chunks
-//     after the data chunk are decoded as audio); the data size only enters
-//     the header. Another handle may read the output while it grows.
-//  3. When the work ends (input exhausted, a read or write failed, or stop
-//     set) the thread posts WM_DECODING_FINISHED to the notifier. An OKI
-//     stream with an unsupported bit rate writes nothing and first posts
-//     WM_DECODING_ERROR with "Error: oki adpcm unsupported bit rate.".
+//     sizes computed in advance from the input (the data size it declares, but
+//     no more than the input really holds from the data chunk on), then one
+//     write per decoded unit (1024 input bytes, one ADPCM block, one GSM or
+//     G.729 frame), in input order. Only the data chunk's bytes are decoded
+//     (for raw GSM the whole input): chunks after it are not audio. Another
+//     handle may read the output while it grows.
+//  3. When the work ends (data exhausted, a read or write failed, or stop
+//     set) and the audio written differs from the sizes announced (a
+//     truncated recording, a partial last block or frame), the header's RIFF
+//     and data sizes are rewritten to what was written. Then the thread posts
+//     WM_DECODING_FINISHED to the notifier, so a reader told the file is
+//     complete finds a header that matches it. An OKI stream with an
+//     unsupported bit rate writes nothing and first posts WM_DECODING_ERROR
+//     with "Error: oki adpcm unsupported bit rate.".
 //  4. The destructor sets stop (the thread leaves after its current unit),
 //     joins the thread, then closes the input and the output.
 //
@@ -128,6 +132,10 @@ private:
     void Post(uint32_t message, const std::string& text = {});
     bool Stopped() const { return stop_.load(std::memory_order_acquire); }
     bool Write(const void* data, size_t size);
+    // Reads up to count bytes of the data chunk; 0 at its end.
+    uint32_t ReadData(void* buffer, uint32_t count);
+    // Rewrites the header's sizes when the audio written differs from them.
+    void CorrectHeaderSizes(WaveHeader& announced);
 
     void CopyLoop();
     void G711Loop(bool alaw);
@@ -140,6 +148,8 @@ private:
     WaveHeader header_;
     std::unique_ptr<CWaveReader> reader_;
     int output_ = -1;
+    uint64_t data_left_ = 0;      // data chunk bytes not yet read
+    uint64_t audio_written_ = 0;  // bytes written after the header
     bool raw_gsm_ = false;
     IDecodeNotifier* notify_;
     std::atomic<bool> stop_{false};

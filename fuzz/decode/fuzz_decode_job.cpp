@@ -67,13 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const lyb::CException&) {
         return 0;
     }
-    // Whatever was written starts with a well-formed PCM header.
+    // Whatever was written starts with a well-formed PCM header whose sizes
+    // count the audio that follows it.
     std::ifstream in(OutputPath(), std::ios::binary);
     const std::vector<uint8_t> out{std::istreambuf_iterator<char>(in), {}};
     if (!out.empty()) {
         lyb::audio::WaveHeader header;
         if (out.size() < 44 || !lyb::audio::ParseWaveHeaderFromMemory(header, out.data(), 44) ||
-            header.format_tag == 0) {
+            header.format_tag == 0 || header.data_size != out.size() - 44 ||
+            header.riff_size != out.size() - 8) {
             std::abort();
         }
     }

@@ -86,6 +86,7 @@ PcmWave ReadPcmWave(const std::string& path) {
     wave.channels = static_cast<uint16_t>(Le(bytes, 22, 2));
     wave.sample_rate = Le(bytes, 24, 4);
     wave.bits_per_sample = static_cast<uint16_t>(Le(bytes, 34, 2));
+    wave.riff_size = Le(bytes, 4, 4);
     wave.data_size = Le(bytes, 40, 4);
     wave.audio.assign(bytes.begin() + 44, bytes.end());
     return wave;

@@ -27,6 +27,7 @@ struct PcmWave {
     uint16_t channels = 0;
     uint32_t sample_rate = 0;
     uint16_t bits_per_sample = 0;
+    uint32_t riff_size = 0;
     uint32_t data_size = 0;
     std::vector<uint8_t> audio;
 };
