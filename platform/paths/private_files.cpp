@@ -1,11 +1,11 @@
 #include "platform/paths/private_files.h"
 
-#include <QFile>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/files/file_names.h"
 
 namespace lyb::paths {
 
@@ -27,7 +27,7 @@ QString judge(const struct stat& st, Owner owner, Writers writers) {
 }  // namespace
 
 bool makePrivateFolder(const QString& folder) {
-    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray path = files::encodeFileName(folder);
     struct stat st {};
     if (::stat(path.constData(), &st) == 0)
         return S_ISDIR(st.st_mode);
@@ -49,7 +49,7 @@ bool makePrivateFolder(const QString& folder) {
 
 QString untrustedBecause(const QString& path, Owner owner, Writers writers) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(files::encodeFileName(path).constData(), &st) != 0)
         return {};
     return judge(st, owner, writers);
 }

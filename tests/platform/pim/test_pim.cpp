@@ -247,6 +247,16 @@ TEST(PimApplication, ReadsCardsWhoseNamesAreNotUtf8) {
     }
 }
 
+// The folder's name is the one checked: one that is not UTF-8 and that other
+// users may write is refused like any other.
+TEST(PimApplication, RefusesAnOpenFolderWhoseNameIsNotUtf8) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/kontakt\xff";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
+    EXPECT_EQ(Application::create(lyb::files::decodeFileName(folder), nullptr), nullptr);
+}
+
 TEST(PimContact, FileAsReadFailsOnlyWithoutFn) {
     Folder folder;
     folder.put("a.vcf", "BEGIN:VCARD\nVERSION:2.1\nN:Berg;Anna\nTEL:111\nEND:VCARD\n");
