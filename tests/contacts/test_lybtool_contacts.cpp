@@ -12,8 +12,13 @@ struct ToolRun {
     QString out;
 };
 
-ToolRun lybtool(const QStringList& args) {
+ToolRun lybtool(const QStringList& args, const QString& region = QString()) {
     QProcess p;
+    if (!region.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LYRABELL_REGION"), region);
+        p.setProcessEnvironment(env);
+    }
     p.start(QStringLiteral(LYB_BINARY_DIR "/bin/lybtool"), args);
     p.waitForFinished(30000);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed()};
@@ -21,10 +26,17 @@ ToolRun lybtool(const QStringList& args) {
 
 }  // namespace
 
-TEST(LybtoolNumber, PrintsBothFormsOfANumber) {
+TEST(LybtoolNumber, PrintsEachFormOfANumber) {
     // NANP is on by default.
     EXPECT_EQ(lybtool({"number", "dialable", "(415) 555-1234"}).out, QStringLiteral("14155551234"));
     EXPECT_EQ(lybtool({"number", "display", "4155551234"}).out, QStringLiteral("415.555.1234"));
+    EXPECT_EQ(lybtool({"number", "display", "+44 20 7946 0123"}, "US").out,
+              QStringLiteral("+44 20 7946 0123"));
+    EXPECT_EQ(lybtool({"number", "display", "02079460123"}, "GB").out,
+              QStringLiteral("020 7946 0123"));
+    EXPECT_EQ(lybtool({"number", "e164", "02079460123"}, "GB").out,
+              QStringLiteral("+442079460123"));
+    EXPECT_EQ(lybtool({"number", "e164", "555-1234"}).status, 1);
     EXPECT_EQ(lybtool({"number", "display"}).status, 2);
 }
 
