@@ -14,6 +14,7 @@
 // is greyed or missing, 2 bad usage or no such message.
 #include "inboxext/host_menu.h"
 #include "inboxext/item_refs.h"
+#include "inboxext/message_id.h"
 #include "platform/com/inproc.h"
 #include "platform/files/file_names.h"
 #include "platform/files/regular_file.h"
@@ -24,7 +25,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -82,20 +82,7 @@ std::optional<Located> locateFile(const QString& path) {
     return Located{sub.section(u'/', 0, -2), absolute.section(u'/', -1).section(u':', 0, 0)};
 }
 
-// The Message-ID in a message's header part, without its angle brackets;
-// empty when there is none.
-QByteArray messageId(const QByteArray& message) {
-    QByteArray header = message;
-    header.replace("\r\n", "\n");
-    if (const qsizetype end = header.indexOf("\n\n"); end >= 0)
-        header.truncate(end);
-    header.replace("\n ", " ").replace("\n\t", " ");  // unfolds continued lines
-    static const QRegularExpression re(
-        QStringLiteral("^message-id:\\s*<?([^>\\s]+)>?"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
-    const auto match = re.match(QString::fromLatin1(header));
-    return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
-}
+using inboxext::messageId;
 
 // Calls each(folderFd, name) for the entries of the folder at path but "."
 // and "..", until each returns true; returns whether it did.
