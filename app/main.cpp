@@ -9,6 +9,7 @@
 #include "app/store_adapter.h"
 #include "app/voicemail_app.h"
 #include "contacts/number_forms.h"
+#include "platform/desktop/desktop.h"
 #include "platform/desktop/file_names.h"
 #include "platform/pim/pim.h"
 #include "ui/contact_dialogs.h"
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lyrabell"));
+    // Ended at logout or by its terminal, Lyrabell closes as its window does:
+    // playback stops and the files and folder it made go.
+    lyb::desktop::quitOnEndSignals();
     // The contacts store shows its card and editor through these dialogs.
     lyb::ui::CContactUi contactUi;
     lyb::pim::setContactUi(&contactUi);

@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("lybtoday"));
     app.setQuitOnLastWindowClosed(false);
+    // Ended at logout, the host still removes its shell-ready event.
+    lyb::desktop::quitOnEndSignals();
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("--autostart"))
         return setAutostart(args[1]);

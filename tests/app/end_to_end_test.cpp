@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -150,6 +152,25 @@ TEST(Lyrabell, StartWritesTheFileAssociationAndShutdownRemovesTheTemporaryFiles)
     }
     for (const QString& path : files)
         EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
+}
+
+// Ended at logout (SIGTERM) or by its terminal (SIGHUP), Lyrabell closes as
+// when its window is closed: it returns from main and its files go.
+TEST(Lyrabell, EndSignalsCloseItAsItsWindowDoes) {
+    const QString file = desktop::runtimeDir() + QStringLiteral("/lybtemp.wav");
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Running lyrabell;
+        ASSERT_TRUE(lyrabell.window());
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        ASSERT_EQ(::kill(pid_t(lyrabell.process().processId()), signal), 0);
+        ASSERT_TRUE(finished(lyrabell.process()));
+        EXPECT_EQ(lyrabell.process().exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(lyrabell.process().exitCode(), 0);
+        EXPECT_FALSE(QFile::exists(file));
+    }
 }
 
 TEST(Lyrabell, HelpAndVersionPrintAndEndWithoutAWindow) {
