@@ -11,6 +11,7 @@ pkg_check_modules(GMIME REQUIRED IMPORTED_TARGET gmime-3.0)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(BCG729 REQUIRED IMPORTED_TARGET libbcg729)
 pkg_check_modules(SPANDSP IMPORTED_TARGET spandsp)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
 
 # Libraries without pkg-config files.
 function(lyb_find_plain_library target lib header)
