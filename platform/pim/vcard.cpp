@@ -741,8 +741,13 @@ void appendLine(QByteArray* out, const Property& property, const QString& versio
     Property p = property;
     QString type;
     QString data;
-    // Before 4.0 a picture or sound held in the card is base64 with its type.
-    if (version != QLatin1String("4.0") && splitDataUri(p.value, &type, &data)) {
+    // Before 4.0 a picture, logo, sound or key held in the card is base64 with
+    // its type.
+    static const QStringList binary = {QStringLiteral("PHOTO"), QStringLiteral("LOGO"),
+                                       QStringLiteral("SOUND"), QStringLiteral("KEY")};
+    if (version != QLatin1String("4.0") && binary.contains(p.name) &&
+        splitDataUri(p.value, &type, &data) && type.contains(QLatin1Char('/')) &&
+        type == type.toLower()) {
         p.params.prepend({QStringLiteral("TYPE"), {typeForMedia(p.name, type)}});
         p.params.prepend(
             {QStringLiteral("ENCODING"), {v21 ? QStringLiteral("BASE64") : QStringLiteral("b")}});
@@ -766,8 +771,9 @@ void appendLine(QByteArray* out, const Property& property, const QString& versio
         *out += eol;
         return;
     }
-    p.params += {QStringLiteral("CHARSET"), {QStringLiteral("UTF-8")}};
-    p.params += {QStringLiteral("ENCODING"), {QStringLiteral("QUOTED-PRINTABLE")}};
+    // First, so that a reader finds the encoding before any quoted ":".
+    p.params.prepend({QStringLiteral("ENCODING"), {QStringLiteral("QUOTED-PRINTABLE")}});
+    p.params.prepend({QStringLiteral("CHARSET"), {QStringLiteral("UTF-8")}});
     appendQuotedPrintable(out, (lineHead(p, true) + QLatin1Char(':')).toUtf8(), text, eol);
 }
 
