@@ -5,7 +5,7 @@
 //   lybtoday --autostart on   start at every login (a user autostart entry)
 //   lybtoday --autostart off  no longer (the user entry removed)
 #include <QApplication>
-#include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -14,6 +14,7 @@
 
 #include "platform/desktop/desktop.h"
 #include "platform/paths/paths.h"
+#include "platform/paths/private_files.h"
 #include "today/today_host.h"
 
 namespace {
@@ -40,7 +41,8 @@ int setAutostart(const QString& how) {
     program.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
         .replace(QLatin1Char('"'), QLatin1String("\\\""));
     QSaveFile file(path);
-    if (!QDir().mkpath(dir) || !file.open(QIODevice::WriteOnly)) {
+    // ~/.config made here must be as private as Lyrabell's own folders in it.
+    if (!lyb::paths::makePrivateFolder(dir) || !file.open(QIODevice::WriteOnly)) {
         std::fprintf(stderr, "lybtoday: cannot write %s\n", qPrintable(path));
         return 1;
     }
