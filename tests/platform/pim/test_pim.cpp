@@ -398,6 +398,18 @@ TEST(PimContact, SaveAppliesTheEditToTheFileAsAnotherProgramLeftIt) {
     }
 }
 
+TEST(PimContact, RemoveTakesOnlyItsCardOutOfTheFileAsItNowIs) {
+    Folder folder;
+    folder.put("all.vcf", card("One", "111") + card("Two", "222") + card("Three", "333"));
+    auto app = folder.logon();
+    std::unique_ptr<Contact> two;
+    ASSERT_EQ(app->matchContact("222", kMatchTelephoneNumbers, &two), kOk);
+    folder.put("all.vcf", card("Two", "222") + card("Three", "333") + card("One", "112"));
+    ASSERT_EQ(two->remove(), kOk);
+    EXPECT_EQ(folder.get("all.vcf").toStdString(),
+              (card("Three", "333") + card("One", "112")).toStdString());
+}
+
 TEST(PimApplication, SkipsMalformedCardsAndNamesTheFileOnce) {
     Folder folder;
     folder.put("bad.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN Broken\nEND:VCARD\n" + card("Good", "111"));
