@@ -287,17 +287,18 @@ UserLock::UserLock(const char* name, int waitMs) {
     // lets go (or a lock file someone keeps locked) costs a bounded wait.
     QDeadlineTimer deadline(waitMs);
     while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR)
+        const int error = errno;
+        if (error == EINTR)
             continue;
-        if (errno != EWOULDBLOCK || deadline.hasExpired()) {
-            if (errno == EWOULDBLOCK)
+        if (error != EWOULDBLOCK || deadline.hasExpired()) {
+            if (error == EWOULDBLOCK)
                 std::fprintf(stderr,
-                             "lyrabell: the lock %s was still held after %d s; going on "
+                             "lyrabell: the lock %s was still held after %g s; going on "
                              "without it\n",
-                             file.constData(), waitMs / 1000);
+                             file.constData(), waitMs / 1000.0);
             else
                 std::fprintf(stderr, "lyrabell: cannot take the lock %s: %s\n", file.constData(),
-                             std::strerror(errno));
+                             std::strerror(error));
             ::close(fd_);
             fd_ = -1;
             return;
