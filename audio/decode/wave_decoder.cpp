@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "audio/decode/av_recording.h"
 #include "audio/decode/g711.h"
 #include "audio/decode/g729_codec.h"
 #include "audio/decode/gsm_codec.h"
@@ -182,11 +183,19 @@ void CWaveDecoder::ReadInputHeader(bool raw_gsm) {
         header_.format_tag = 49;
         return;
     }
+    if (!StartsLikeWave(*reader_)) {
+        OpenRecording(kInvalidHeaderText);
+        return;
+    }
+    const uint64_t start = reader_->GetPosition();
     if (!ParseWaveHeader(header_, *reader_))
         throw CWaveDecoderException(kInvalidHeaderText);
     if (!IsSupportedFormatTag(header_.format_tag)) {
-        throw CWaveDecoderException("Unsupported wav format (" +
-                                    std::to_string(header_.format_tag) + ").");
+        const std::string refusal =
+            "Unsupported wav format (" + std::to_string(header_.format_tag) + ").";
+        reader_->Seek(static_cast<int64_t>(start), 0);
+        OpenRecording(refusal.c_str());
+        return;
     }
     // Nothing can be decoded without channels, and ADPCM blocks need a size.
     const bool adpcm = header_.format_tag == 2 || header_.format_tag == 17;
@@ -195,10 +204,16 @@ void CWaveDecoder::ReadInputHeader(bool raw_gsm) {
     }
 }
 
+void CWaveDecoder::OpenRecording(const char* refusal) {
+    recording_ = std::make_unique<CAvRecording>(*reader_, refusal);
+    header_ = recording_->OutputHeader();
+}
+
 CWaveDecoder::~CWaveDecoder() {
     stop_.store(true, std::memory_order_release);
     if (thread_.joinable())
         thread_.join();
+    recording_.reset();  // it reads through the reader
     reader_->Close(true);
     if (output_ >= 0)
         ::close(output_);
@@ -244,6 +259,15 @@ void CWaveDecoder::CorrectHeaderSizes(WaveHeader& announced) {
 }
 
 void CWaveDecoder::Run() {
+    if (recording_) {
+        WaveHeader output = recording_->OutputHeader();
+        if (WriteWaveHeader(output, output_)) {
+            RecordingLoop();
+            CorrectHeaderSizes(output);
+        }
+        Post(WM_DECODING_FINISHED);
+        return;
+    }
     const uint16_t tag = raw_gsm_ ? 49 : header_.format_tag;
     const uint64_t bit_rate = uint64_t{header_.bits_per_sample} * header_.sample_rate;
     if (tag == 16 && !COkiDecoder::Create(bit_rate)) {
@@ -364,6 +388,14 @@ void CWaveDecoder::OkiLoop(uint64_t bit_rate) {
             return;
         const size_t n = oki->Decode(buffer, got, samples.data());
         if (!Write(samples.data(), 2 * n))
+            return;
+    }
+}
+
+void CWaveDecoder::RecordingLoop() {
+    std::vector<int16_t> samples;
+    while (!Stopped() && recording_->Next(samples)) {
+        if (!Write(samples.data(), 2 * samples.size()))
             return;
     }
 }

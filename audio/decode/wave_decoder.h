@@ -2,6 +2,17 @@
 // stream), picks the decoder by format tag and writes a 16-bit PCM wave file
 // on a thread of its own.
 //
+// Choice of decoder: raw GSM (by name or as the caller says) and a RIFF/WAVE
+// input whose format tag we know go to our own decoders. Everything else (a
+// wave file in another encoding, MP3, AAC/M4A, AMR, Ogg Vorbis and Opus,
+// FLAC, WMA, ...) goes to the media libraries (see CAvRecording): the output
+// is then at the recording's own rate, mono and stereo kept, more channels
+// mixed down to stereo; its header's sizes come from the container's
+// duration, or are the largest a wave file can hold when that is unknown,
+// and are corrected at the end like any other. An input they cannot decode
+// is refused as "Invalid wav header." (a wave file as "Unsupported wav
+// format (N).").
+//
 // Lifecycle:
 //  1. The constructor opens the input, reads its header (none for raw GSM)
 //     and only then creates the output (see OutputFile), so a refused input
@@ -101,6 +112,8 @@ enum class OutputFile {
     kWriteThrough,
 };
 
+class CAvRecording;
+
 class CWaveDecoder {
 public:
     // File source. An input path ending in ".gsm" (any case) is raw GSM.
@@ -120,7 +133,8 @@ public:
     // Starts the decoding thread; a second call does nothing.
     void Start();
 
-    // The input's header as parsed (format tag 49 and nothing else for raw GSM).
+    // The input's header as parsed (format tag 49 and nothing else for raw
+    // GSM); for a recording the media libraries decode, the output's format.
     const WaveHeader& header() const { return header_; }
     bool rawGsm() const { return raw_gsm_; }
 
@@ -128,6 +142,8 @@ private:
     // input is the file the input's bytes come from (unknown for most streams).
     void OpenOutput(const std::string& output_path, OutputFile mode, const FileIdentity& input);
     void ReadInputHeader(bool raw_gsm);
+    // Hands the input to the media libraries; throws refusal when they cannot decode it.
+    void OpenRecording(const char* refusal);
     void Run();
     void Post(uint32_t message, const std::string& text = {});
     bool Stopped() const { return stop_.load(std::memory_order_acquire); }
@@ -144,9 +160,11 @@ private:
     void OkiLoop(uint64_t bit_rate);
     void GsmLoop();
     void G729Loop();
+    void RecordingLoop();
 
     WaveHeader header_;
     std::unique_ptr<CWaveReader> reader_;
+    std::unique_ptr<CAvRecording> recording_;  // set for what our own decoders do not read
     int output_ = -1;
     uint64_t data_left_ = 0;      // data chunk bytes not yet read
     uint64_t audio_written_ = 0;  // bytes written after the header
