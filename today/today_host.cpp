@@ -90,7 +90,7 @@ QString CTodayHost::start(const QString& libraryPath) {
         },
         [] {});
     count_ = countInText(itemText());
-    tray_.setToolTip(itemText());
+    tray_.setToolTip(itemText().isEmpty() ? QStringLiteral("Lyrabell") : itemText());
     tray_.show();
     setEvent(QLatin1String(kShellReadyEvent));
     refresh();
@@ -129,9 +129,13 @@ void CTodayHost::follow(bool repaint) {
     }
     item_->update();
     const QString text = itemText();
+    if (text.isEmpty())
+        return;  // not counted yet
     tray_.setToolTip(text);
     const long count = countInText(text);
-    const bool rose = count > count_;
+    // The item's first count is where the host starts from, not a rise.
+    const bool rose = counted_ && count > count_;
+    counted_ = true;
     count_ = count;
     if (rose)
         notifyRise();

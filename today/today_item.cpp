@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <memory>
+
 #include "today/named_event.h"
 #include "today/voicemail_count.h"
 
@@ -117,16 +119,36 @@ QColor textColor(QWidget* parent) {
     return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
 }
 
+// Counts run on the item's counting thread; each result comes back to the
+// user-interface thread as a queued call, which the widget's destruction
+// cancels. The accessible name is empty until the first count is in, and the
+// dynamic property "counting" is true while a count is asked for and not in.
 class CTodayItem final : public QWidget {
 public:
-    explicit CTodayItem(QWidget* parent) : QWidget(parent) {
+    explicit CTodayItem(QWidget* parent)
+        : QWidget(parent), counter_(std::make_unique<CCountThread>([this](long count) {
+              QMetaObject::invokeMethod(
+                  this, [this, count] { countDone(count); }, Qt::QueuedConnection);
+          })) {
         setObjectName(kDisplayName);
         setWindowTitle(kDisplayName);
         setFocusPolicy(Qt::TabFocus);
         setGeometry(0, 0, 0, 0);
+        setProperty("counting", false);
     }
+    // Stops a running count and waits for its thread before the widget goes.
+    ~CTodayItem() override { counter_.reset(); }
 
-    void updateAccessibleName() { setAccessibleName(itemText(state().newCount)); }
+    // Asks for a count; one asked for while another runs follows it, once.
+    void requestCount() {
+        if (running_) {
+            pending_ = true;
+            return;
+        }
+        running_ = true;
+        setProperty("counting", true);
+        counter_->request();
+    }
 
 protected:
     bool event(QEvent* e) override {
@@ -181,6 +203,7 @@ private:
 
     void paint(QPainter& painter) {
         const ModuleState& s = state();
+        const QString text = accessibleName();
         const int inset = ((s.dpiY + 24) * 2) / 96;
         QRect textRect(0, inset, width(), height() - inset);
         if (s.icon)
@@ -192,9 +215,12 @@ private:
         painter.setFont(font);
         painter.setPen(textColor(parentWidget()));
         textRect.setLeft((s.dpiX * 28 + 48) / 96);
-        painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop, itemText(s.newCount));
+        painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop, text);
     }
 
+    // Every third query starts a count; any query answers whether the text
+    // changed since the last answer, so a count is shown at the query after
+    // it is in.
     bool refreshQuery(TodayListItem* item) {
         if (!item)
             return false;
@@ -202,17 +228,33 @@ private:
         if (waitEventNow(QLatin1String(kShellReadyEvent)) == WaitResult::TimedOut)
             return false;
         ModuleState& s = state();
-        if (s.queryCounter++ % 3 != 0)
-            return false;
-        const long count = countNewVoicemails();
-        const bool changed = count != s.newCount;
-        s.newCount = count;
-        updateAccessibleName();
+        if (s.queryCounter++ % 3 == 0)
+            requestCount();
+        const bool changed = accessibleName() != reported_;
+        reported_ = accessibleName();
         if (item->itemHeight != 0)
             return changed;
         item->itemHeight = (s.dpiY * 20 + 48) / 96;
         return true;
     }
+
+    void countDone(long count) {
+        running_ = false;
+        state().newCount = count;
+        setAccessibleName(itemText(count));
+        update();
+        if (pending_) {
+            pending_ = false;
+            requestCount();
+        } else {
+            setProperty("counting", false);
+        }
+    }
+
+    std::unique_ptr<CCountThread> counter_;
+    bool running_ = false;
+    bool pending_ = false;
+    QString reported_;  // the text as the last query answer left it
 };
 
 }  // namespace
@@ -229,7 +271,6 @@ QWidget* InitializeCustomItem(lyb::today::TodayListItem*, QWidget* parent) {
     s.itemWindow = item;
     item->show();
     item->update();
-    s.newCount = countNewVoicemails();
-    item->updateAccessibleName();
+    item->requestCount();
     return item;
 }

@@ -71,7 +71,7 @@ struct TodayDrawWatermarkInfo {
 };
 
 // The entry point: creates the item widget as a child of parent (not null)
-// and counts; the record is not read. Returns the widget, owned by parent.
+// and starts its first count; the record is not read. Returns the widget, owned by parent.
 using InitializeCustomItemFn = QWidget* (*)(TodayListItem* item, QWidget* parent);
 
 }  // namespace lyb::today

@@ -1,8 +1,16 @@
 #include "today/voicemail_count.h"
 
-#include "platform/registry/registry.h"
+#include <sys/stat.h>
 
+#include <QDateTime>
+#include <QFile>
+
+#include <algorithm>
 #include <memory>
+#include <optional>
+
+#include "platform/mapi/maildir_provider.h"
+#include "platform/registry/registry.h"
 
 namespace lyb::today {
 namespace {
@@ -87,21 +95,48 @@ bool hasAudioAttachment(IMessage& message) {
     return verdict;
 }
 
-long countNewVoicemails() {
+namespace {
+
+std::optional<QString> chosenAccount() {
     const auto key = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
     if (!key)
-        return 0;
-    const auto account = key->readString(kMessageStore);
+        return std::nullopt;
+    auto account = key->readString(kMessageStore);
     if (!account || account->size() > kMaxAccountName)
-        return 0;
+        return std::nullopt;
+    return account;
+}
 
+std::unique_ptr<IMAPIFolder> openChosenInbox(const QString& account) {
     std::unique_ptr<IMAPISession> session;
     if (Failed(MAPILogonEx(0, session)) || !session)
-        return 0;
-    const auto store = openAccount(*session, *account);
+        return nullptr;
+    const auto store = openAccount(*session, account);
     if (!store)
+        return nullptr;
+    return openInbox(*store);
+}
+
+// Modification time in nanoseconds; -1 when the folder cannot be read.
+int64_t modified(const QString& path) {
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// A folder's time can stay the same over changes made within one tick of
+// the file system's clock (two seconds on some), so a listing made that soon
+// after the last change does not stand for later ones.
+constexpr int64_t kSettleNs = int64_t{3} * 1000000000;
+
+}  // namespace
+
+long countNewVoicemails() {
+    const auto account = chosenAccount();
+    if (!account)
         return 0;
-    const auto inbox = openInbox(*store);
+    const auto inbox = openChosenInbox(*account);
     if (!inbox)
         return 0;
     std::unique_ptr<IMAPITable> contents;
@@ -124,6 +159,123 @@ long countNewVoicemails() {
             ++count;
     }
     return count;
+}
+
+long CVoicemailCounter::count(const std::atomic<bool>* stop) {
+    opened_ = 0;
+    const auto account = chosenAccount();
+    if (!account) {
+        lastSettled_ = false;
+        verdicts_.clear();
+        return 0;
+    }
+    // The Maildir behind the account, as the store finds it: the first of that name.
+    Stamp stamp;
+    stamp.account = *account;
+    for (const mapi::Account& a : mapi::loadAccounts()) {
+        if (a.displayName.compare(*account, Qt::CaseInsensitive) == 0) {
+            stamp.maildir = a.maildir;
+            break;
+        }
+    }
+    if (!stamp.maildir.isEmpty()) {
+        stamp.newTime = modified(stamp.maildir + QStringLiteral("/new"));
+        stamp.curTime = modified(stamp.maildir + QStringLiteral("/cur"));
+    }
+    if (lastSettled_ && stamp == last_)
+        return lastCount_;
+
+    const int64_t listedAt = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    const long count = listAndCount(*account, stop);
+    if (stop && stop->load()) {
+        lastSettled_ = false;
+        return count;
+    }
+    last_ = stamp;
+    lastCount_ = count;
+    lastSettled_ = !stamp.maildir.isEmpty() && stamp.newTime >= 0 && stamp.curTime >= 0 &&
+                   std::max(stamp.newTime, stamp.curTime) < listedAt - kSettleNs;
+    return count;
+}
+
+long CVoicemailCounter::listAndCount(const QString& account, const std::atomic<bool>* stop) {
+    const auto inbox = openChosenInbox(account);
+    std::unique_ptr<IMAPITable> contents;
+    if (!inbox || Failed(inbox->GetContentsTable(0, contents)) || !contents ||
+        Failed(contents->SetColumns({PR_ENTRYID, PR_MESSAGE_FLAGS, PR_MESSAGE_SIZE}, 0))) {
+        verdicts_.clear();
+        return 0;
+    }
+    QHash<QByteArray, bool> seen;  // the verdicts still listed, kept for the next count
+    long count = 0;
+    SRow row;
+    while (nextRow(*contents, row)) {
+        if (stop && stop->load())
+            return count;
+        if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
+            (row[1].l & MSGFLAG_READ) != 0)
+            continue;
+        // A message changed under its unique name (one delivered in part,
+        // then whole) is judged again.
+        QByteArray key = row[0].bin;
+        key.append('\0');
+        if (hasValue(row, 2, PR_MESSAGE_SIZE))
+            key.append(QByteArray::number(row[2].l));
+        auto known = verdicts_.constFind(key);
+        bool verdict = false;
+        if (known != verdicts_.constEnd()) {
+            verdict = known.value();
+        } else {
+            std::unique_ptr<IMAPIProp> object;
+            uint32_t type = 0;
+            ++opened_;
+            if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
+                continue;  // judged again next time
+            auto message = entry_cast<IMessage>(std::move(object));
+            verdict = message && hasAudioAttachment(*message);
+        }
+        seen.insert(key, verdict);
+        if (verdict)
+            ++count;
+    }
+    verdicts_ = std::move(seen);
+    return count;
+}
+
+CCountThread::CCountThread(std::function<void(long)> done)
+    : done_(std::move(done)), thread_([this] { run(); }) {}
+
+CCountThread::~CCountThread() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void CCountThread::request() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requested_ = true;
+    }
+    wake_.notify_one();
+}
+
+void CCountThread::run() {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return requested_ || stop_; });
+            if (stop_)
+                return;
+            requested_ = false;
+        }
+        const long count = counter_.count(&stop_);
+        if (stop_)
+            return;
+        done_(count);
+    }
 }
 
 }  // namespace lyb::today

@@ -612,8 +612,14 @@ public:
                 const int32_t flags = flagsOf(rel).contains(QLatin1Char('S'))
                                           ? static_cast<int32_t>(MSGFLAG_READ)
                                           : 0;
-                rows.push_back(SRow{binProp(PR_ENTRYID, messageEntryId(root_, unique)),
-                                    longProp(PR_MESSAGE_FLAGS, flags)});
+                SRow row{binProp(PR_ENTRYID, messageEntryId(root_, unique)),
+                         longProp(PR_MESSAGE_FLAGS, flags)};
+                struct stat st;
+                if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0)
+                    row.push_back(longProp(
+                        PR_MESSAGE_SIZE,
+                        static_cast<int32_t>(std::min<off_t>(st.st_size, INT32_MAX))));
+                rows.push_back(std::move(row));
             }
         }
         table = std::make_unique<CRowTable>(std::move(rows));

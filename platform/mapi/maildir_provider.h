@@ -33,6 +33,9 @@
 //   to cur/UNIQUE:2,FLAGS with 'S' added or removed, the other flags kept and
 //   sorted; a message in new/ moves to cur/ when it is marked read. Nothing
 //   else changes; the message bytes never do. Other bits are ignored.
+// - PR_MESSAGE_SIZE, in contents table rows only: the message file's size in
+//   bytes when the listing was made (at most 2^31 - 1), missing when the file
+//   could not be looked at.
 // - PR_MESSAGE_DELIVERY_TIME: the date of the newest Received header (the
 //   topmost one, after its last ';'), else the Date header, else the file's
 //   modification time.
