@@ -181,6 +181,10 @@ bool CTodayHost::event(QEvent* e) {
         m->result = 1;
         return true;
     }
+    if (type == kCountIn) {
+        follow(true);  // the text changed; the next query will say so again
+        return true;
+    }
     if (type == kTookSelection)
         return true;  // the popup holds one item; it has the focus already
     return QWidget::event(e);

@@ -6,8 +6,8 @@
 // program's icon (QSystemTrayIcon, a StatusNotifierItem on the session bus)
 // with the item's text as tooltip; activating it opens the popup, which holds
 // the item as the library paints it, and a click on the item starts Lyrabell.
-// The item counts off the user-interface thread and shows a count at the
-// query after it is in. When the count rises, one desktop notification says so
+// The item counts off the user-interface thread and tells the host when a
+// count changed its text. When the count rises, one desktop notification says so
 // (org.freedesktop.Notifications). Lyrabell's account-change broadcast makes
 // it recount at once. Once it is up it sets the shell-ready event.
 #pragma once

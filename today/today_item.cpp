@@ -219,8 +219,8 @@ private:
     }
 
     // Every third query starts a count; any query answers whether the text
-    // changed since the last answer, so a count is shown at the query after
-    // it is in.
+    // changed since the last answer, so a host that ignores kCountIn still
+    // shows a count at the query after it is in.
     bool refreshQuery(TodayListItem* item) {
         if (!item)
             return false;
@@ -241,8 +241,13 @@ private:
     void countDone(long count) {
         running_ = false;
         state().newCount = count;
+        const QString before = accessibleName();
         setAccessibleName(itemText(count));
         update();
+        if (accessibleName() != before && parentWidget()) {
+            QCoreApplication::postEvent(
+                parentWidget(), new WindowMessage(kCountIn, reinterpret_cast<quintptr>(this), 0));
+        }
         if (pending_) {
             pending_ = false;
             requestCount();

@@ -16,6 +16,11 @@
 //   item -> host   kDrawWatermark    lParam: a TodayDrawWatermarkInfo; the host
 //                                    paints its background into the rectangle
 //   item -> host   kTookSelection    posted; wParam: the item widget
+//   item -> host   kCountIn          posted when a count came in and changed
+//                                    the item's text; wParam: the item widget.
+//                                    The host may follow as for a query
+//                                    answered 1; a host that does not waits
+//                                    for its next query
 //
 // The shell-ready event (named_event.h) tells the item whether the host is up.
 #pragma once
@@ -35,6 +40,7 @@ namespace lyb::today {
 constexpr uint32_t kGetColor = desktop::WM_USER + 100;
 constexpr uint32_t kDrawWatermark = desktop::WM_USER + 101;
 constexpr uint32_t kTookSelection = desktop::WM_USER + 102;
+constexpr uint32_t kCountIn = desktop::WM_USER + 103;
 constexpr uint32_t kRefreshQuery = desktop::WM_USER + 243;
 // The colour index of the Today screen's text colour.
 constexpr quint64 kColorText = 0x10000004;

@@ -55,10 +55,15 @@ public:
     int colourAsks = 0;
     int watermarks = 0;
     quint64 tookSelection = 0;
+    int countsIn = 0;
 
 protected:
     bool event(QEvent* e) override {
         const auto type = static_cast<uint32_t>(e->type());
+        if (type == kCountIn) {
+            ++countsIn;
+            return true;
+        }
         if (type != kGetColor && type != kDrawWatermark && type != kTookSelection)
             return QWidget::event(e);
         auto* m = static_cast<WindowMessage*>(e);
@@ -212,12 +217,16 @@ TEST_F(TodayItemTest, QueriesRecountEveryThirdAndAskForRepaintOnChange) {
     EXPECT_EQ(loaded.text(), QStringLiteral("You got 1 new voicemail"));
     EXPECT_FALSE(loaded.query());  // the fourth starts a recount
     loaded.settle();
+    QCoreApplication::processEvents();
     EXPECT_EQ(loaded.text(), QStringLiteral("You got 2 new voicemails"));
-    EXPECT_TRUE(loaded.query());  // and the next one shows it
+    EXPECT_EQ(loaded.host.countsIn, 2);  // the first count, and this one
+    EXPECT_TRUE(loaded.query());         // the next query shows it too
     EXPECT_FALSE(loaded.query());
     EXPECT_FALSE(loaded.query());  // recounts, nothing changed
     loaded.settle();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(loaded.query());
+    EXPECT_EQ(loaded.host.countsIn, 2);
 }
 
 TEST_F(TodayItemTest, ShellNotReadyHoldsTheCount) {
