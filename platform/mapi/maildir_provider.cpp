@@ -616,9 +616,8 @@ public:
                          longProp(PR_MESSAGE_FLAGS, flags)};
                 struct stat st;
                 if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0)
-                    row.push_back(longProp(
-                        PR_MESSAGE_SIZE,
-                        static_cast<int32_t>(std::min<off_t>(st.st_size, INT32_MAX))));
+                    row.push_back(longProp(PR_MESSAGE_SIZE, static_cast<int32_t>(std::min<off_t>(
+                                                                st.st_size, INT32_MAX))));
                 rows.push_back(std::move(row));
             }
         }
@@ -811,8 +810,8 @@ QByteArray messageEntryId(const QString& maildir, const QString& uniqueName) {
 QString accountsFilePath() {
     const QByteArray env = qgetenv("LYRABELL_ACCOUNTS");
     if (!env.isEmpty())
-        return QFile::decodeName(env);
-    QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
+        return files::decodeFileName(env);
+    QString config = files::decodeFileName(qgetenv("XDG_CONFIG_HOME"));
     if (config.isEmpty())
         config = QDir::homePath() + QStringLiteral("/.config");
     return config + QStringLiteral("/lyrabell/accounts.conf");
@@ -856,8 +855,9 @@ QString demoMaildir() {
 
 std::vector<Account> loadAccounts() {
     const QString path = accountsFilePath();
-    QFile file(path);
-    if (!file.exists()) {
+    QFile file;
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         std::vector<Account> defaults;
         const QString demo = demoMaildir();
         if (!demo.isEmpty())
@@ -865,8 +865,12 @@ std::vector<Account> loadAccounts() {
         defaults.push_back({QStringLiteral("SMS"), QString()});
         return defaults;
     }
-    if (!file.open(QIODevice::ReadOnly))
+    if (fd < 0)
         return {};
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
     // The file names the folders whose messages are shown and played: one
     // that another user could have written is not read.
     if (const QString why = paths::untrustedBecause(file.handle(), paths::Owner::UserOrRoot);
@@ -875,7 +879,12 @@ std::vector<Account> loadAccounts() {
                      files::encodeFileName(path).constData(), why.toLocal8Bit().constData());
         return {};
     }
-    return parseAccounts(QString::fromUtf8(file.readAll()), QFileInfo(path).absolutePath());
+    // Maildir paths are file names: read as such, one that is not UTF-8 keeps
+    // its bytes. A leading byte order mark is no part of the first line.
+    QByteArray text = file.readAll();
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    return parseAccounts(files::decodeFileName(text), QFileInfo(path).absolutePath());
 }
 
 HRESULT MAPILogonEx(uint32_t, std::unique_ptr<IMAPISession>& session) {

@@ -128,6 +128,28 @@ TEST(Accounts, OffersTheDemoAndAnEmptySmsAccountWithoutAnAccountsFile) {
     QFile::remove(accountsFilePath());
 }
 
+// The accounts file's own name and the Maildir paths in it are file names:
+// bytes that are not UTF-8 stay as they are. A byte order mark is skipped.
+TEST(Accounts, FileAndMaildirNamesThatAreNotUtf8KeepTheirBytes) {
+    const QByteArray dir =
+        lyb::files::encodeFileName(lyb::testing::freshDir("accounts")) + "/conf\xff";
+    ASSERT_EQ(::mkdir(dir.constData(), 0700), 0);
+    const QByteArray file = dir + "/accounts.conf";
+    const QByteArray text = "\xEF\xBB\xBFVoicemail = /srv/vm\xe9\nNear = box\xfe\n";
+    const int fd = ::open(file.constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.constData(), size_t(text.size())), text.size());
+    ::close(fd);
+    const QByteArray saved = qgetenv("LYRABELL_ACCOUNTS");
+    qputenv("LYRABELL_ACCOUNTS", file);
+    const auto accounts = loadAccounts();
+    qputenv("LYRABELL_ACCOUNTS", saved);
+    ASSERT_EQ(accounts.size(), 2u);
+    EXPECT_EQ(accounts[0].displayName, "Voicemail");
+    EXPECT_EQ(lyb::files::encodeFileName(accounts[0].maildir), "/srv/vm\xe9");
+    EXPECT_EQ(lyb::files::encodeFileName(accounts[1].maildir), dir + "/box\xfe");
+}
+
 TEST(MaildirMessage, MapsHeadersBodiesAndAttachments) {
     MaildirFixture md;
     MailParts p;
