@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/mapi/maildir_provider.h"
+#include "platform/names/names.h"
 #include "platform/registry/registry.h"
 
 namespace lyb::today {
@@ -17,8 +18,8 @@ namespace {
 
 using namespace lyb::mapi;
 
-const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
-const QString kMessageStore = QStringLiteral("Message Store");
+const QString kSettingsKey = QString::fromLatin1(names::kSettingsKey);
+const QString kMessageStore = QString::fromLatin1(names::kMessageStore);
 // The longest account name read from the settings; a longer one is not read.
 constexpr qsizetype kMaxAccountName = 256;
 
@@ -215,8 +216,8 @@ long CVoicemailCounter::listAndCount(const QString& account, const std::atomic<b
         if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
             (row[1].l & MSGFLAG_READ) != 0)
             continue;
-        // A message changed under its unique name (one delivered in part,
-        // then whole) is judged again.
+        // A message file replaced under its unique name with one of another
+        // size (one delivered in part, then whole) is opened again.
         QByteArray key = row[0].bin;
         key.append('\0');
         if (hasValue(row, 2, PR_MESSAGE_SIZE))
