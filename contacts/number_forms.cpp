@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/names/names.h"
 #include "platform/pim/phone_match.h"
 #include "platform/registry/registry.h"
 
@@ -20,11 +21,11 @@ using i18n::phonenumbers::PhoneNumberUtil;
 constexpr size_t kMostDigits = 18;
 
 bool northAmericanRules() {
-    const auto key = reg::Key::open(reg::Hive::CurrentUser,
-                                    QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell"));
+    const auto key =
+        reg::Key::open(reg::Hive::CurrentUser, QString::fromLatin1(names::kSettingsKey));
     if (!key)
         return true;
-    return key->readDword(QStringLiteral("NANP")).value_or(1) != 0;
+    return key->readDword(QString::fromLatin1(names::kNanp)).value_or(1) != 0;
 }
 
 // Places the characters of text into pattern, where each 'X' takes the next one.

@@ -2,7 +2,9 @@
 
 #include "inboxext/item_refs.h"
 #include "platform/mapi/mapi.h"
+#include "platform/names/names.h"
 #include "platform/registry/registry.h"
+#include "store/recording_rule.h"
 
 #include <QFile>
 
@@ -21,7 +23,7 @@ std::atomic<int32_t> g_moduleCount{0};
 
 namespace {
 
-const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
+const QString kSettingsKey = QString::fromLatin1(names::kSettingsKey);
 constexpr size_t kMaxInstallDirBytes = 260;
 
 // Starts program with one argument, without a shell and without waiting for
@@ -51,23 +53,6 @@ void startDetached(const QString& program, const QString& argument) {
 }
 
 }  // namespace
-
-AudioKind attachmentKind(const QString& fileName, const QString& mimeTag) {
-    const qsizetype dot = fileName.lastIndexOf(u'.');
-    if (dot >= 0) {
-        const QString extension = fileName.mid(dot, 4);
-        if (extension.compare(u".wav", Qt::CaseInsensitive) == 0)
-            return AudioKind::Wave;
-        if (extension.compare(u".gsm", Qt::CaseInsensitive) == 0)
-            return AudioKind::Gsm;
-    }
-    const QString mime = mimeTag.toLower();
-    if (mime.contains(u"gsm"))
-        return AudioKind::Gsm;
-    if (mime.contains(u"wav"))
-        return AudioKind::Wave;
-    return AudioKind::None;
-}
 
 // --- the secondary interface ---
 
@@ -210,6 +195,8 @@ struct MediumGuard {
     ~MediumGuard() { ReleaseStgMedium(&medium); }
 };
 
+// The store's one rule decides, as it does for Lyrabell's list and the
+// Today item's count.
 bool messageLooksLikeVoicemail(const QByteArray& entryId) {
     std::unique_ptr<mapi::IMAPISession> session;
     if (mapi::Failed(mapi::MAPILogonEx(0, session)) || !session)
@@ -218,31 +205,8 @@ bool messageLooksLikeVoicemail(const QByteArray& entryId) {
     std::unique_ptr<mapi::IMAPIProp> object;
     if (mapi::Failed(session->OpenEntry(entryId, 0, &type, object)) || !object)
         return false;
-    std::vector<mapi::SPropValue> values;
-    if (mapi::Failed(object->GetProps({mapi::PR_HASATTACH}, mapi::MAPI_UNICODE, values)) ||
-        values.size() != 1 || values[0].ulPropTag != mapi::PR_HASATTACH || !values[0].b)
-        return false;
     auto* message = dynamic_cast<mapi::IMessage*>(object.get());
-    std::unique_ptr<mapi::IMAPITable> table;
-    if (!message || mapi::Failed(message->GetAttachmentTable(0, table)) || !table ||
-        mapi::Failed(table->SetColumns(
-            {mapi::PR_ATTACH_FILENAME_W, mapi::PR_ATTACH_MIME_TAG_W, mapi::PR_ATTACH_NUM}, 0)))
-        return false;
-    // The last row read decides.
-    AudioKind verdict = AudioKind::None;
-    for (;;) {
-        mapi::SRowSet rows;
-        if (mapi::Failed(table->QueryRows(1, 0, rows)) || rows.size() != 1)
-            break;
-        const mapi::SRow& row = rows[0];
-        const auto text = [&](size_t column, uint32_t tag) {
-            return column < row.size() && row[column].ulPropTag == tag ? row[column].str
-                                                                       : QString();
-        };
-        verdict = attachmentKind(text(0, mapi::PR_ATTACH_FILENAME_W),
-                                 text(1, mapi::PR_ATTACH_MIME_TAG_W));
-    }
-    return verdict != AudioKind::None;
+    return message && store::is_voicemail(*message);
 }
 
 }  // namespace
@@ -280,7 +244,7 @@ HRESULT CInboxMenuExtension::play(HWND owner) const {
 
     const auto settings = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
     const auto installDir =
-        settings ? settings->readString(QStringLiteral("InstallDir")) : std::nullopt;
+        settings ? settings->readString(QString::fromLatin1(names::kInstallDir)) : std::nullopt;
     if (!installDir || installDir->isEmpty() ||
         installDir->toUtf8().size() > qsizetype(kMaxInstallDirBytes)) {
         MessageBox(owner,
@@ -289,15 +253,16 @@ HRESULT CInboxMenuExtension::play(HWND owner) const {
                    "Lyrabell", MB_OK | MB_ICONSTOP);
         return S_OK;
     }
-    const QString launcher = *installDir + QStringLiteral("/lyblauncher");
+    const QString launcher =
+        *installDir + QLatin1Char('/') + QLatin1String(names::kLauncherProgram);
 
     const auto key = reg::Key::create(reg::Hive::CurrentUser, kSettingsKey);
     const QByteArray entryId = ref->bytes ? QByteArray(reinterpret_cast<const char*>(ref->bytes),
                                                        static_cast<qsizetype>(ref->count))
                                           : QByteArray();
-    if (!key || !key->writeBinary(QStringLiteral("MsgEntryID"), entryId))
+    if (!key || !key->writeBinary(QString::fromLatin1(names::kMsgEntryId), entryId))
         return S_OK;
-    startDetached(launcher, QStringLiteral("<OID>"));
+    startDetached(launcher, QString::fromLatin1(names::kStoredMessageRequest));
     return S_OK;
 }
 

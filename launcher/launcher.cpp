@@ -19,14 +19,15 @@
 #include "app/play_request.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/file_names.h"
+#include "platform/names/names.h"
 #include "platform/registry/registry.h"
 
 namespace {
 
-const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
+const QString kSettingsKey = QString::fromLatin1(lyb::names::kSettingsKey);
 // Lyrabell's main window is recognised by what it is: its caption changes
 // while it refreshes or decodes.
-const QString kMainWindowRole = QStringLiteral("lyrabell.main");
+const QString kMainWindowRole = QString::fromLatin1(lyb::names::kMainWindowRole);
 
 // Returns the request with a relative file path made absolute against our
 // working folder. The path always begins the request, so a caller text
@@ -51,17 +52,18 @@ void handOver(const QString& request) {
     const auto key = lyb::reg::Key::create(lyb::reg::Hive::CurrentUser, kSettingsKey);
     if (!key)
         return;  // dropped: there is nowhere to put it
-    if (!key->writeString(QStringLiteral("AutoPlay"), request, true))
+    if (!key->writeString(QString::fromLatin1(lyb::names::kAutoPlay), request, true))
         return;
     // Returns once Lyrabell has read "AutoPlay" and emptied it.
     lyb::desktop::broadcastMessage(
-        lyb::desktop::registerWindowMessage(QStringLiteral("TavolinPlay")), 0, 0);
+        lyb::desktop::registerWindowMessage(QString::fromLatin1(lyb::names::kPlayMessage)), 0, 0);
 }
 
 QString lyrabellPath() {
     const QString self = lyb::desktop::currentProgramPath();
     const qsizetype cut = self.lastIndexOf(QLatin1Char('/'));
-    return (cut < 0 ? self : self.left(cut)) + QStringLiteral("/lyrabell");
+    return (cut < 0 ? self : self.left(cut)) + QLatin1Char('/') +
+           QLatin1String(lyb::names::kLyrabellProgram);
 }
 
 }  // namespace
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);  // the session bus needs one
     // One launcher at a time: "AutoPlay" holds one request, so a second
     // launcher waits until Lyrabell has taken the first.
-    const lyb::desktop::UserLock lock(lyb::app::kHandOverLock);
+    const lyb::desktop::UserLock lock(lyb::names::kHandOverLock);
     if (lyb::desktop::findWindowByRole(kMainWindowRole)) {
         handOver(request);
     } else {

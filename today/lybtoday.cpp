@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "platform/desktop/desktop.h"
+#include "platform/names/names.h"
 #include "platform/paths/paths.h"
 #include "platform/paths/private_files.h"
 #include "today/today_host.h"
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
     }
     QMenu menu;
     menu.addAction(QStringLiteral("Open Lyrabell"), [folder] {
-        lyb::desktop::shellExecuteOpen(folder + QStringLiteral("/lyrabell"), QString());
+        lyb::desktop::shellExecuteOpen(
+            folder + QLatin1Char('/') + QLatin1String(lyb::names::kLyrabellProgram), QString());
     });
     menu.addAction(QStringLiteral("Quit"), &app, &QCoreApplication::quit);
     host.tray().setContextMenu(&menu);

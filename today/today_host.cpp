@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "platform/names/names.h"
 #include "today/named_event.h"
 
 // Q_INIT_RESOURCE declares a global function, so it must run outside any namespace.
@@ -27,7 +28,7 @@ namespace lyb::today {
 namespace {
 
 // Lyrabell's broadcast after the user chose another account.
-constexpr quint64 kAccountChangeWParam = 0xF2;
+constexpr quint64 kAccountChangeWParam = names::kAccountChangeBroadcast;
 constexpr int kRefreshMs = 2000;
 constexpr int kItemWidth = 280;
 
@@ -82,7 +83,7 @@ QString CTodayHost::start(const QString& libraryPath) {
     item_->resize(kItemWidth, 0);
 
     window_ = std::make_unique<desktop::TopLevelWindow>(
-        windowTitle(), QStringLiteral("lyrabell.today"),
+        windowTitle(), QString::fromLatin1(names::kTodayWindowRole),
         [this](uint32_t message, quint64 wParam, qint64) -> qint64 {
             if (message == desktop::WM_SETTINGCHANGE && wParam == kAccountChangeWParam)
                 QTimer::singleShot(0, this, &CTodayHost::recountNow);

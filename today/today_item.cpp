@@ -16,6 +16,7 @@
 
 #include <memory>
 
+#include "platform/names/names.h"
 #include "today/named_event.h"
 #include "today/voicemail_count.h"
 
@@ -29,7 +30,7 @@ namespace {
 
 const QString kDisplayName = QStringLiteral("Lyrabell");
 const QLatin1String kLibraryName("/liblybtoday.so");
-const QLatin1String kProgramName("/lyrabell");
+const QString kProgramName = QLatin1Char('/') + QLatin1String(names::kLyrabellProgram);
 
 // One item per loaded library.
 struct ModuleState {

@@ -11,6 +11,7 @@
 #include "contacts/voicemail_listing.h"
 #include "platform/files/regular_file.h"
 #include "platform/mapi/maildir_provider.h"
+#include "platform/names/names.h"
 #include "platform/registry/registry.h"
 #include "store/message_store.h"
 #include "tools/command.h"
@@ -24,7 +25,7 @@ using namespace lyb::store;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
+const QString kSettingsKey = QString::fromLatin1(lyb::names::kSettingsKey);
 
 QString receivedText(int64_t t) {
     if (t == 0)
@@ -96,7 +97,8 @@ int runList(const QStringList& args) {
     }
     if (!haveAccount) {
         const auto key = lyb::reg::Key::open(lyb::reg::Hive::CurrentUser, kSettingsKey);
-        const auto stored = key ? key->readString(QStringLiteral("Message Store")) : std::nullopt;
+        const auto stored =
+            key ? key->readString(QString::fromLatin1(lyb::names::kMessageStore)) : std::nullopt;
         if (!stored || stored->isEmpty()) {
             err(QStringLiteral("lybtool list: no account given and no \"Message Store\" setting"));
             return kFailed;

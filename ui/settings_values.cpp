@@ -1,11 +1,12 @@
 #include "ui/settings_values.h"
 
+#include "platform/names/names.h"
 #include "platform/registry/registry.h"
 
 namespace lyb::ui {
 
 namespace {
-const QString kSettingsKey = QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell");
+const QString kSettingsKey = QString::fromLatin1(names::kSettingsKey);
 }
 
 int read_setting(const QString& name, int defaultValue, int highest) {

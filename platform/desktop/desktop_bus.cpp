@@ -18,6 +18,7 @@
 // same moment both wait out the 5 s limit.
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
+#include "platform/names/names.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -41,9 +42,9 @@ namespace lyb::desktop {
 
 namespace {
 
-constexpr char kServicePrefix[] = "org.lyrabell.Desktop.p";
-constexpr char kProcessInterface[] = "org.lyrabell.Desktop";
-constexpr char kWindowInterface[] = "org.lyrabell.Window";
+constexpr const char* kServicePrefix = names::kBusServicePrefix;
+constexpr const char* kProcessInterface = names::kBusProcessInterface;
+constexpr const char* kWindowInterface = names::kBusWindowInterface;
 constexpr char kProcessPath[] = "/process";
 constexpr char kWindowPathPrefix[] = "/windows/";
 constexpr int kCallTimeoutMs = 5000;
