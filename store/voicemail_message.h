@@ -1,6 +1,6 @@
 // The voicemail record: one message of the store recognised as a voicemail,
 // with the caller, length, received time, read state and audio type read
-// from it, and the parser that finds the caller in the subject and body.
+// from it (the caller is read by store/caller_reading).
 //
 // Recognition looks only at the first attachment: a MIME type containing
 // "wav" or "gsm", else a file name ending in ".wav" or ".gsm" (any case).
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/mapi/mapi.h"
+#include "store/caller_reading.h"
 
 namespace lyb::store {
 
@@ -38,44 +39,6 @@ struct CAttachmentInfo {
     QString path_name;
     QString transport_name;
     QString long_path_name;
-};
-
-class CVoiceMailParser {
-public:
-    virtual ~CVoiceMailParser() = default;
-    // Fills caller_name and caller_number from the texts; true when either is
-    // non-empty afterwards.
-    virtual bool parse(const QString& subject, const QString& body) = 0;
-
-    QString caller_name;
-    QString caller_number;
-};
-
-// Tries, while both results are empty: the body (markup removed) after
-// "caller id", "caller name", "from", then the subject after "from" and
-// "Voice Mail Message (", each time the text after the keyword's last
-// occurrence (any case), read by CCallerScanner.
-class CDefaultVoiceMailParser final : public CVoiceMailParser {
-public:
-    bool parse(const QString& subject, const QString& body) override;
-};
-
-// Reads one caller description character by character: a number (digits
-// only, "+" and separators skipped), or a name of at most two words, a quoted
-// name, and a number in angle brackets or parentheses after a name.
-class CCallerScanner {
-public:
-    explicit CCallerScanner(QString text) : rest(std::move(text)) {}
-    // Scans until the end of rest or until a state stops.
-    void scan();
-    // Handles the character at position; false when the scan stops there.
-    bool step();
-
-    QString number;
-    QString name;
-    int state = 0;
-    QString rest;
-    qsizetype position = 0;
 };
 
 // The received time of a delivery time (a file time): the instant as the
