@@ -7,12 +7,6 @@
 
 namespace lyb::files {
 
-std::string errorText(int error) {
-    if (error == kNotRegularFile)
-        return "Not a regular file";
-    return std::strerror(error);
-}
-
 int openRegularFile(const char* path, int* error, uint64_t* size) {
     return openRegularFileAt(AT_FDCWD, path, error, size);
 }

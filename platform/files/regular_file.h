@@ -15,16 +15,15 @@
 #include <cstdint>
 #include <string>
 
+#include "base/exception.h"
+
 namespace lyb::files {
 
-// The error for a path that opens but is not a regular file (a FIFO, a
-// device, a socket). The other error codes are errno values; this one is
-// negative so that it never clashes with one.
-constexpr int kNotRegularFile = -1;
-
-// The text for an error code: strerror() for errno values, "Not a regular
-// file" for kNotRegularFile.
-std::string errorText(int error);
+// The error codes below are errno values or kNotRegularFile (a path that
+// opens but is not a regular file); errorText gives their text. Both live
+// with the exceptions that carry them.
+using lyb::errorText;
+using lyb::kNotRegularFile;
 
 // Opens path (symlinks followed) for reading when it is a regular file. The
 // open cannot block; the descriptor returned blocks as usual. Returns it
