@@ -1,8 +1,9 @@
 // The Inbox menu extension: one command, "Play voicemail", in the messaging
 // host's list view, read view and list view context menus. It is enabled when
-// the selected message looks like a voicemail; choosing it stores the
-// message's entry identifier in "MsgEntryID" and starts the launcher with
-// "<OID>". The library links none of Lyrabell.
+// the selected message is a voicemail by the store's one rule
+// (store/recording_rule, the only part of Lyrabell it links); choosing it
+// stores the message's entry identifier in "MsgEntryID" and starts the
+// launcher with "<OID>".
 #pragma once
 
 #include "platform/com/com.h"
@@ -83,10 +84,5 @@ private:
     uint32_t refs_ = 1;
     uint32_t mode_;
 };
-
-// The verdict for one attachment row: the file name's extension (its first
-// four characters from the last '.') first, then the MIME type.
-enum class AudioKind { None, Wave, Gsm };
-AudioKind attachmentKind(const QString& fileName, const QString& mimeTag);
 
 }  // namespace lyb::inboxext

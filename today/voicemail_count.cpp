@@ -12,6 +12,7 @@
 #include "platform/mapi/maildir_provider.h"
 #include "platform/names/names.h"
 #include "platform/registry/registry.h"
+#include "store/recording_rule.h"
 
 namespace lyb::today {
 namespace {
@@ -66,37 +67,6 @@ std::unique_ptr<IMAPIFolder> openInbox(IMsgStore& store) {
         return nullptr;
     return entry_cast<IMAPIFolder>(std::move(object));
 }
-
-bool audioFileName(const QString& name) {
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return false;
-    const QString ext = name.mid(dot, 4);
-    return ext.compare(QLatin1String(".wav"), Qt::CaseInsensitive) == 0 ||
-           ext.compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
-}
-
-}  // namespace
-
-bool hasAudioAttachment(IMessage& message) {
-    std::unique_ptr<IMAPITable> table;
-    if (Failed(message.GetAttachmentTable(0, table)) || !table ||
-        Failed(table->SetColumns({PR_ATTACH_FILENAME_W, PR_ATTACH_MIME_TAG_W}, 0)))
-        return false;
-    bool verdict = false;
-    SRow row;
-    while (nextRow(*table, row)) {
-        if (hasValue(row, 0, PR_ATTACH_FILENAME_W))
-            verdict = audioFileName(row[0].str);
-        if (!verdict && hasValue(row, 1, PR_ATTACH_MIME_TAG_W)) {
-            const QString type = row[1].str.toLower();
-            verdict = type.contains(QLatin1String("gsm")) || type.contains(QLatin1String("wav"));
-        }
-    }
-    return verdict;
-}
-
-namespace {
 
 std::optional<QString> chosenAccount() {
     const auto key = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
@@ -156,7 +126,7 @@ long countNewVoicemails() {
         if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
             continue;
         if (auto message = entry_cast<IMessage>(std::move(object));
-            message && hasAudioAttachment(*message))
+            message && store::is_voicemail(*message))
             ++count;
     }
     return count;
@@ -233,7 +203,7 @@ long CVoicemailCounter::listAndCount(const QString& account, const std::atomic<b
             if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
                 continue;  // judged again next time
             auto message = entry_cast<IMessage>(std::move(object));
-            verdict = message && hasAudioAttachment(*message);
+            verdict = message && store::is_voicemail(*message);
         }
         seen.insert(key, verdict);
         if (verdict)

@@ -1,7 +1,8 @@
 // Counting the new voicemails for the Today item, through a store session of
 // its own: the Inbox of the account named in the settings, the unread
-// messages that carry an audio attachment. It shares with Lyrabell only the
-// registry value and the store, not its code.
+// messages that are voicemails by the store's one rule (store/recording_rule).
+// It shares with Lyrabell the registry value, the store and that rule, not
+// the rest of its code.
 //
 // A count opens every unread message, so the item keeps a CVoicemailCounter:
 // it remembers each message's verdict and opens only messages it has not
@@ -24,9 +25,8 @@
 
 namespace lyb::today {
 
-// The number of unread messages with an audio attachment in the Inbox of the
-// account in "Message Store". 0 on any failure: no setting, no session, no
-// such account, no Inbox. A message that cannot be opened is not counted.
+// The number of unread voicemails in the Inbox of the account in "Message
+// Store". 0 on any failure: no setting, no session, no such account, no Inbox. A message that cannot be opened is not counted.
 // Blocks the caller while it opens every unread message.
 long countNewVoicemails();
 
@@ -84,12 +84,5 @@ private:
     std::atomic<bool> stop_{false};
     std::thread thread_;  // last, so it starts once the rest is in place
 };
-
-// Whether a message has an audio attachment, by its attachment rows in order,
-// the verdict carrying from row to row: a row's file name decides it (".wav"
-// or ".gsm" from its last dot, without regard to case); a row whose name
-// leaves it false gets a second chance from its MIME type (containing "gsm"
-// or "wav"). So a later non-audio attachment overrules an earlier wave file.
-bool hasAudioAttachment(mapi::IMessage& message);
 
 }  // namespace lyb::today
