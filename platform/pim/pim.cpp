@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
-#include <QSaveFile>
 #include <QSet>
 #include <QUuid>
 
@@ -177,21 +176,60 @@ bool listFolder(const QString& folder, std::vector<Stamp>* stamps) {
     return true;
 }
 
-bool writeFile(const QString& folder, const QString& path, const QByteArray& bytes) {
-    QDir dir(folder);
-    if (!dir.exists()) {
-        if (!QDir().mkpath(folder))
+// A file written beside the card under a temporary name and renamed over it,
+// by the name's own bytes: a card file whose name is not UTF-8 is replaced,
+// not joined by a second file under a mangled name.
+class CardWriter {
+public:
+    explicit CardWriter(const QString& path) : path_(files::encodeFileName(path)) {}
+    CardWriter(const CardWriter&) = delete;
+    CardWriter& operator=(const CardWriter&) = delete;
+    ~CardWriter() { cancel(); }
+
+    // Writes bytes to the temporary file; false when that fails.
+    bool write(const QByteArray& bytes) {
+        temp_ = path_ + ".lyb-XXXXXX";
+        const int fd = ::mkstemp(temp_.data());
+        if (fd < 0) {
+            temp_.clear();
             return false;
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        // A card that exists keeps its mode; a new one is private.
+        struct stat st {};
+        const mode_t mode = ::stat(path_.constData(), &st) == 0 ? st.st_mode & 07777 : 0600;
+        bool ok = ::fchmod(fd, mode) == 0;
+        for (qsizetype done = 0; ok && done < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            done += ok ? n : 0;
+        }
+        ok = ok && ::fsync(fd) == 0;
+        return ::close(fd) == 0 && ok;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+    bool commit() {
+        const bool ok = !temp_.isEmpty() && ::rename(temp_.constData(), path_.constData()) == 0;
+        if (ok)
+            temp_.clear();
+        return ok;
     }
-    return file.commit();
+    void cancel() {
+        if (!temp_.isEmpty())
+            ::unlink(temp_.constData());
+        temp_.clear();
+    }
+
+private:
+    QByteArray path_;
+    QByteArray temp_;
+};
+
+bool writeFile(const QString& folder, const QString& path, const QByteArray& bytes) {
+    if (!paths::makePrivateFolder(folder))
+        return false;
+    CardWriter file(path);
+    return file.write(bytes) && file.commit();
 }
 
 enum class Replaced { done, changed, failed };
@@ -200,19 +238,13 @@ enum class Replaced { done, changed, failed };
 // expected; changed when another program wrote it meanwhile.
 Replaced replaceFile(const QString& path, const QByteArray& bytes,
                      const detail::FileState& expected) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    CardWriter file(path);
+    if (!file.write(bytes))
         return Replaced::failed;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return Replaced::failed;
-    }
     QByteArray now;
     detail::FileState state;
-    if (readCardFile(path, &now, &state) != 0 || !(state == expected)) {
-        file.cancelWriting();
+    if (readCardFile(path, &now, &state) != 0 || !(state == expected))
         return Replaced::changed;
-    }
     return file.commit() ? Replaced::done : Replaced::failed;
 }
 

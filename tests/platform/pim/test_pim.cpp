@@ -5,6 +5,9 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <cstring>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -244,6 +247,22 @@ TEST(PimApplication, ReadsCardsWhoseNamesAreNotUtf8) {
         EXPECT_EQ(app->matchContact("4155551234", kMatchTelephoneNumbers, &found), kOk) << c.file;
         ASSERT_TRUE(found) << c.file;
         EXPECT_EQ(found->fileAs(), "Anna Berg");
+        // Saving replaces that very file; no second file appears beside it.
+        found->setFileAs(QStringLiteral("Anna Lind"));
+        ASSERT_EQ(found->save(), kOk) << c.file;
+        int files = 0;
+        DIR* listing = ::opendir(folder.constData());
+        ASSERT_NE(listing, nullptr);
+        while (const dirent* e = ::readdir(listing))
+            files += e->d_name[0] != '.';
+        ::closedir(listing);
+        EXPECT_EQ(files, 1) << c.file;
+        char saved[4096] = {};
+        const int in = ::open(file.constData(), O_RDONLY);
+        ASSERT_GE(in, 0) << c.file;
+        EXPECT_GT(::read(in, saved, sizeof saved - 1), 0);
+        ::close(in);
+        EXPECT_NE(std::strstr(saved, "Anna Lind"), nullptr) << c.file;
     }
 }
 
