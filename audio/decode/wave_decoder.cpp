@@ -236,7 +236,24 @@ bool CWaveDecoder::Write(const void* data, size_t size) {
     if (!WriteAll(output_, data, size))
         return false;
     audio_written_ += size;
+    if (!started_ && audio_written_ >= first_block_)
+        AnnounceFirstBlock();
     return true;
+}
+
+void CWaveDecoder::AwaitFirstBlock(const WaveHeader& output) {
+    // A quarter of a second at the output's rate, in whole frames.
+    const uint64_t frame = uint64_t{output.channels} * ((output.bits_per_sample + 7u) / 8u);
+    const uint64_t quarter = frame * (output.sample_rate / 4u);
+    first_block_ = std::max<uint64_t>(1, std::min<uint64_t>(quarter, output.data_size));
+    started_ = false;
+}
+
+void CWaveDecoder::AnnounceFirstBlock() {
+    if (started_)
+        return;
+    started_ = true;
+    Post(WM_DECODING_STARTED);
 }
 
 uint32_t CWaveDecoder::ReadData(void* buffer, uint32_t count) {
@@ -262,8 +279,10 @@ void CWaveDecoder::Run() {
     if (recording_) {
         WaveHeader output = recording_->OutputHeader();
         if (WriteWaveHeader(output, output_)) {
+            AwaitFirstBlock(output);
             RecordingLoop();
             CorrectHeaderSizes(output);
+            AnnounceFirstBlock();
         }
         Post(WM_DECODING_FINISHED);
         return;
@@ -283,6 +302,7 @@ void CWaveDecoder::Run() {
     data_left_ = raw_gsm_ ? available : std::min<uint64_t>(header_.data_size, available);
     WaveHeader output = DescribeDecodedOutput(header_, raw_gsm_, available);
     if (WriteWaveHeader(output, output_)) {
+        AwaitFirstBlock(output);
         switch (tag) {
             case 1:
                 CopyLoop();
@@ -312,6 +332,7 @@ void CWaveDecoder::Run() {
                 break;
         }
         CorrectHeaderSizes(output);
+        AnnounceFirstBlock();
     }
     Post(WM_DECODING_FINISHED);
 }

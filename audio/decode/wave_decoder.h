@@ -36,6 +36,13 @@
 //     complete finds a header that matches it. An OKI stream with an
 //     unsupported bit rate writes nothing and first posts WM_DECODING_ERROR
 //     with "Error: oki adpcm unsupported bit rate.".
+//     Once the header and a first block of audio are in the file (a quarter
+//     of a second, or all of a shorter recording as announced) the thread
+//     posts WM_DECODING_STARTED, once, so a player can start at once: it
+//     never overtakes the job, since it waits for data the file does not hold
+//     yet. When the work ends before that block is complete the notice is
+//     posted after the sizes are corrected, just before WM_DECODING_FINISHED.
+//     A job that writes no header (refused input, failed write) posts none.
 //  4. The destructor sets stop (the thread leaves after its current unit),
 //     joins the thread, then closes the input and the output.
 //
@@ -64,6 +71,9 @@ namespace lyb::audio {
 constexpr uint32_t WM_DECODING_FINISHED = 0x0400 + 101;
 // Posted before WM_DECODING_FINISHED when the thread refuses its input (WM_USER + 102).
 constexpr uint32_t WM_DECODING_ERROR = 0x0400 + 102;
+// Posted once the output holds its header and a first block of audio that a
+// player may start on (WM_USER + 103); text is empty.
+constexpr uint32_t WM_DECODING_STARTED = 0x0400 + 103;
 
 constexpr const char* kInvalidHeaderText = "Invalid wav header.";
 constexpr const char* kOkiUnsupportedText = "Error: oki adpcm unsupported bit rate.";
@@ -152,6 +162,10 @@ private:
     uint32_t ReadData(void* buffer, uint32_t count);
     // Rewrites the header's sizes when the audio written differs from them.
     void CorrectHeaderSizes(WaveHeader& announced);
+    // Sets the size of the first block a player may start on, for the header written.
+    void AwaitFirstBlock(const WaveHeader& output);
+    // Posts WM_DECODING_STARTED unless it was posted already.
+    void AnnounceFirstBlock();
 
     void CopyLoop();
     void G711Loop(bool alaw);
@@ -168,6 +182,8 @@ private:
     int output_ = -1;
     uint64_t data_left_ = 0;      // data chunk bytes not yet read
     uint64_t audio_written_ = 0;  // bytes written after the header
+    uint64_t first_block_ = 0;    // the audio written when WM_DECODING_STARTED is due
+    bool started_ = true;         // WM_DECODING_STARTED posted, or not to be posted
     bool raw_gsm_ = false;
     IDecodeNotifier* notify_;
     std::atomic<bool> stop_{false};

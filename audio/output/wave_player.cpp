@@ -56,7 +56,8 @@ void CWavePlayer::Queue::Clear() {
     first_ = size_ = 0;
 }
 
-CWavePlayer::CWavePlayer(const std::string& path) : path_(path) {
+CWavePlayer::CWavePlayer(const std::string& path, Source source)
+    : path_(path), growing_(source == Source::kGrowing) {
     {
         std::lock_guard lock(countMutex_);
         completed_ = 0;
@@ -81,8 +82,12 @@ CWavePlayer::CWavePlayer(const std::string& path) : path_(path) {
     }
     frameBytes_ = (bits / 8) * header_.channels;
     bufferSize_ = kBufferMilliseconds * bytesPerMs_;
-    duration_ = static_cast<uint32_t>(static_cast<double>(header_.data_size) / bytesPerMs_);
-    announcedBytes_ = header_.data_size - header_.data_size % frameBytes_;
+    Announce(header_.data_size);
+}
+
+void CWavePlayer::Announce(uint32_t dataSize) {
+    duration_ = static_cast<uint32_t>(static_cast<double>(dataSize) / bytesPerMs_);
+    announcedBytes_ = dataSize - dataSize % frameBytes_;
 }
 
 CWavePlayer::~CWavePlayer() {
@@ -131,6 +136,9 @@ void CWavePlayer::Play() {
         free_.Push(&record);
     }
     state_ = kPlaying;
+    // The first buffer is ready before the workers start, so the writer's
+    // first step hands it to the device.
+    Fill();
     feeder_ = std::thread([this] { FeederLoop(); });
     writer_ = std::thread([this] { WriterLoop(); });
 }
@@ -246,10 +254,21 @@ MMRESULT CWavePlayer::SetRateMode(int mode) {
 
 void CWavePlayer::set_source_complete() {
     uint64_t bytes;
+    uint8_t size[4];
+    bool sizeRead = false;
     {
         std::lock_guard lock(fileMutex_);
         const uint64_t length = file_->GetLength();
         bytes = length > dataStart_ ? length - dataStart_ : 0;
+        // The data size field just before the data, as the writer left it.
+        const uint64_t at = file_->GetPosition();
+        if (file_->Seek(static_cast<int64_t>(dataStart_ - 4), 0) == dataStart_ - 4)
+            sizeRead = file_->Read(size, 4) == 4;
+        file_->Seek(static_cast<int64_t>(at), 0);
+    }
+    if (sizeRead) {
+        Announce(static_cast<uint32_t>(size[0] | (size[1] << 8) | (size[2] << 16) |
+                                       (uint32_t{size[3]} << 24)));
     }
     sourceBytes_ = bytes - bytes % frameBytes_;
     sourceComplete_ = true;
@@ -257,7 +276,10 @@ void CWavePlayer::set_source_complete() {
 }
 
 void CWavePlayer::CheckEnded(uint64_t position) {
-    if (position >= announcedBytes_ || (sourceComplete_ && position >= sourceBytes_)) {
+    if (sourceComplete_) {
+        if (position >= std::min(announcedBytes_.load(), sourceBytes_.load()))
+            ended_ = true;
+    } else if (!growing_ && position >= announcedBytes_) {
         ended_ = true;
     }
 }

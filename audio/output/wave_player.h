@@ -20,10 +20,17 @@
 // transport, then file, then one queue or count lock, so nothing can wait in
 // a cycle. The device's callback takes only the count lock.
 //
-// Ending. The ended flag is set when the bytes played reach the header's data
+// Ending. A whole file ends when the bytes played reach the header's data
 // size. A file that holds less than it announces plays on (empty buffers)
 // until set_source_complete() says that the file will not grow any more; from
-// then on the flag is also set once everything in the file has been played.
+// then on it also ends once everything in the file has been played.
+// A growing file (Source::kGrowing: a decoding job writes it, and may write
+// more or less than its header first announced) never ends before
+// set_source_complete(): when the player catches up with the writer it plays
+// empty buffers until more data is there. set_source_complete() reads the
+// header's data size again (the writer corrects it before it says it is
+// done), and the file then ends at that size or at what it holds, whichever
+// comes first.
 #pragma once
 
 #include <array>
@@ -69,13 +76,18 @@ public:
     static constexpr int kBufferCount = 4;
     static constexpr uint32_t kBufferMilliseconds = 200;
 
+    enum class Source {
+        kWhole,    // the file as it stands (it may still grow up to its announced size)
+        kGrowing,  // written while it plays; complete only once set_source_complete() says so
+    };
+
     // Opens the file and reads its header; the player starts stopped. Throws
     // CWaveIOException: 1 when the file cannot be opened, 4 when the header
     // does not parse, 5 for a format tag other than PCM, a rate so low that
     // a millisecond holds no whole byte, or a sample layout the device cannot
     // play (bits other than 8, 16, 24, 32; more than 8 channels; a rate above
     // 384000).
-    explicit CWavePlayer(const std::string& path);
+    explicit CWavePlayer(const std::string& path, Source source = Source::kWhole);
     ~CWavePlayer();
     CWavePlayer(const CWavePlayer&) = delete;
     CWavePlayer& operator=(const CWavePlayer&) = delete;
@@ -97,7 +109,9 @@ public:
     bool Seek(uint32_t ms);
 
     int State() const { return state_.load(); }
-    uint32_t Duration() const { return duration_; }
+    // The header's data size in milliseconds; for a growing file the size
+    // read again by set_source_complete().
+    uint32_t Duration() const { return duration_.load(); }
     // The milliseconds played, in steps of one buffer as buffers finish.
     uint32_t Position() const;
     bool Ended() const { return ended_.load(); }
@@ -106,7 +120,8 @@ public:
     // 1 sets the normal rate, any other value the fast one. Returns the
     // device's result (MMSYSERR_INVALHANDLE while stopped).
     waveout::MMRESULT SetRateMode(int mode);
-    // Tells the player that the file is complete: it will not grow any more.
+    // Tells the player that the file is complete: it will not grow any more
+    // and its header holds its final sizes.
     void set_source_complete();
 
     const WaveHeader& header() const { return header_; }
@@ -134,6 +149,8 @@ private:
     void WriterLoop();
     void Fill();
     void Collect();
+    // Takes dataSize as the header's data size: the duration and where the file ends.
+    void Announce(uint32_t dataSize);
     void CheckEnded(uint64_t position);
     void RecycleReturned();
 
@@ -144,12 +161,13 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> ended_{false};
     std::atomic<bool> sourceComplete_{false};
+    const bool growing_;
     std::atomic<uint64_t> sourceBytes_{0};
     uint32_t bufferSize_ = 0;
-    uint32_t duration_ = 0;
+    std::atomic<uint32_t> duration_{0};
     uint32_t bytesPerMs_ = 0;
     uint32_t frameBytes_ = 1;
-    uint64_t announcedBytes_ = 0;  // the header's data size in whole frames
+    std::atomic<uint64_t> announcedBytes_{0};  // the header's data size in whole frames
     std::atomic<uint64_t> position_{0};
     uint64_t dataStart_ = 0;
 

@@ -34,32 +34,45 @@ struct Notice {
     bool operator==(const Notice&) const = default;
 };
 
+// Keeps the notices, and the size the output had at each (the job waits
+// while it posts, so that is what it had written then).
 class RecordingNotifier : public IDecodeNotifier {
 public:
+    explicit RecordingNotifier(std::string output = {}) : output_(std::move(output)) {}
     void post(uint32_t message, const std::string& text) override {
+        struct stat st {};
+        const int64_t size = stat(output_.c_str(), &st) == 0 ? st.st_size : -1;
         std::lock_guard lock(mutex_);
         notices_.push_back({message, text});
+        sizes_.push_back(size);
         changed_.notify_all();
     }
-    void waitFinished() {
+    void waitFor(uint32_t message = WM_DECODING_FINISHED) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] {
+        changed_.wait(lock, [&] {
             for (const Notice& n : notices_) {
-                if (n.message == WM_DECODING_FINISHED)
+                if (n.message == message)
                     return true;
             }
             return false;
         });
     }
+    void waitFinished() { waitFor(WM_DECODING_FINISHED); }
     std::vector<Notice> notices() {
         std::lock_guard lock(mutex_);
         return notices_;
     }
+    std::vector<int64_t> sizes() {
+        std::lock_guard lock(mutex_);
+        return sizes_;
+    }
 
 private:
+    const std::string output_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Notice> notices_;
+    std::vector<int64_t> sizes_;
 };
 
 std::string TempPath(const std::string& name) {
@@ -83,12 +96,13 @@ struct Decoded {
     std::vector<uint8_t> audio;  // what follows it
     std::vector<uint8_t> file;   // the whole output
     std::vector<Notice> notices;
+    std::vector<int64_t> sizes;  // the output's size at each notice
 };
 
 // Decodes bytes given as a store stream and waits for the finished notice.
 Decoded DecodeStream(const std::vector<uint8_t>& input, bool gsm = false) {
     const std::string out = TempPath("decoded.wav");
-    RecordingNotifier notifier;
+    RecordingNotifier notifier(out);
     Decoded run;
     {
         CWaveDecoder decoder(new CMemoryStream(input), out, &notifier, gsm);
@@ -96,6 +110,7 @@ Decoded DecodeStream(const std::vector<uint8_t>& input, bool gsm = false) {
         notifier.waitFinished();
     }
     run.notices = notifier.notices();
+    run.sizes = notifier.sizes();
     run.file = ReadFile(out);
     if (run.file.size() >= kWaveHeaderSize) {
         EXPECT_TRUE(ParseWaveHeaderFromMemory(run.header, run.file.data(), run.file.size()));
@@ -104,7 +119,8 @@ Decoded DecodeStream(const std::vector<uint8_t>& input, bool gsm = false) {
     return run;
 }
 
-const std::vector<Notice> kFinishedOnly = {{WM_DECODING_FINISHED, ""}};
+const std::vector<Notice> kStartedAndFinished = {{WM_DECODING_STARTED, ""},
+                                                 {WM_DECODING_FINISHED, ""}};
 
 int16_t SampleAt(const std::vector<uint8_t>& audio, size_t i) {
     return static_cast<int16_t>(audio[2 * i] | (audio[2 * i + 1] << 8));
@@ -117,7 +133,7 @@ TEST(DecodeJob, WritesTheHeaderFirstAndCopiesOnlyTheDataChunk) {
     const std::vector<uint8_t> input =
         WaveBytes().header(1, 1, 8000, 2, 16).data(pcm).chunk("LIST", {1, 2, 3, 4, 5, 6});
     const Decoded run = DecodeStream(input);
-    EXPECT_EQ(run.notices, kFinishedOnly);
+    EXPECT_EQ(run.notices, kStartedAndFinished);
     EXPECT_EQ(run.header.format_tag, 1);
     EXPECT_EQ(run.header.data_size, 2148u);
     EXPECT_EQ(run.header.riff_size, 2148u + 36);
@@ -214,7 +230,35 @@ TEST(DecodeJob, GsmAndG729FrameCounts) {
     const Decoded g729 = DecodeStream(WaveBytes().header(307, 1, 8000, 10, 0).data(Pattern(1000)));
     EXPECT_EQ(g729.header.data_size, 16000u);
     EXPECT_EQ(g729.audio.size(), 16000u);
-    EXPECT_EQ(g729.notices, kFinishedOnly);
+    EXPECT_EQ(g729.notices, kStartedAndFinished);
+}
+
+// A player starts on the first block: a quarter of a second as soon as it is
+// written, or everything a shorter recording holds once it is, sizes corrected.
+TEST(DecodeJob, AnnouncesTheFirstBlockOnceBeforeFinishing) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> input;
+        int64_t sizeAtStart;  // the output's size when the first block is announced
+    } cases[] = {
+        // 4000 bytes are a quarter second; copied in 1024-byte units.
+        {"long", WaveBytes().header(1, 1, 8000, 2, 16).data(Pattern(32000)), 44 + 4096},
+        {"stereo 44.1 kHz", WaveBytes().header(1, 2, 44100, 4, 16).data(Pattern(176400)),
+         44 + 45056},
+        {"shorter than a quarter", WaveBytes().header(1, 1, 8000, 2, 16).data(Pattern(1000)),
+         44 + 1000},
+        // 16 bytes of G.729 are announced as 256 output bytes; one frame comes.
+        {"ends before the block", WaveBytes().header(307, 1, 8000, 10, 0).data(Pattern(16)),
+         44 + 160},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded run = DecodeStream(c.input);
+        EXPECT_EQ(run.notices, kStartedAndFinished);
+        ASSERT_EQ(run.sizes.size(), 2u);
+        EXPECT_EQ(run.sizes[0], c.sizeAtStart);
+        EXPECT_EQ(run.header.data_size + kWaveHeaderSize, run.file.size());
+    }
 }
 
 TEST(DecodeJob, OutputSizesPerTagAreClampedTo32Bits) {
@@ -493,14 +537,15 @@ TEST(DecodeJob, DestroyingARunningJobStopsItAndStillPostsItsNotice) {
     {
         CWaveDecoder decoder(new EndlessStream, out, &notifier, false);
         decoder.Start();
+        notifier.waitFor(WM_DECODING_STARTED);
         // Another handle sees the output grow while the job writes.
         struct stat st {};
-        while (stat(out.c_str(), &st) != 0 || st.st_size < 44 + 4096) {
+        while (stat(out.c_str(), &st) != 0 || st.st_size < 44 + 8192) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        EXPECT_TRUE(notifier.notices().empty());
+        EXPECT_EQ(notifier.notices().size(), 1u);
     }  // only stop can end this input
-    EXPECT_EQ(notifier.notices(), kFinishedOnly);
+    EXPECT_EQ(notifier.notices(), kStartedAndFinished);
 
     // A job that never started posts nothing.
     RecordingNotifier idle;
