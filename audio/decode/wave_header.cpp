@@ -62,23 +62,24 @@ bool ReadLe32(CWaveReader& reader, uint32_t& value) {
     return true;
 }
 
-// Finds "fmt " (f, m, t in either case, then a space) from the reader's
-// position on, as a byte-by-byte scan in which a byte that fails its test is
-// not tested again as a possible 'f'. The input is read in blocks and the
+// Finds the first "fmt " (f, m, t in either case, then a space) from the
+// reader's position on, at any offset: a stray byte before it (an 'f' of a
+// broken id, say) does not hide it. The input is read in blocks and the
 // reader is left just after the space.
 bool FindFmtChunk(CWaveReader& reader) {
-    static constexpr char kPattern[4] = {'f', 'm', 't', ' '};
     uint8_t block[4096];
-    int matched = 0;
+    uint8_t last[4] = {};  // the last four bytes read, oldest first
+    uint64_t seen = 0;
     for (;;) {
         const uint64_t start = reader.GetPosition();
         const uint32_t got = reader.Read(block, sizeof block);
         if (got == 0)
             return false;
         for (uint32_t i = 0; i < got; ++i) {
-            const char c = matched == 3 ? static_cast<char>(block[i]) : Lower(block[i]);
-            matched = (c == kPattern[matched]) ? matched + 1 : 0;
-            if (matched == 4) {
+            std::memmove(last, last + 1, 3);
+            last[3] = block[i];
+            if (++seen >= 4 && Lower(last[0]) == 'f' && Lower(last[1]) == 'm' &&
+                Lower(last[2]) == 't' && last[3] == ' ') {
                 const uint64_t after = start + i + 1;
                 return reader.Seek(static_cast<int64_t>(after), 0) == after;
             }
@@ -142,65 +143,10 @@ bool ParseWaveHeader(WaveHeader& header, CWaveReader& reader) {
 
 bool ParseWaveHeaderFromMemory(WaveHeader& header, const uint8_t* buffer, size_t length) {
     header.extension = {};
-    if (buffer == nullptr || length <= 4)
+    if (buffer == nullptr)
         return false;
-    // True when the buffer holds width bytes at offset.
-    auto has = [length](uint64_t offset, uint64_t width) {
-        return offset <= length && width <= length - offset;
-    };
-
-    if (!has(0, 12))
-        return false;
-    std::memcpy(header.riff_id, buffer, 4);
-    if (!MatchId(header.riff_id, "riff"))
-        return false;
-    header.riff_size = Le32(buffer + 4);
-    std::memcpy(header.wave_id, buffer + 8, 4);
-    if (!MatchId(header.wave_id, "wave"))
-        return false;
-
-    uint64_t offset = 12;
-    for (;; ++offset) {
-        if (!has(offset, 4))
-            return false;
-        const uint8_t* p = buffer + offset;
-        if (Lower(p[0]) == 'f' && Lower(p[1]) == 'm' && Lower(p[2]) == 't' && p[3] == ' ')
-            break;
-    }
-    std::memcpy(header.fmt_id, "fmt ", 4);
-    offset += 4;
-
-    if (!has(offset, 4))
-        return false;
-    header.fmt_size = Le32(buffer + offset);
-    const uint64_t fmt_start = offset + 4;
-    if (!has(fmt_start, 16))
-        return false;
-    const uint8_t* f = buffer + fmt_start;
-    header.format_tag = Le16(f);
-    header.channels = Le16(f + 2);
-    header.sample_rate = Le32(f + 4);
-    header.avg_bytes_per_sec = Le32(f + 8);
-    header.block_align = Le16(f + 12);
-    header.bits_per_sample = Le16(f + 14);
-
-    if (header.fmt_size > 16) {
-        const uint64_t extra = header.fmt_size - 16;
-        if (!has(fmt_start + 16, extra))
-            return false;
-        header.extension.assign(f + 16, f + 16 + extra);
-    }
-
-    uint64_t position = fmt_start + header.fmt_size;
-    for (;;) {
-        if (!has(position, 8))
-            return false;
-        std::memcpy(header.data_id, buffer + position, 4);
-        header.data_size = Le32(buffer + position + 4);
-        if (MatchId(header.data_id, "data"))
-            return true;
-        position += 8 + static_cast<uint64_t>(header.data_size);
-    }
+    CMemoryWaveReader reader(buffer, length);
+    return ParseWaveHeader(header, reader);
 }
 
 std::vector<uint8_t> SerializeWaveHeader(const WaveHeader& header) {
@@ -355,6 +301,43 @@ uint64_t CFileWaveReader::GetLength() {
     if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0)
         return 0;
     return static_cast<uint64_t>(st.st_size);
+}
+
+// --- CMemoryWaveReader ---
+
+uint32_t CMemoryWaveReader::Read(void* buffer, uint32_t count) {
+    if (position_ >= length_)
+        return 0;
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, length_ - position_));
+    std::memcpy(buffer, bytes_ + position_, n);
+    position_ += n;
+    return n;
+}
+
+uint64_t CMemoryWaveReader::Seek(int64_t offset, int origin) {
+    uint64_t base;
+    switch (origin) {
+        case 0:
+            base = 0;
+            break;
+        case 1:
+            base = position_;
+            break;
+        case 2:
+            base = length_;
+            break;
+        default:
+            return 0;
+    }
+    // As in a file: anywhere from the start on, also past the end.
+    if (offset < 0) {
+        const uint64_t back = uint64_t{0} - static_cast<uint64_t>(offset);
+        if (back <= base)
+            position_ = base - back;
+    } else if (static_cast<uint64_t>(offset) <= UINT64_MAX - base) {
+        position_ = base + static_cast<uint64_t>(offset);
+    }
+    return position_;
 }
 
 // --- CStreamWaveReader ---

@@ -2,6 +2,10 @@
 // byte source or a memory buffer, its writing, and the byte sources over files
 // and store streams.
 //
+// One grammar: the memory parse is the reader parse over a memory reader.
+// After "WAVE" the fmt chunk is the first "fmt " at any offset, so stray
+// bytes before it (an 'f' of a broken id) are stepped over.
+//
 // Bad input (what the parsers do with malformed headers): every read must
 // yield its full width or the parse fails; ids match letter by letter in
 // either case; the chunk walk uses 64-bit positions and fails when a chunk
@@ -83,6 +87,22 @@ private:
     size_t ahead_len_ = 0;
 };
 
+// Reads a buffer the caller keeps alive while the reader is used.
+class CMemoryWaveReader final : public CWaveReader {
+public:
+    CMemoryWaveReader(const uint8_t* bytes, size_t length) : bytes_(bytes), length_(length) {}
+    uint32_t Read(void* buffer, uint32_t count) override;
+    uint64_t Seek(int64_t offset, int origin) override;
+    uint64_t GetPosition() override { return position_; }
+    void Close(bool) override { length_ = 0; }
+    uint64_t GetLength() override { return length_; }
+
+private:
+    const uint8_t* bytes_;
+    uint64_t length_;
+    uint64_t position_ = 0;
+};
+
 // Reads a store stream; takes over the caller's reference, released by
 // Close(true) or the destructor (Close(false) gives it back). A short read
 // (S_FALSE) yields the bytes it carried; any failure yields 0.
@@ -102,7 +122,8 @@ private:
 
 // Parses the header; on success the reader stands at the data chunk's first byte.
 bool ParseWaveHeader(WaveHeader& header, CWaveReader& reader);
-// Parses the header from the first bytes of a wave file (the store reads up to 2048).
+// Parses the header from the first bytes of a wave file (the store reads up
+// to 2048): the same parse over a memory reader.
 bool ParseWaveHeaderFromMemory(WaveHeader& header, const uint8_t* buffer, size_t length);
 // Returns the 44 bytes of the header in file order, fmt size written as 16.
 std::vector<uint8_t> SerializeWaveHeader(const WaveHeader& header);

@@ -155,24 +155,32 @@ TEST(WaveHeader, ShortFmtChunkIsWalkedFromItsDeclaredEnd) {
     EXPECT_TRUE(p.header.extension.empty());
 }
 
+// Every parser finds the first "fmt " at any offset after WAVE, also right
+// after a byte that started a false match.
 TEST(WaveHeader, FindsTheFmtChunkAfterJunk) {
-    const std::vector<uint8_t> bytes = WaveBytes()
-                                           .id("RIFF")
-                                           .u32(0)
-                                           .id("WAVE")
-                                           .raw({'x', 'f', 'm', 'x', 'F', 'M', 'T', '!'})
-                                           .id("fmt ")
-                                           .u32(16)
-                                           .u16(7)
-                                           .u16(1)
-                                           .u32(8000)
-                                           .u32(8000)
-                                           .u16(1)
-                                           .u16(8)
-                                           .data({0xFF});
-    const Parsed p = ParseAll(bytes);
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.header.format_tag, 7);
+    const std::vector<std::vector<uint8_t>> junks = {
+        {'x', 'f', 'm', 'x', 'F', 'M', 'T', '!'}, {'f'}, {'F', 'm'}, {'f', 'm', 't'}, {'f', 'f'}};
+    for (const auto& junk : junks) {
+        SCOPED_TRACE(std::string(junk.begin(), junk.end()));
+        const std::vector<uint8_t> bytes = WaveBytes()
+                                               .id("RIFF")
+                                               .u32(0)
+                                               .id("WAVE")
+                                               .raw(junk)
+                                               .id("fmt ")
+                                               .u32(16)
+                                               .u16(7)
+                                               .u16(1)
+                                               .u32(8000)
+                                               .u32(8000)
+                                               .u16(1)
+                                               .u16(8)
+                                               .data({0xFF});
+        const Parsed p = ParseAll(bytes);
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.header.format_tag, 7);
+        EXPECT_EQ(p.position, bytes.size() - 1);
+    }
 }
 
 TEST(WaveHeader, RefusesEveryTruncationAndWrongIds) {
