@@ -1,6 +1,7 @@
 #include "inboxext/inbox_extension.h"
 
 #include "inboxext/item_refs.h"
+#include "platform/desktop/hand_over.h"
 #include "platform/mapi/mapi.h"
 #include "platform/names/names.h"
 #include "platform/registry/registry.h"
@@ -30,8 +31,8 @@ constexpr size_t kMaxInstallDirBytes = 260;
 // it. The program is started by a short-lived child, so it is nobody's child
 // here and no thread of this library has to wait for it: a host may unload
 // the library as soon as the command returns. The result is not reported;
-// nobody acts on it.
-void startDetached(const QString& program, const QString& argument) {
+// nobody acts on it beyond knowing whether the child was made.
+bool startDetached(const QString& program, const QString& argument) {
     const QByteArray path = QFile::encodeName(program);
     const QByteArray arg = argument.toUtf8();
     char* const argv[] = {const_cast<char*>(path.constData()), const_cast<char*>(arg.constData()),
@@ -50,6 +51,7 @@ void startDetached(const QString& program, const QString& argument) {
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
     }
+    return child > 0;
 }
 
 }  // namespace
@@ -256,13 +258,16 @@ HRESULT CInboxMenuExtension::play(HWND owner) const {
     const QString launcher =
         *installDir + QLatin1Char('/') + QLatin1String(names::kLauncherProgram);
 
-    const auto key = reg::Key::create(reg::Hive::CurrentUser, kSettingsKey);
     const QByteArray entryId = ref->bytes ? QByteArray(reinterpret_cast<const char*>(ref->bytes),
                                                        static_cast<qsizetype>(ref->count))
                                           : QByteArray();
-    if (!key || !key->writeBinary(QString::fromLatin1(names::kMsgEntryId), entryId))
-        return S_OK;
-    startDetached(launcher, QString::fromLatin1(names::kStoredMessageRequest));
+    // Under the hand-over lock, so that a request another program is handing
+    // over is taken before "MsgEntryID" changes under it. A library in the
+    // host's process stays off the session bus: the launcher it starts finds
+    // a running Lyrabell or starts one.
+    desktop::handOverRequest(
+        {QString::fromLatin1(names::kStoredMessageRequest), entryId, [] { return false; },
+         [&launcher](const QString& request) { return startDetached(launcher, request); }});
     return S_OK;
 }
 

@@ -19,15 +19,10 @@
 #include "app/play_request.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/file_names.h"
+#include "platform/desktop/hand_over.h"
 #include "platform/names/names.h"
-#include "platform/registry/registry.h"
 
 namespace {
-
-const QString kSettingsKey = QString::fromLatin1(lyb::names::kSettingsKey);
-// Lyrabell's main window is recognised by what it is: its caption changes
-// while it refreshes or decodes.
-const QString kMainWindowRole = QString::fromLatin1(lyb::names::kMainWindowRole);
 
 // Returns the request with a relative file path made absolute against our
 // working folder. The path always begins the request, so a caller text
@@ -46,17 +41,6 @@ QString withAbsolutePath(const QString& request) {
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder + request;
-}
-
-void handOver(const QString& request) {
-    const auto key = lyb::reg::Key::create(lyb::reg::Hive::CurrentUser, kSettingsKey);
-    if (!key)
-        return;  // dropped: there is nowhere to put it
-    if (!key->writeString(QString::fromLatin1(lyb::names::kAutoPlay), request, true))
-        return;
-    // Returns once Lyrabell has read "AutoPlay" and emptied it.
-    lyb::desktop::broadcastMessage(
-        lyb::desktop::registerWindowMessage(QString::fromLatin1(lyb::names::kPlayMessage)), 0, 0);
 }
 
 QString lyrabellPath() {
@@ -78,13 +62,10 @@ int main(int argc, char** argv) {
         return 0;
 
     QCoreApplication app(argc, argv);  // the session bus needs one
-    // One launcher at a time: "AutoPlay" holds one request, so a second
-    // launcher waits until Lyrabell has taken the first.
-    const lyb::desktop::UserLock lock(lyb::names::kHandOverLock);
-    if (lyb::desktop::findWindowByRole(kMainWindowRole)) {
-        handOver(request);
-    } else {
-        lyb::desktop::shellExecuteOpen(lyrabellPath(), request);
-    }
+    // Lyrabell's main window is recognised by its role, whatever its caption
+    // says while it refreshes or decodes; without one, Lyrabell is started.
+    lyb::desktop::handOverRequest({request, std::nullopt, {}, [](const QString& text) {
+                                       return lyb::desktop::shellExecuteOpen(lyrabellPath(), text);
+                                   }});
     return 0;
 }

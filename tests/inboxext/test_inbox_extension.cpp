@@ -1,7 +1,9 @@
 // The menu extension library, loaded as a host loads it, against the test host.
 #include "inboxext/item_refs.h"
 #include "platform/com/inproc.h"
+#include "platform/desktop/desktop.h"
 #include "platform/mapi/maildir_provider.h"
+#include "platform/names/names.h"
 #include "platform/registry/registry.h"
 #include "tests/inboxext/test_host.h"
 
@@ -12,6 +14,9 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
 
 using namespace lyb;
 using namespace lyb::com;
@@ -236,6 +241,38 @@ TEST_F(InboxExtension, PlayStoresTheEntryIdAndStartsTheLauncher) {
     const auto key = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
     ASSERT_TRUE(key);
     EXPECT_EQ(key->readBinary(QStringLiteral("MsgEntryID")), id);
+}
+
+// While another program hands a request over, "MsgEntryID" is theirs: the
+// extension waits for the hand-over lock before it writes or starts anything.
+TEST_F(InboxExtension, PlayWaitsForTheHandOverLock) {
+    const QByteArray id("LYB1Mwaiting", 12);
+    SelectionSite site({QByteArray(), id});
+    IContextMenu* extension = newMenuExtension(&site);
+    lyb::testing::writeRecordingLauncher(dir_.path());
+    reg::Key::create(reg::Hive::CurrentUser, kSettingsKey)
+        ->writeString(QStringLiteral("InstallDir"), dir_.path());
+
+    auto other = std::make_unique<desktop::UserLock>(names::kHandOverLock);
+    ASSERT_TRUE(other->held());
+    RecordingWindow window;
+    std::thread player([&] {
+        CMINVOKECOMMANDINFO info{sizeof info, 0, &window, "Play voicemail", nullptr, nullptr, 1};
+        EXPECT_EQ(extension->InvokeCommand(&info), S_OK);
+    });
+    QThread::msleep(500);  // time enough to write, had it not waited
+    const auto before = reg::Key::open(reg::Hive::CurrentUser, kSettingsKey);
+    EXPECT_FALSE(before && before->read(QStringLiteral("MsgEntryID")));
+    EXPECT_FALSE(QFileInfo::exists(dir_.path() + QStringLiteral("/args")));
+    other.reset();
+    player.join();
+    extension->Release();
+
+    EXPECT_EQ(QString::fromUtf8(lyb::testing::launcherArguments(dir_.path())),
+              QStringLiteral("1\n<OID>\n"));
+    EXPECT_EQ(reg::Key::open(reg::Hive::CurrentUser, kSettingsKey)
+                  ->readBinary(QStringLiteral("MsgEntryID")),
+              id);
 }
 
 TEST_F(InboxExtension, PlayWithoutInstallDirSaysSoAndStartsNothing) {
