@@ -24,6 +24,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/paths/paths.h"
+
 namespace lyb::desktop {
 
 // Window messages with the values the system has always used.
@@ -166,8 +168,9 @@ bool shellExecuteOpen(const QString& file, const QString& parameters);
 // could not be started (missing, not executable, empty name).
 bool startProgram(const QString& program, const QStringList& arguments);
 
-// Returns the absolute path of the running program (/proc/self/exe).
-QString currentProgramPath();
+// The absolute path of the running program; one rule for every library, so
+// that the instance lock and the bus name the same file.
+using paths::currentProgramPath;
 // Returns the private per-user folder for temporary files and locks:
 // $XDG_RUNTIME_DIR/lyrabell (created 0700), or a private mkdtemp folder
 // when XDG_RUNTIME_DIR is unset. Never a world-writable fixed path.

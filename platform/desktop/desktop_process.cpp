@@ -369,13 +369,6 @@ bool startProgram(const QString& program, const QStringList& arguments) {
     return spawn(args);
 }
 
-QString currentProgramPath() {
-    const QByteArray name = paths::program_file_name();
-    if (name.isEmpty())
-        return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
-    return decodeFileName(name);
-}
-
 QString runtimeDir() {
     static QMutex mutex;
     static QString fallback;  // made once per process when needed

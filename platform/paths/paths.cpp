@@ -12,19 +12,17 @@
 
 namespace lyb::paths {
 
-QByteArray program_file_name() {
+QString currentProgramPath() {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
-    if (n <= 0 || size_t(n) >= sizeof buf)
-        return {};
-    return QByteArray(buf, static_cast<int>(n));
+    if (n > 0 && size_t(n) < sizeof buf)
+        return files::decodeFileName(QByteArrayView(buf, n));
+    return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
 }
 
 QString program_folder() {
-    const QByteArray name = program_file_name();
-    if (!name.isEmpty())
-        return QFileInfo(files::decodeFileName(name)).absolutePath();
-    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    const QString program = currentProgramPath();
+    return program.isEmpty() ? QString() : QFileInfo(program).absolutePath();
 }
 
 QString data_folder() {

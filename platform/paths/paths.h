@@ -13,11 +13,13 @@
 
 namespace lyb::paths {
 
-// The running program's file name as the system keeps it (bytes, links
-// resolved); empty when /proc does not say.
-QByteArray program_file_name();
-// The folder of the running program, without a trailing slash; from
-// QCoreApplication when /proc does not say, empty when neither does.
+// The absolute path of the running program: the file the system names in
+// /proc/self/exe (links resolved), its bytes decoded as every file name is
+// (files::decodeFileName), else QCoreApplication's when /proc does not say;
+// empty when neither does. Where a program is, is asked only here.
+QString currentProgramPath();
+// The folder of currentProgramPath(), without a trailing slash; empty when
+// that is.
 QString program_folder();
 // The installed data folder when it exists beside the program's folder,
 // else the program's folder itself. Empty when the program's folder is unknown.
