@@ -292,11 +292,36 @@ void CWavePlayer::CALLBACK_Done(HWAVEOUT, uint32_t message, void* instance, WAVE
     ++self->completed_;
 }
 
+bool CWavePlayer::SetListener(Listener listener, uint32_t stepMs) {
+    if (state_ != kStopped)
+        return false;
+    listener_ = std::move(listener);
+    stepMs_ = std::max<uint32_t>(1, stepMs);
+    return true;
+}
+
 void CWavePlayer::FeederLoop() {
+    reportedStep_ = UINT32_MAX;
+    reportedEnd_ = false;
     while (!stop_) {
         Fill();
         Collect();
+        Report();
         std::this_thread::sleep_for(kStep);
+    }
+}
+
+void CWavePlayer::Report() {
+    const uint32_t ms = Position();
+    if (ms / stepMs_ != reportedStep_) {
+        reportedStep_ = ms / stepMs_;
+        if (listener_.position)
+            listener_.position(ms);
+    }
+    if (!reportedEnd_ && ended_) {
+        reportedEnd_ = true;
+        if (listener_.ended)
+            listener_.ended();
     }
 }
 

@@ -13,6 +13,11 @@
 // Four buffers cycle free -> ready -> playing -> free; each is always in one
 // queue, inside one worker step, or held by the device.
 //
+// Notices. An owner that shows the position sets a listener instead of
+// asking for it: the feeder tells the position whenever it crosses into
+// another step (a second on a clock, a pixel on a slider) and tells the end
+// once, so nothing needs to poll.
+//
 // Locks. Each queue and the completed count have their own lock, and no
 // thread ever holds two of them at once. Two outer locks order the rest: the
 // transport lock (the device hand-off, collection, pause, resume, seek and the
@@ -36,6 +41,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -120,6 +126,23 @@ public:
     // 1 sets the normal rate, any other value the fast one. Returns the
     // device's result (MMSYSERR_INVALHANDLE while stopped).
     waveout::MMRESULT SetRateMode(int mode);
+    // What the player tells its owner. Both are called on the player's feeder
+    // thread (never the owner's), one call at a time, and never once Stop()
+    // has returned. They must return quickly and must not call into the
+    // player except for its polling functions (State, Position, Ended,
+    // Duration); an owner with an event loop posts the notice to itself.
+    struct Listener {
+        // The position in milliseconds, at Play and whenever position / step
+        // changes (as buffers finish, or after a seek).
+        std::function<void(uint32_t ms)> position;
+        // Once per Play, when the player has ended.
+        std::function<void()> ended;
+    };
+    // Sets the listener and the position step (1000: when the shown second
+    // changes; 0 counts as 1). Only while stopped: returns false, changing
+    // nothing, in any other state.
+    bool SetListener(Listener listener, uint32_t stepMs = 1000);
+
     // Tells the player that the file is complete: it will not grow any more
     // and its header holds its final sizes.
     void set_source_complete();
@@ -153,6 +176,7 @@ private:
     void Announce(uint32_t dataSize);
     void CheckEnded(uint64_t position);
     void RecycleReturned();
+    void Report();
 
     WaveHeader header_;
     std::unique_ptr<CFileWaveReader> file_;
@@ -182,6 +206,10 @@ private:
 
     std::array<waveout::WAVEHDR, kBufferCount> records_{};
     std::vector<std::unique_ptr<char[]>> blocks_;
+    Listener listener_;
+    uint32_t stepMs_ = 1000;
+    uint32_t reportedStep_ = 0;  // feeder only: position / step last told
+    bool reportedEnd_ = false;   // feeder only
     std::thread writer_;
     std::thread feeder_;
 };

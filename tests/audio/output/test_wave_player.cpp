@@ -310,3 +310,38 @@ TEST(CWavePlayer, FastRateEndsExactlyInLessTimeAtTheSamePitch) {
     EXPECT_NEAR(ratio, 1.417, 0.03 * 1.417);
     EXPECT_NEAR(DominantFrequency(c), 300.0, 300.0 * 0.02);
 }
+
+TEST(CWavePlayer, TellsItsListenerEachStepAndTheEndOnce) {
+    const auto data = RampBytes(8000);  // five 200 ms buffers
+    struct Row {
+        uint32_t step;
+        std::vector<uint32_t> told;
+    } rows[] = {
+        {200, {0, 200, 400, 600, 800, 1000}},
+        {300, {0, 400, 600, 1000}},
+        {1000, {0, 1000}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.step);
+        CWavePlayer p(WriteWave("listener.wav", 1, k8k16Mono, data));
+        std::vector<uint32_t> told;
+        int ends = 0;
+        bool ownerThread = false;
+        const auto owner = std::this_thread::get_id();
+        ASSERT_TRUE(p.SetListener({[&](uint32_t ms) {
+                                       told.push_back(ms);
+                                       ownerThread |= std::this_thread::get_id() == owner;
+                                   },
+                                   [&] { ++ends; }},
+                                  row.step));
+        p.Play();
+        EXPECT_FALSE(p.SetListener({}, 1));
+        ASSERT_TRUE(WaitEnded(p));
+        // The feeder goes on stepping after the end; the end is told once.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        p.Stop();
+        EXPECT_EQ(told, row.told);
+        EXPECT_EQ(ends, 1);
+        EXPECT_FALSE(ownerThread);
+    }
+}
