@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "contacts/contacts.h"
-#include "platform/mapi/maildir_provider.h"
 
 namespace lyb::contacts {
 
@@ -17,11 +16,9 @@ QString listing_contacts_folder() {
     // Only while the demo account stands in for an accounts file: a first
     // start shows the demo voicemails with their callers named, but a user's
     // own Inbox is never named from the demo's made-up contacts.
-    if (QFileInfo::exists(mapi::accountsFilePath()))
-        return own;
-    const QString demo = mapi::demoMaildir();
+    const QString demo = store::demoAccountFolder();
     if (!demo.isEmpty()) {
-        const QString folder = QFileInfo(demo).dir().filePath(QStringLiteral("contacts"));
+        const QString folder = QDir(demo).filePath(QStringLiteral("contacts"));
         if (QFileInfo(folder).isDir())
             return folder;
     }

@@ -1,9 +1,13 @@
 #include "store/message_store.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <atomic>
 #include <system_error>
 #include <thread>
+
+#include "platform/mapi/maildir_provider.h"
 
 namespace lyb::store {
 
@@ -167,6 +171,13 @@ void close_store(std::unique_ptr<CMessageStore>& store) {
 }
 void close_folder(std::unique_ptr<CMessageFolder>& folder) {
     folder.reset();
+}
+
+QString demoAccountFolder() {
+    if (QFileInfo::exists(mapi::accountsFilePath()))
+        return {};
+    const QString maildir = mapi::demoMaildir();
+    return maildir.isEmpty() ? QString() : QFileInfo(maildir).absolutePath();
 }
 
 bool delete_message(CMessageFolder* folder, const QByteArray& entryId) {

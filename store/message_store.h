@@ -76,4 +76,9 @@ bool delete_message(CMessageFolder* folder, const QByteArray& entryId);
 // Reads a table of display names and entry ids, one row per request.
 void read_entry_table(mapi::IMAPITable& table, std::vector<CEntryInfo>& out);
 
+// The folder of the demo account (its Maildir and the contacts made with it)
+// while it stands in for the accounts file the user has not made; empty when
+// the user has one or the build made no demo.
+QString demoAccountFolder();
+
 }  // namespace lyb::store

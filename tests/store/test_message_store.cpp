@@ -221,6 +221,15 @@ TEST_F(MessageStoreTest, MissingMaildirGivesNoInbox) {
     EXPECT_FALSE(open_inbox(*store));
 }
 
+TEST_F(MessageStoreTest, DemoAccountFolderOnlyWhileThereIsNoAccountsFile) {
+    const QString demo = lyb::mapi::demoMaildir();
+    if (demo.isEmpty())
+        GTEST_SKIP() << "the demo has not been built";
+    EXPECT_EQ(demoAccountFolder(), QFileInfo(demo).absolutePath());
+    writeAccounts("Mine = /nonexistent/lyrabell/maildir\n");
+    EXPECT_EQ(demoAccountFolder(), QString()) << "a user's own accounts never get the demo's";
+}
+
 TEST_F(MessageStoreTest, DemoAccountHoldsReadAndNewVoicemailsOfEveryStyle) {
     if (lyb::mapi::demoMaildir().isEmpty())
         GTEST_SKIP() << "the demo has not been built";
