@@ -8,6 +8,7 @@
 
 #include <limits>
 
+#include "platform/names/names.h"
 #include "platform/paths/paths.h"
 #include "ui/settings_values.h"
 
@@ -15,7 +16,7 @@ namespace lyb::ui {
 
 namespace {
 
-const QString kTips = QStringLiteral("Tips");
+const QString kTips = QString::fromLatin1(names::kTips);
 
 struct TipsPage {
     const char* file;

@@ -3,6 +3,7 @@
 #include <QScrollBar>
 
 #include "contacts/voicemail_listing.h"
+#include "platform/names/names.h"
 #include "ui/settings_values.h"
 #include "ui/voicemail_row_delegate.h"
 
@@ -10,8 +11,8 @@ namespace lyb::ui {
 
 namespace {
 
-const QString kDetails = QStringLiteral("DETAILS");
-const QString kFont = QStringLiteral("Font");
+const QString kDetails = QString::fromLatin1(names::kDetails);
+const QString kFont = QString::fromLatin1(names::kFont);
 
 }  // namespace
 
