@@ -81,7 +81,8 @@ int Decode(const QStringList& args) {
 
 const lyb::tool::Registration reg{
     {"decode", "[--stream [--gsm]] INPUT OUTPUT",
-     "decode a wave or raw GSM file (*.gsm) to a 16-bit PCM wave file; --stream reads it "
+     "decode a recording (wave, raw GSM *.gsm, MP3, AAC/M4A, AMR, Ogg, FLAC, WMA, ...) to a "
+     "16-bit PCM wave file; --stream reads it "
      "through a store stream, --gsm marks the stream as raw GSM",
      Decode}};
 

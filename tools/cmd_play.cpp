@@ -151,7 +151,8 @@ int Play(const QStringList& args) {
 
 const lyb::tool::Registration reg{
     {"play", "[--fast] [--message] FILE|ENTRYID",
-     "decode a wave or raw GSM file (or with --message the recording of a stored voice mail, by "
+     "decode a recording (wave, raw GSM, MP3, AAC/M4A, AMR, Ogg, FLAC, WMA, ...; or with --message "
+     "the recording of a stored voice mail, by "
      "its entry identifier from lybtool list) and play it on the sound output (LYRABELL_AUDIO "
      "chooses: alsa, null, capture:PATH, none); --fast plays about 1.4 times faster",
      Play}};
