@@ -35,6 +35,18 @@ QString read_body_text(mapi::IMessage& message);
 // and "&gt;" (exact case) into "<" and ">".
 void strip_markup(QString& text);
 
+// The body as a person reads it: quoted-printable undone when the text
+// shows its marks (soft line breaks, "=3D", "=20" or an encoded 8-bit byte),
+// 8-bit text that is valid UTF-8 read as UTF-8, and an HTML body (one with a
+// tag of HTML's own, "<p", "<br", "<td"...) made text: comments, scripts and
+// styles dropped, tags removed, block elements as line breaks and table
+// cells as tabs, the source's own line breaks and runs of blanks as one
+// blank, entities decoded (named ones HTML mail uses, and numeric ones;
+// "&nbsp;" is a blank). A text that is no HTML keeps its brackets, so a
+// plain "<5551234567>" or "<anonymous>" stays. Runs in time proportional to
+// the text's length.
+QString body_as_text(const QString& body);
+
 // Deletes count characters at index; the count is clipped to the end, and
 // nothing happens for a count of 0 or less or an index outside the text.
 void delete_chars(QString& text, qsizetype index, qsizetype count);
