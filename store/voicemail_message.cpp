@@ -5,8 +5,10 @@
 #include <limits>
 #include <optional>
 
+#include "audio/decode/recording_duration.h"
 #include "audio/decode/wave_header.h"
 #include "store/body_text.h"
+#include "store/recording_rule.h"
 
 namespace lyb::store {
 
@@ -30,18 +32,7 @@ std::optional<SPropValue> getProp(IMessage& message, uint32_t tag) {
     return values[0];
 }
 
-IStream* openFirstAttachmentStream(IMessage& message) {
-    std::unique_ptr<IMAPITable> table;
-    if (message.GetAttachmentTable(0, table) != S_OK || !table)
-        return nullptr;
-    if (Failed(table->SetColumns({PR_ATTACH_NUM}, 0)))
-        return nullptr;
-    SRowSet rows;
-    if (table->QueryRows(1, 0, rows) != S_OK || rows.size() != 1 || rows[0].empty()) {
-        return nullptr;
-    }
-    const uint32_t number = static_cast<uint32_t>(rows[0][0].l);
-    table.reset();
+IStream* openAttachmentStream(IMessage& message, uint32_t number) {
     std::unique_ptr<IAttach> attach;
     if (message.OpenAttach(number, 0, attach) != S_OK || !attach)
         return nullptr;
@@ -54,18 +45,21 @@ IStream* openFirstAttachmentStream(IMessage& message) {
     return stream;
 }
 
-int32_t measureLength(IMessage& message, bool gsm) {
-    IStream* stream = openFirstAttachmentStream(message);
+// Wave and GSM recordings are measured as they always were; any other
+// recording by the duration its container declares, without decoding it, so
+// that listing an Inbox of MP3 voicemails costs about what wave ones do.
+int32_t measureLength(IMessage& message, uint32_t number, const QString& audioType) {
+    IStream* stream = openAttachmentStream(message, number);
     if (!stream)
         return -1;
     int32_t length = -1;
-    if (gsm) {
+    if (audioType == QLatin1String(".gsm")) {
         STATSTG stat;
         if (stream->Stat(&stat, STATFLAG_NONAME) == S_OK) {
             const uint32_t size = static_cast<uint32_t>(stat.cbSize & 0xFFFFFFFFu);
             length = static_cast<int32_t>(((size / 33u) * 160u) / 8000u);
         }
-    } else {
+    } else if (audioType == QLatin1String(".wav")) {
         uint8_t buffer[2048];
         uint32_t got = 0;
         // A short read reports S_FALSE: a wave file shorter than the buffer
@@ -77,14 +71,13 @@ int32_t measureLength(IMessage& message, bool gsm) {
             const double seconds = static_cast<double>(header.data_size) / header.avg_bytes_per_sec;
             length = static_cast<int32_t>(std::trunc(seconds));
         }
+    } else {
+        const double seconds = audio::RecordingDurationSeconds(stream);
+        if (seconds >= 0 && seconds < std::numeric_limits<int32_t>::max())
+            length = static_cast<int32_t>(std::trunc(seconds));
     }
     stream->Release();
     return length;
-}
-
-bool endsWithIgnoringCase(const QString& name, const char* suffix) {
-    const QString tail = name.size() < 4 ? name : name.right(4);
-    return tail.compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0;
 }
 
 }  // namespace
@@ -160,22 +153,11 @@ CVoiceMailMessage::CVoiceMailMessage(std::unique_ptr<IMessage>& message) {
         throw CNotVoiceMail();
     IMessage& m = *message;
 
-    std::vector<CAttachmentInfo> attachments;
-    if (!read_attachments(m, attachments) || attachments.empty())
+    const std::optional<Recording> recording = find_recording(m);
+    if (!recording)
         throw CNotVoiceMail();
-    const CAttachmentInfo& first = attachments.front();
-    const QString mime = first.mime_type.toLower();
-    if (mime.contains(QLatin1String("wav"))) {
-        audio_type_ = QStringLiteral(".wav");
-    } else if (mime.contains(QLatin1String("gsm"))) {
-        audio_type_ = QStringLiteral(".gsm");
-    } else if (endsWithIgnoringCase(first.file_name, ".wav")) {
-        audio_type_ = QStringLiteral(".wav");
-    } else if (endsWithIgnoringCase(first.file_name, ".gsm")) {
-        audio_type_ = QStringLiteral(".gsm");
-    } else {
-        throw CNotVoiceMail();
-    }
+    audio_type_ = recording->audio_type;
+    recording_attach_ = recording->attach_num;
 
     const QString body = read_body_text(m);
     const auto subject = getProp(m, PR_SUBJECT_W);
@@ -190,12 +172,12 @@ CVoiceMailMessage::CVoiceMailMessage(std::unique_ptr<IMessage>& message) {
     if (const auto flags = getProp(m, PR_MESSAGE_FLAGS))
         read_ = flags->l & MSGFLAG_READ ? 1 : 0;
 
-    length_ = measureLength(m, audio_type_ == QLatin1String(".gsm"));
+    length_ = measureLength(m, recording_attach_, audio_type_);
     message_ = std::move(message);
 }
 
 IStream* CVoiceMailMessage::open_audio_stream() {
-    return openFirstAttachmentStream(*message_);
+    return openAttachmentStream(*message_, recording_attach_);
 }
 
 void CVoiceMailMessage::set_read(bool read) {

@@ -2,13 +2,13 @@
 // with the caller, length, received time, read state and audio type read
 // from it (the caller is read by store/caller_reading).
 //
-// Recognition looks only at the first attachment: a MIME type containing
-// "wav" or "gsm", else a file name ending in ".wav" or ".gsm" (any case).
+// Recognition is the store's one rule (store/recording_rule): the first
+// attachment that is a recording, wherever it stands among the attachments.
 //
 // Bad input: the parser and scanner accept any text and stop at its end; a
 // message whose properties are missing, unreadable or malformed gives empty
 // texts, a received time of 0 or a length of -1, never an exception, except
-// "Not a voice mail" when the first attachment is neither wave nor GSM.
+// "Not a voice mail" when no attachment is a recording.
 #pragma once
 
 #include <QByteArray>
@@ -62,13 +62,16 @@ public:
     int32_t length_seconds() const { return length_; }
     int64_t received_time() const { return received_time_; }  // seconds since 1970, 0 = none
     int is_read() const { return read_; }
-    QString audio_type() const { return audio_type_; }  // ".wav" or ".gsm"
+    // ".wav" or ".gsm" for our own encodings, else the recording's extension
+    // (".mp3", ".m4a", ...; see recording_audio_type): anything but ".gsm" is
+    // decoded as a wave file or by the media libraries, whichever it is.
+    QString audio_type() const { return audio_type_; }
     bool is_gsm() const {
         return audio_type_.compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
     }
 
-    // A stream over the first attachment's data from its start, or null (a
-    // message only partly downloaded). The caller owns the reference.
+    // A stream over the recording's data from its start, or null (a message
+    // only partly downloaded). The caller owns the reference.
     mapi::IStream* open_audio_stream();
     // Marks the message read or unread in the store and in the record; store
     // failures are silent (the record keeps the new value).
@@ -78,8 +81,8 @@ public:
     QByteArray entry_id();
     mapi::IMessage& message() { return *message_; }
 
-    // The attachment table as read during construction's step 2; false when
-    // the table cannot be opened.
+    // Every column of the attachment table the store gives; false when the
+    // table cannot be opened.
     static bool read_attachments(mapi::IMessage& message, std::vector<CAttachmentInfo>& out);
 
 private:
@@ -90,6 +93,7 @@ private:
     int64_t received_time_ = 0;
     int read_ = 0;
     QString audio_type_;
+    uint32_t recording_attach_ = 0;  // PR_ATTACH_NUM of the recording
 };
 
 // Free forms of the record's operations.

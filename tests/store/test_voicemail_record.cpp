@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+
+#include <cstdlib>
+#include <string>
+
 #include "platform/mapi/mime_content.h"
 #include "store/voicemail_message.h"
 #include "tests/platform/mapi/maildir_fixture.h"
@@ -24,7 +29,7 @@ FakeMessage& fake(std::unique_ptr<IMessage>& m) {
 
 }  // namespace
 
-TEST(VoiceMailRecord, RecognisesTheFirstAttachmentByMimeTypeThenName) {
+TEST(VoiceMailRecord, RecognisesTheFirstRecordingByMimeTypeThenName) {
     const QByteArray wav = lyb::testing::pcmWave(1);
     struct Case {
         std::vector<FakeAttachment> attachments;
@@ -39,7 +44,8 @@ TEST(VoiceMailRecord, RecognisesTheFirstAttachmentByMimeTypeThenName) {
         {{{"x.bin", "AUDIO/X-WAV", true, wav}}, ".wav"},
         {{{"gsm", "", true, wav}}, nullptr},
         {{{".wav", "", true, wav}}, ".wav"},
-        {{{"notes.txt", "text/plain", true, "hi"}, {"msg.wav", "audio/wav", true, wav}}, nullptr},
+        {{{"notes.txt", "text/plain", true, "hi"}, {"msg.wav", "audio/wav", true, wav}}, ".wav"},
+        {{{"msg.MP3", "application/octet-stream", true, wav}}, ".mp3"},
         {{{"msg.wav.txt", "text/plain", true, "hi"}}, nullptr},
         {{}, nullptr},
     };
@@ -60,15 +66,31 @@ TEST(VoiceMailRecord, RecognisesTheFirstAttachmentByMimeTypeThenName) {
     EXPECT_THROW(CVoiceMailMessage{noTable}, CNotVoiceMail);
 }
 
-TEST(VoiceMailRecord, LengthFromGsmSizeOrWaveHeader) {
+// A three-second MP3 tone made with the ffmpeg program.
+QByteArray mp3Tone() {
+    const QString path = QString::fromLocal8Bit(qgetenv("TMPDIR")) + QStringLiteral("/tone.mp3");
+    const QByteArray command =
+        "ffmpeg -loglevel error -y -f lavfi -i sine=duration=3 -ar 8000 "
+        "-ac 1 '" +
+        path.toLocal8Bit() + "'";
+    if (std::system(command.constData()) != 0)
+        return {};
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(VoiceMailRecord, LengthFromGsmSizeWaveHeaderOrContainer) {
     QByteArray shortHeader = lyb::testing::pcmWave(0);
     shortHeader.truncate(30);
     QByteArray byteRate0 = lyb::testing::pcmWave(1);
     for (int i = 28; i < 32; ++i)
         byteRate0[i] = 0;
+    const QByteArray mp3 = mp3Tone();
+    ASSERT_FALSE(mp3.isEmpty()) << "the ffmpeg program makes the MP3";
     struct Case {
         FakeAttachment a;
         int32_t length;
+        bool transcriptFirst = false;
     };
     const Case cases[] = {
         {{"m.gsm", "audio/x-gsm", true, QByteArray(33000, 'x')}, 20},
@@ -80,16 +102,25 @@ TEST(VoiceMailRecord, LengthFromGsmSizeOrWaveHeader) {
         {{"m.wav", "audio/wav", true, byteRate0}, -1},
         {{"m.wav", "audio/wav", true, QByteArray(5000, 'R')}, -1},
         {{"m.wav", "audio/wav", false, {}}, -1},
+        {{"m.wav", "audio/wav", true, lyb::testing::pcmWave(7)}, 7, true},
+        {{"m.mp3", "audio/mpeg", true, mp3}, 3, true},
+        {{"m.mp3", "audio/mpeg", true, QByteArray(5000, 'x')}, -1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.a.data.size());
-        auto m = messageWith({c.a});
+        SCOPED_TRACE(c.a.fileName.toStdString() + " " + std::to_string(c.a.data.size()));
+        const FakeAttachment transcript{"transcript.txt", "text/plain", true, "Hello."};
+        auto m = messageWith(c.transcriptFirst ? std::vector{transcript, c.a} : std::vector{c.a});
         CVoiceMailMessage record(m);
         EXPECT_EQ(record.length_seconds(), c.length);
         IStream* s = record.open_audio_stream();
         EXPECT_EQ(s != nullptr, c.a.hasData) << "a partly downloaded attachment has no stream";
-        if (s)
-            s->Release();
+        if (!s)
+            continue;
+        char head[4] = {};
+        uint32_t got = 0;
+        s->Read(head, sizeof head, &got);
+        EXPECT_EQ(QByteArray(head, got), c.a.data.left(4)) << "the recording's bytes are played";
+        s->Release();
     }
 }
 
