@@ -50,7 +50,7 @@ struct ReaderIo {
     uint64_t start = 0;
     AVIOContext* io = nullptr;
 
-    ReaderIo(CWaveReader& r) : reader(&r), start(r.GetPosition()) {}
+    explicit ReaderIo(CWaveReader& r) : reader(&r), start(r.GetPosition()) {}
     ~ReaderIo() {
         if (io) {
             av_freep(&io->buffer);

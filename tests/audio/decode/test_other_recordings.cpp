@@ -18,8 +18,11 @@
 
 #include "audio/decode/recording_duration.h"
 #include "audio/decode/wave_decoder.h"
+#include "tests/audio/decode/wave_bytes.h"
 
 using namespace lyb::audio;
+using lyb::audio::test::Pattern;
+using lyb::audio::test::WaveBytes;
 using lyb::mapi::CMemoryStream;
 
 namespace {
@@ -170,4 +173,15 @@ TEST(OtherRecordings, BytesThatAreNoRecordingAreRefusedLikeABrokenWave) {
         }
         EXPECT_EQ(DurationOf(input), -1);
     }
+}
+
+TEST(OtherRecordings, DurationOfOurOwnEncodingsIsWhatTheJobWouldWrite) {
+    // One second each: 16-bit PCM, mu-law (twice the bytes out) and 50 raw
+    // GSM frames; a wave header the job refuses has no length.
+    EXPECT_DOUBLE_EQ(DurationOf(WaveBytes().header(1, 1, 8000, 2, 16).data(Pattern(16000))), 1.0);
+    EXPECT_DOUBLE_EQ(DurationOf(WaveBytes().header(7, 1, 8000, 1, 8).data(Pattern(8000))), 1.0);
+    auto* gsm = new CMemoryStream(Pattern(50 * 33 + 20));
+    EXPECT_DOUBLE_EQ(RecordingDurationSeconds(gsm, true), 1.0);
+    gsm->Release();
+    EXPECT_EQ(DurationOf(WaveBytes().header(1, 1, 8000, 2, 16)), -1);
 }
