@@ -3,12 +3,8 @@
 // byte of a file name kept; "--help" and "--version" print and end before any
 // window is made.
 #include "app/command_line.h"
-#include "app/engine_playback.h"
-#include "app/main_dialog.h"
-#include "app/message_box.h"
 #include "app/store_adapter.h"
 #include "app/voicemail_app.h"
-#include "contacts/number_forms.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/file_names.h"
 #include "platform/pim/pim.h"
@@ -44,15 +40,6 @@ int main(int argc, char** argv) {
     // The contacts store shows its card and editor through these dialogs.
     lyb::ui::CContactUi contactUi;
     lyb::pim::setContactUi(&contactUi);
-    CVoiceMailApp app(std::make_unique<CMaildirMessageStore>(), [](CMainDialog& dialog) {
-        CMainDialog* window = &dialog;
-        // The window's playback tick sees the end of a recording itself.
-        dialog.setPlayback(std::make_unique<CEnginePlayback>(
-            std::function<void()>(), [window](const QString& text) {
-                messageBox(window, text, MessageIcon::Error, MessageButtons::Ok);
-            }));
-        dialog.setNumberFormatter(
-            [](const QString& number) { return lyb::contacts::format_for_display(number); });
-    });
+    CVoiceMailApp app(std::make_unique<CMaildirMessageStore>(), setUpMainWindow);
     return app.run(request);
 }

@@ -76,10 +76,8 @@ void CMainDialog::runCommand(int id) {
 }
 
 void CMainDialog::runModal(const std::function<void()>& show) {
-    ++modalDepth_;
+    const CRequestDispatcher::ModalScope scope(*requests_);
     show();
-    --modalDepth_;
-    workEnded();
 }
 
 void CMainDialog::show_details() {
@@ -110,8 +108,7 @@ void CMainDialog::commandRefresh() {
     if (account.isEmpty()) {
         if (runSettings(&account) != IDOK)
             return;
-        settings::setMessageStore(account);
-        settings::broadcast_account_change();
+        settings::chooseAccount(account, true);
     }
     close_playback();
     refresh_list(account);
@@ -124,14 +121,12 @@ void CMainDialog::commandSettings() {
     usingAccount_ = settings::usingOutlook();
     showUpperArea();
     if (usingAccount_ != 0) {
-        settings::setMessageStore(account);
         const QString open = openAccountName();
-        if (!open.isEmpty() && open != account)
-            settings::broadcast_account_change();
+        settings::chooseAccount(account, !open.isEmpty() && open != account);
         if (open != account)
             refresh_list(account);
     } else {
-        settings::setMessageStore(QString());
+        settings::chooseAccount(QString(), false);
         clearList();
     }
     update();
@@ -139,14 +134,14 @@ void CMainDialog::commandSettings() {
 
 void CMainDialog::commandOpenFile() {
     QString path;
-    ++modalDepth_;
-    if (chooseFile_)
-        path = chooseFile_(this);
-    else
-        path = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                            QStringLiteral("Wav Files (*.wav);;GSM Files (*.gsm)"));
-    --modalDepth_;
-    workEnded();
+    {
+        const CRequestDispatcher::ModalScope scope(*requests_);
+        if (chooseFile_)
+            path = chooseFile_(this);
+        else
+            path = QFileDialog::getOpenFileName(
+                this, QString(), QString(), QStringLiteral("Wav Files (*.wav);;GSM Files (*.gsm)"));
+    }
     if (path.isEmpty())
         return;
     close_playback();

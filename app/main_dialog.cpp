@@ -117,7 +117,7 @@ private:
 
 CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* parent)
     : QDialog(parent),
-      store_(store),
+      requests_(new CRequestDispatcher(store, this)),
       playMessage_(playMessage),
       queryMessage_(desktop::registerWindowMessage(QStringLiteral("LyrabellQuery"))),
       playback_(std::make_unique<CNoPlayback>()),
@@ -182,6 +182,10 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
         connect(menu, &QMenu::aboutToShow, this,
                 [this, menu] { applyMenuRules(menu, menuState()); });
     }
+    connect(requests_, &CRequestDispatcher::localFileRequested, this,
+            &CMainDialog::runLocalFileRequest);
+    connect(requests_, &CRequestDispatcher::storedMessageRequested, this,
+            &CMainDialog::runStoredMessageRequest);
     connect(bar_, &CCommandBar::command, this, [this](int id) { runCommand(id); });
     setCommandBar(MenuId::MenuBar);
     setTabOrder(listWidget_, slider_);
@@ -258,6 +262,7 @@ void CMainDialog::initialise() {
     if (initialised_)
         return;
     initialised_ = true;
+    requests_->setReady();
     listMode_ = true;
     lastTapPoint_ = QPoint(0, 0);
     exitOnDone_ = false;
@@ -268,7 +273,6 @@ void CMainDialog::initialise() {
     } else {
         normalStart();
     }
-    workEnded();
 }
 
 void CMainDialog::normalStart() {
@@ -291,17 +295,15 @@ void CMainDialog::normalStart() {
             return;
         }
         account = chosen;
-        settings::broadcast_account_change();
-        settings::setMessageStore(account);
+        settings::chooseAccount(account, true);
     }
     show_file_panel(std::nullopt, QString());
-    beginWork(latin(kRefreshingCaption));
+    const Work work(*this, latin(kRefreshingCaption));
     populateList(account);
-    endWork();
 }
 
 int CMainDialog::runSettings(QString* account) {
-    ++modalDepth_;
+    const CRequestDispatcher::ModalScope scope(*requests_);
     int result = IDCANCEL;
     if (runSettings_) {
         result = runSettings_(this, account);
@@ -311,23 +313,11 @@ int CMainDialog::runSettings(QString* account) {
         if (result == IDOK)
             *account = dialog.selectedAccount();
     }
-    --modalDepth_;
-    workEnded();
     return result;
 }
 
 void CMainDialog::dispatch(const QString& request) {
-    const PlayRequest parsed = parsePlayRequest(request);
-    switch (parsed.kind) {
-        case RequestKind::None:
-            break;
-        case RequestKind::StoredMessage:
-            runStoredMessageRequest();
-            break;
-        case RequestKind::LocalFile:
-            runLocalFileRequest(parsed.path, parsed.caller);
-            break;
-    }
+    requests_->dispatch(request);
 }
 
 void CMainDialog::runLocalFileRequest(const QString& path, const QString& caller) {
@@ -348,26 +338,12 @@ void CMainDialog::showPlaybackScreen(bool playing) {
         bar_->left_button()->setEnabled(false);
 }
 
-void CMainDialog::runStoredMessageRequest() {
-    const std::optional<QByteArray> id = settings::msgEntryId();
-    if (!id)
-        return;
-    settings::setMsgEntryId(QByteArray());
-    // An empty identifier names no message; the store is not asked.
-    if (id->isEmpty() || !store_)
-        return;
-    const std::unique_ptr<IStoreSession> session = store_->logon();
-    if (!session)
-        return;
-    const std::unique_ptr<IVoicemailRecord> record = session->open_voicemail(*id);
-    if (!record)
-        return;
-
+void CMainDialog::runStoredMessageRequest(IVoicemailRecord* record) {
     exitOnDone_ = false;
     close_playback();
     bringToFront();
     exitOnDone_ = true;
-    show_details_panel(record.get());
+    show_details_panel(record);
     bool playing = false;
     if (mapi::IStream* stream = record->open_audio_stream()) {
         const bool gsm =
@@ -383,13 +359,11 @@ qint64 CMainDialog::handleMessage(uint32_t message, quint64 wParam, qint64 lPara
     if (message == playMessage_ && playMessage_ != 0) {
         // "AutoPlay" is taken at once, busy or not: the sender holds the
         // hand-over lock until we answer, and the next sender may then write
-        // its own request. Of requests taken while busy, the last one waits.
-        const QString request = settings::autoPlay();
-        settings::setAutoPlay(QString());
-        if (!busy())
-            dispatch(request);
-        else if (!request.isEmpty())
-            deferredRequest_ = request;
+        // its own request. The work (decoding, a message box) is done from
+        // the event loop after the answer has gone back, so the sender never
+        // waits on it. Of requests taken before they could be handled, the
+        // last one counts.
+        requests_->takeHandedOver();
         return 0;
     }
     if (message == kShowDetailsMessage) {
@@ -427,31 +401,15 @@ qint64 CMainDialog::handleMessage(uint32_t message, quint64 wParam, qint64 lPara
     return 0;
 }
 
-bool CMainDialog::busy() const {
-    return !initialised_ || modalDepth_ > 0;
-}
-
-void CMainDialog::workEnded() {
-    if (busy() || deferredRequest_.isEmpty())
-        return;
-    // Handled from the event loop, once the work that was waiting has returned.
-    QTimer::singleShot(0, this, [this] {
-        if (!busy() && !deferredRequest_.isEmpty())
-            dispatch(std::exchange(deferredRequest_, QString()));
-    });
-}
-
-void CMainDialog::beginWork(const QString& text) {
-    ++modalDepth_;
-    setCaption(text);
+CMainDialog::Work::Work(CMainDialog& window, const QString& caption)
+    : window_(window), scope_(*window.requests_) {
+    window_.setCaption(caption);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
-void CMainDialog::endWork() {
+CMainDialog::Work::~Work() {
     QGuiApplication::restoreOverrideCursor();
-    setCaption(latin(kCaption));
-    --modalDepth_;
-    workEnded();
+    window_.setCaption(latin(kCaption));
 }
 
 void CMainDialog::modalWait(int milliseconds) {
@@ -463,11 +421,7 @@ void CMainDialog::modalWait(int milliseconds) {
 }
 
 int CMainDialog::showMessage(const QString& text, MessageIcon icon) {
-    ++modalDepth_;
-    const int result = messageBox(this, text, icon, MessageButtons::Ok);
-    --modalDepth_;
-    workEnded();
-    return result;
+    return requests_->messageBox(this, text, icon);
 }
 
 void CMainDialog::close_playback() {
@@ -549,9 +503,10 @@ bool CMainDialog::decode_and_play(const PlaySource& source) {
             showMessage(error, MessageIcon::None);
         return false;
     }
-    beginWork(latin(kDecodingCaption));
-    modalWait(headStartMs_);
-    endWork();
+    {
+        const Work work(*this, latin(kDecodingCaption));
+        modalWait(headStartMs_);
+    }
     start_player(tempWavePath());
     return true;
 }

@@ -21,6 +21,7 @@
 #include "app/main_menus.h"
 #include "app/message_box.h"
 #include "app/playback.h"
+#include "app/request_dispatcher.h"
 #include "app/stored_messages.h"
 #include "platform/desktop/desktop.h"
 
@@ -117,10 +118,16 @@ public:
 
     // Dispatches a request: stored-message, local-file, or nothing.
     void dispatch(const QString& request);
-    // Answers a desktop message; the play message dispatches "AutoPlay".
+    // Answers a desktop message. The play message takes "AutoPlay" and
+    // dispatches it from the event loop once the window is not busy.
     qint64 handleMessage(uint32_t message, quint64 wParam, qint64 lParam);
     // True while a handed-over request has to wait for the current work.
-    bool busy() const;
+    bool busy() const { return requests_->busy(); }
+    // Every piece of work the window waits inside (a box, a dialog, the
+    // decoding wait) holds the dispatcher's modal scope.
+    CRequestDispatcher* requests() const { return requests_; }
+    // A message box of the window, inside its modal scope.
+    int showMessage(const QString& text, MessageIcon icon);
 
     // Opens the details popup for the selected voicemail, with the list
     // disabled while it is open; nothing without a selected voicemail.
@@ -218,17 +225,26 @@ protected:
 private:
     void setCaption(const QString& caption);
     void bringToFront();
-    void beginWork(const QString& caption);
-    void endWork();
+    // The caption and the wait cursor of a piece of work that the window
+    // waits inside; a handed-over request waits until it ends.
+    class Work {
+    public:
+        Work(CMainDialog& window, const QString& caption);
+        ~Work();
+        Work(const Work&) = delete;
+        Work& operator=(const Work&) = delete;
+
+    private:
+        CMainDialog& window_;
+        const CRequestDispatcher::ModalScope scope_;
+    };
     void modalWait(int milliseconds);
-    int showMessage(const QString& text, MessageIcon icon);
     // Runs a dialog of the window's own (tips, about, details): a handed-over
     // request waits until it closes, as for a message box.
     void runModal(const std::function<void()>& show);
-    void workEnded();
     void normalStart();
     void runLocalFileRequest(const QString& path, const QString& caller);
-    void runStoredMessageRequest();
+    void runStoredMessageRequest(IVoicemailRecord* record);
     void showUpperArea();
     void setPanelText(Panel panel, const QString& text, const QRect& where);
     void createList();
@@ -265,7 +281,7 @@ private:
     void commandOpenFile();
     void startHoldTimer(const QPoint& global);
 
-    IMessageStore* store_;
+    CRequestDispatcher* requests_;
     uint32_t playMessage_;
     uint32_t queryMessage_;
     std::unique_ptr<IPlayback> playback_;
@@ -278,8 +294,6 @@ private:
     int headStartMs_ = kHeadStartMs;
 
     bool initialised_ = false;
-    int modalDepth_ = 0;
-    QString deferredRequest_;  // taken from "AutoPlay" while busy; empty: none
     int raiseCount_ = 0;
     Panel panel_ = Panel::List;
 

@@ -180,9 +180,8 @@ bool CMainDialog::open_context_menu(const QPoint& globalPoint) {
 
 void CMainDialog::refresh_list(const QString& account) {
     close_playback();
-    beginWork(QString::fromLatin1(kRefreshingCaption));
+    const Work work(*this, QString::fromLatin1(kRefreshingCaption));
     populateList(account);
-    endWork();
 }
 
 void CMainDialog::foreground_refresh() {
@@ -197,12 +196,9 @@ void CMainDialog::commandDelete() {
     const int sel = selectionMark();
     if (!recordAt(sel))
         return;
-    ++modalDepth_;
-    const int answer =
-        messageBox(this, QStringLiteral("Are you sure you want to delete this voicemail?"),
-                   MessageIcon::Question, MessageButtons::YesNo);
-    --modalDepth_;
-    workEnded();
+    const int answer = requests_->messageBox(
+        this, QStringLiteral("Are you sure you want to delete this voicemail?"),
+        MessageIcon::Question, MessageButtons::YesNo);
     if (answer != IDYES)
         return;
     // The row goes first: a deletion that the store refuses leaves the row

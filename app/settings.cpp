@@ -129,4 +129,12 @@ int broadcast_account_change() {
     return desktop::broadcastMessage(desktop::WM_SETTINGCHANGE, kAccountChangeWParam, 0);
 }
 
+bool chooseAccount(const QString& account, bool announce) {
+    if (!setMessageStore(account))
+        return false;
+    if (announce)
+        broadcast_account_change();
+    return true;
+}
+
 }  // namespace lyb::settings

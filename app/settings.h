@@ -77,5 +77,10 @@ std::optional<QString> installDir();
 // (WM_SETTINGCHANGE, wParam 0xF2, lParam 0), so the Today item recounts.
 // Returns the number of windows that handled it.
 int broadcast_account_change();
+// Makes account the one Lyrabell shows: "Message Store" is written first and
+// only then, when announce is set, is the change broadcast, so every window
+// the notice reaches reads the new account. False when the write failed (the
+// change is then not announced).
+bool chooseAccount(const QString& account, bool announce);
 
 }  // namespace lyb::settings

@@ -1,8 +1,10 @@
 #include "app/voicemail_app.h"
 
+#include "app/engine_playback.h"
 #include "app/main_dialog.h"
 #include "app/play_request.h"
 #include "app/settings.h"
+#include "contacts/number_forms.h"
 #include "inboxext/item_refs.h"
 #include "platform/com/inproc.h"
 #include "platform/registry/registry.h"
@@ -13,6 +15,16 @@
 #include <cstdio>
 
 namespace lyb::app {
+
+void setUpMainWindow(CMainDialog& window) {
+    CMainDialog* shown = &window;
+    // The window's playback tick sees the end of a recording itself.
+    window.setPlayback(std::make_unique<CEnginePlayback>(
+        std::function<void()>(),
+        [shown](const QString& text) { shown->showMessage(text, MessageIcon::Error); }));
+    window.setNumberFormatter(
+        [](const QString& number) { return contacts::format_for_display(number); });
+}
 
 CVoiceMailApp::CVoiceMailApp(std::unique_ptr<IMessageStore> store,
                              std::function<void(CMainDialog&)> setUp)

@@ -21,6 +21,12 @@ class CMainDialog;
 // The registered name of the play message.
 inline constexpr const char* kPlayMessageName = "TavolinPlay";
 
+// The main window as the program runs it: the real decoding and playing
+// engine, whose refusals from the decoding thread are shown in a message box
+// of the window (a handed-over request waits while it is up), and the
+// display form of phone numbers.
+void setUpMainWindow(CMainDialog& window);
+
 class CVoiceMailApp {
 public:
     // store: the message store to log on to (null: none). setUp, when given,

@@ -2,6 +2,10 @@
 // the capture device.
 #include "app/engine_playback.h"
 
+#include "app/main_dialog.h"
+#include "app/settings.h"
+#include "app/voicemail_app.h"
+
 #include "platform/mapi/mapi_stream.h"
 #include "tests/platform/waveout/wave_files.h"
 
@@ -145,6 +149,28 @@ TEST(EnginePlayback, DecodingThreadRefusalIsShownThroughTheErrorCallback) {
     ASSERT_TRUE(engine.startDecoding({QString::fromStdString(input)}, outputPath(), nullptr));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.decoding(); }, 10000));
     EXPECT_EQ(errors, QStringList{QStringLiteral("Error: oki adpcm unsupported bit rate.")});
+}
+
+// The program's window shows that refusal in a box of its own, inside its
+// modal scope: a request handed over meanwhile waits until the box is closed.
+TEST(EnginePlayback, DecodingThreadRefusalBoxKeepsTheProgramWindowBusy) {
+    capturePath();
+    const std::string input = WriteWave("window-oki.wav", 16, Pcm{1, 11025, 4}, NoiseBytes(512, 1));
+    app::CMainDialog window(nullptr, 0);
+    app::setUpMainWindow(window);
+    window.setHeadStart(0);
+    window.setSettingsRunner([](QWidget*, QString*) { return app::IDCANCEL; });
+    settings::setTips(1);
+    window.initialise();
+    std::vector<bool> busyInBox;
+    app::setMessageBoxHandler([&](QWidget*, const QString&, app::MessageIcon, app::MessageButtons) {
+        busyInBox.push_back(window.busy());
+        return app::IDOK;
+    });
+    window.dispatch(QString::fromStdString(input));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !busyInBox.empty(); }, 10000));
+    EXPECT_EQ(busyInBox, std::vector<bool>{true});
+    app::setMessageBoxHandler({});
 }
 
 TEST(EnginePlayback, LateNoticeOfAReplacedDecoderLeavesTheNewOneRunning) {

@@ -5,6 +5,7 @@
 #include "platform/desktop/desktop.h"
 #include "platform/registry/registry.h"
 #include "recording_playback.h"
+#include "tests/app/memory_message_store.h"
 
 #include <QFile>
 #include <QLabel>
@@ -131,6 +132,29 @@ TEST(MainDialog, NormalStartWithoutAccountUseShowsTheHint) {
     s::setUsingOutlook(1);
 }
 
+// The account chosen at the first start is written before the change is
+// announced: a window the notice reaches (the Today item) reads the new one.
+TEST(MainDialog, FirstStartAnnouncesTheAccountAfterWritingIt) {
+    s::setMessageStore(QString());
+    std::vector<QString> readOnNotice;
+    lyb::desktop::TopLevelWindow today(
+        QStringLiteral("Today"), QString(),
+        [&](uint32_t message, quint64 wParam, qint64) {
+            if (message == lyb::desktop::WM_SETTINGCHANGE && wParam == 0xF2)
+                readOnNotice.push_back(s::messageStore());
+            return qint64(0);
+        },
+        [] {});
+    Window w;
+    w.dialog.setSettingsRunner([](QWidget*, QString* account) {
+        *account = QStringLiteral("Work");
+        return IDOK;
+    });
+    w.dialog.initialise();
+    EXPECT_EQ(readOnNotice, std::vector<QString>{QStringLiteral("Work")});
+    s::setMessageStore(QString());
+}
+
 TEST(MainDialog, DecoderRefusalIsShownAndThePlaybackScreenOffersDone) {
     MessageBoxes boxes;
     Window w;
@@ -165,7 +189,8 @@ TEST(MainDialog, PlayMessageReadsEmptiesAndDispatchesAutoPlay) {
 
     s::setAutoPlay(QStringLiteral("/calls/new.wav"));
     w.dialog.handleMessage(playMessage(), 0, 0);
-    ASSERT_EQ(w.log->decoded.size(), 1u);
+    EXPECT_EQ(s::autoPlay(), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(w.log->decoded.size() == 1, kTimeoutMs);
     EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/calls/new.wav"));
     EXPECT_EQ(s::autoPlay(), QString());
     EXPECT_TRUE(w.dialog.exitOnDone());
@@ -173,8 +198,34 @@ TEST(MainDialog, PlayMessageReadsEmptiesAndDispatchesAutoPlay) {
 
     // An empty value plays nothing and changes nothing.
     w.dialog.handleMessage(playMessage(), 0, 0);
+    QCoreApplication::processEvents();
     EXPECT_EQ(w.log->decoded.size(), 1u);
     EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::LocalFile);
+}
+
+// The sender of the play message (the launcher, holding the hand-over lock)
+// has its answer before the decoding starts or a message box comes up.
+TEST(MainDialog, PlayMessageIsAnsweredBeforeTheWork) {
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused);
+        Window w;
+        w.dialog.initialise();
+        bool answered = false;
+        std::vector<bool> answeredAtWork;
+        w.log->onDecode = [&] { answeredAtWork.push_back(answered); };
+        w.log->failDecoding = refused;
+        w.log->decoderError = QStringLiteral("Invalid wav header.");
+        setMessageBoxHandler([&](QWidget*, const QString&, MessageIcon, MessageButtons) {
+            answeredAtWork.push_back(answered);
+            return IDOK;
+        });
+        s::setAutoPlay(QStringLiteral("/calls/new.wav"));
+        EXPECT_TRUE(lyb::desktop::sendMessage(w.dialog.desktopHandle(), playMessage(), 0, 0));
+        answered = true;
+        QTRY_VERIFY_WITH_TIMEOUT(answeredAtWork.size() == 1, kTimeoutMs);
+        EXPECT_TRUE(answeredAtWork[0]);
+        setMessageBoxHandler({});
+    }
 }
 
 TEST(MainDialog, PlayMessageDuringTheDecodingWaitIsHandledWhenItEnds) {

@@ -10,6 +10,7 @@
 #include "recording_playback.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -120,7 +121,7 @@ TEST(VoicemailApp, OneInstanceRuleHandsOverAndBringsUpTheFirstWindow) {
     {  // With a request: handed over, then brought to the front.
         CVoiceMailApp second(nullptr);
         EXPECT_EQ(second.enforceOneInstance(QStringLiteral("/calls/b.wav")), -1);
-        ASSERT_EQ(log->decoded.size(), 1u);
+        QTRY_VERIFY_WITH_TIMEOUT(log->decoded.size() == 1, 20000);
         EXPECT_EQ(log->decoded[0].path, QStringLiteral("/calls/b.wav"));
         EXPECT_EQ(dialog.infoPanelText(), QStringLiteral("\n Playing local file:\n \n b.wav"));
         EXPECT_EQ(s::autoPlay(), QString());
