@@ -1,7 +1,9 @@
 // The whole decoding job on arbitrary bytes given as a store stream. The
 // first byte's low bit marks the stream as raw GSM; the rest is the input.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -24,10 +26,20 @@ public:
             finished_ = true;
         changed_.notify_all();
     }
-    void wait() {
+    // Waits for the end of decoding; false when the output grew past what a
+    // short fuzz run can afford (a few bytes of some codecs stand for hours
+    // of sound), and the job is then stopped by its destructor.
+    bool wait(const std::string& output) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return finished_; });
+        while (
+            !changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return finished_; })) {
+            struct stat st {};
+            if (::stat(output.c_str(), &st) == 0 && st.st_size > kMaxOutput)
+                return false;
+        }
+        return true;
     }
+    static constexpr off_t kMaxOutput = 64 << 20;
 
 private:
     std::mutex mutex_;
@@ -63,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         lyb::audio::CWaveDecoder decoder(new lyb::mapi::CMemoryStream(std::move(input)),
                                          OutputPath(), &notifier, gsm);
         decoder.Start();
-        notifier.wait();
+        if (!notifier.wait(OutputPath()))
+            return 0;
     } catch (const lyb::CException&) {
         return 0;
     }
