@@ -1,7 +1,7 @@
 // What the application needs of the message store: a logon, opening one
 // message by its entry identifier as a voicemail record, and the record's
 // fields and recording. The store library provides the real implementation;
-// CMemoryMessageStore keeps records in memory.
+// the tests keep one in memory.
 #pragma once
 
 #include "platform/mapi/mapi_stream.h"
@@ -58,36 +58,6 @@ public:
 class CNoMessageStore final : public IMessageStore {
 public:
     std::unique_ptr<IStoreSession> logon() override { return nullptr; }
-};
-
-// The fields of a voicemail kept in memory.
-struct MemoryVoicemail {
-    QString callerName;
-    QString callerNumber;
-    int32_t lengthSeconds = -1;
-    int64_t receivedTime = 0;
-    QString audioType = QStringLiteral(".wav");
-    bool hasAudio = true;
-    std::vector<uint8_t> audio;
-};
-
-// A store held in memory, keyed by entry identifier. Counts logons and the
-// sessions alive, so callers can see that a session was released.
-class CMemoryMessageStore final : public IMessageStore {
-public:
-    void add(const QByteArray& entryId, MemoryVoicemail voicemail);
-    void setLogonFails(bool fails) { logonFails_ = fails; }
-
-    std::unique_ptr<IStoreSession> logon() override;
-
-    int logons() const { return logons_; }
-    int sessionsAlive() const { return *alive_; }
-
-private:
-    std::map<QByteArray, MemoryVoicemail> messages_;
-    bool logonFails_ = false;
-    int logons_ = 0;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace lyb::app

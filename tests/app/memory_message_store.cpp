@@ -1,4 +1,6 @@
-#include "app/stored_messages.h"
+#include "tests/app/memory_message_store.h"
+
+#include "platform/mapi/mapi_stream.h"
 
 namespace lyb::app {
 
