@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -503,6 +505,65 @@ QString find_transcript(const QString& bodyText, qsizetype* sectionStart, qsizet
     if (sectionEnd)
         *sectionEnd = std::min(end, bodyText.size());
     return lines.join(QLatin1Char('\n'));
+}
+
+QString read_transcript_attachment(mapi::IMessage& message) {
+    using namespace mapi;
+    std::unique_ptr<IMAPITable> table;
+    if (message.GetAttachmentTable(0, table) != S_OK || !table)
+        return {};
+    if (Failed(table->SetColumns(
+            {PR_ATTACH_NUM, PR_ATTACH_LONG_FILENAME_W, PR_ATTACH_FILENAME_W, PR_ATTACH_MIME_TAG_W},
+            0)))
+        return {};
+    std::optional<uint32_t> found;
+    for (uint32_t row = 0; !found; ++row) {
+        SRowSet rows;
+        if (table->QueryRows(1, 0, rows) != S_OK || rows.size() != 1)
+            break;
+        uint32_t number = row;
+        QString name, mime;
+        for (const SPropValue& v : rows[0]) {
+            if (v.ulPropTag == PR_ATTACH_NUM)
+                number = static_cast<uint32_t>(v.l);
+            else if (v.ulPropTag == PR_ATTACH_LONG_FILENAME_W && !v.str.isEmpty())
+                name = v.str;
+            else if (v.ulPropTag == PR_ATTACH_FILENAME_W && name.isEmpty())
+                name = v.str;
+            else if (v.ulPropTag == PR_ATTACH_MIME_TAG_W)
+                mime = v.str.toLower();
+        }
+        const QString lowerName = name.toLower();
+        if (!lowerName.contains(QLatin1String("transcri")))
+            continue;
+        if (mime.startsWith(QLatin1String("text/")) || lowerName.endsWith(QLatin1String(".txt")) ||
+            lowerName.endsWith(QLatin1String(".htm")) ||
+            lowerName.endsWith(QLatin1String(".html")) ||
+            (mime.isEmpty() && !lowerName.contains(QLatin1Char('.'))))
+            found = number;
+    }
+    table.reset();
+    if (!found)
+        return {};
+    std::unique_ptr<IAttach> attach;
+    if (message.OpenAttach(*found, 0, attach) != S_OK || !attach)
+        return {};
+    IStream* stream = nullptr;
+    if (attach->OpenProperty(PR_ATTACH_DATA_BIN, 0, 0, &stream) != S_OK || !stream) {
+        if (stream)
+            stream->Release();
+        return {};
+    }
+    QByteArray bytes(static_cast<qsizetype>(kMaxBodyBytes), '\0');
+    uint32_t got = 0;
+    const HRESULT hr = stream->Read(bytes.data(), kMaxBodyBytes, &got);
+    stream->Release();
+    if (Failed(hr))
+        return {};
+    bytes.truncate(std::min<qsizetype>(got, bytes.size()));
+    // Widened byte for byte, as 8-bit bodies are; body_as_text reads UTF-8
+    // and HTML.
+    return body_as_text(QString::fromLatin1(bytes)).trimmed();
 }
 
 bool CDefaultVoiceMailParser::parse(const QString& subject, const QString& body) {

@@ -33,6 +33,8 @@
 
 #include <QString>
 
+#include "platform/mapi/mapi.h"
+
 namespace lyb::store {
 
 struct CCallerReading {
@@ -52,6 +54,13 @@ CCallerReading read_caller(const QString& subject, const QString& bodyText);
 // in bodyText (both -1 when there is none).
 QString find_transcript(const QString& bodyText, qsizetype* sectionStart = nullptr,
                         qsizetype* sectionEnd = nullptr);
+
+// The transcript attached to a message as a text: the first attachment whose
+// file name holds "transcript" or "transcription" (any case) and that is
+// text (a text/* MIME type, or none, or a ".txt" or ".htm(l)" name), read
+// like a body (its first kMaxBodyBytes, UTF-8 when valid, HTML as text) and
+// trimmed. Empty when there is none or it cannot be read.
+QString read_transcript_attachment(mapi::IMessage& message);
 
 class CVoiceMailParser {
 public:

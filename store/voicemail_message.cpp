@@ -165,6 +165,7 @@ CVoiceMailMessage::CVoiceMailMessage(std::unique_ptr<IMessage>& message) {
     parser.parse(subject ? subject->str : QString(), body);
     caller_name_ = parser.caller_name;
     caller_number_ = parser.caller_number;
+    transcript_ = parser.transcript.isEmpty() ? read_transcript_attachment(m) : parser.transcript;
 
     if (const auto delivery = getProp(m, PR_MESSAGE_DELIVERY_TIME)) {
         received_time_ = received_time_from_file_time(delivery->ft);

@@ -59,6 +59,9 @@ public:
     QString caller_name() const { return caller_name_; }
     QString caller_number() const { return caller_number_; }
     void set_caller_name(const QString& name) { caller_name_ = name; }
+    // The transcript the notification carries (body section or attached
+    // text), lines joined by "\n"; empty when it carries none.
+    QString transcript() const { return transcript_; }
     int32_t length_seconds() const { return length_; }
     int64_t received_time() const { return received_time_; }  // seconds since 1970, 0 = none
     int is_read() const { return read_; }
@@ -89,6 +92,7 @@ private:
     std::unique_ptr<mapi::IMessage> message_;
     QString caller_name_;
     QString caller_number_;
+    QString transcript_;
     int32_t length_ = -1;
     int64_t received_time_ = 0;
     int read_ = 0;

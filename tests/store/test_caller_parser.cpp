@@ -159,6 +159,32 @@ TEST(DefaultVoiceMailParser, KeepsTheTranscriptOfTheBody) {
     }
 }
 
+TEST(VoiceMailRecord, KeepsTheTranscriptOfTheBodyOrOfAnAttachedText) {
+    using namespace lyb::mapi;
+    using lyb::testing::FakeAttachment;
+    const FakeAttachment recording{"msg.wav", "audio/wav", true, "RIFF"};
+    const struct {
+        const char* body;
+        std::vector<FakeAttachment> attachments;
+        const char* transcript;
+    } cases[] = {
+        {"From: Ann\nTranscript: Call me.", {recording}, "Call me."},
+        {"From: Ann",
+         {{"Transcription.txt", "text/plain", true, "Caf\xC3\xA9 at noon.\n"}, recording},
+         "Caf\xC3\xA9 at noon."},
+        {"From: Ann", {recording, {"notes.txt", "text/plain", true, "not this"}}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        auto m = std::make_unique<FakeMessage>();
+        m->setString(PR_BODY_W, QString::fromUtf8(c.body));
+        m->attachments = c.attachments;
+        std::unique_ptr<IMessage> message = std::move(m);
+        CVoiceMailMessage record(message);
+        EXPECT_EQ(record.transcript().toStdString(), c.transcript);
+    }
+}
+
 TEST(BodyAsText, DecodesQuotedPrintableEntitiesAndBlocks) {
     const std::pair<const char*, const char*> cases[] = {
         {"Se=C3=A1n =3D soft=\r\nbreak", "Se\xC3\xA1n = softbreak"},
