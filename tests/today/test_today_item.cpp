@@ -272,7 +272,10 @@ TEST_F(TodayItemTest, PenDownTakesSelectionAndPenUpStartsLyrabell) {
     const QString marker = loaded.folder + QStringLiteral("/started");
     QFile script(loaded.folder + QStringLiteral("/lyrabell"));
     ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\necho \"$#\" > '" + marker.toUtf8() + "'\n");
+    // Written whole under another name and renamed, so the marker is never
+    // seen empty.
+    script.write("#!/bin/sh\necho \"$#\" > '" + marker.toUtf8() + ".part' && mv '" +
+                 marker.toUtf8() + ".part' '" + marker.toUtf8() + "'\n");
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     loaded.initialize();
