@@ -12,7 +12,7 @@ using namespace lyb::waveout;
 
 namespace {
 
-constexpr auto kStep = std::chrono::milliseconds(10);
+constexpr auto kStep = std::chrono::milliseconds(40);
 
 }  // namespace
 

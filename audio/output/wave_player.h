@@ -3,7 +3,10 @@
 // decoding job is still writing.
 //
 // Threads. Every public operation runs on the owner's (user-interface) thread.
-// Play starts two workers, each stepping every 10 ms until Stop:
+// Play starts two workers, each stepping every 40 ms until Stop (a fifth of
+// a buffer: the device never runs dry, even at the fast rate, and the
+// workers wake seldom enough to cost little processor time while playing;
+// the first buffer is filled before they start, so sound begins at once):
 //  - the feeder fills a free buffer from the file into the ready queue, and
 //    collects one buffer the device has finished (counted by the device's
 //    done callback) from the playing queue back to the free queue, adding its

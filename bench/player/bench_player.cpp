@@ -9,9 +9,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +109,15 @@ int main(int argc, char** argv) {
     setenv("LYRABELL_AUDIO", "null", 1);
     const std::string path = MakeFile(seconds);
     lyb::audio::CWavePlayer player(path);
+    std::mutex mutex;
+    std::condition_variable endedSignal;
+    bool ended = false;
+    // The owner is told the end, as the window is; it does not poll.
+    player.SetListener({nullptr, [&] {
+                            std::lock_guard lock(mutex);
+                            ended = true;
+                            endedSignal.notify_all();
+                        }});
     player.Play();
     if (fast)
         player.SetRateMode(lyb::audio::CWavePlayer::kRateFast);
@@ -117,10 +128,9 @@ int main(int argc, char** argv) {
     const auto wall0 = std::chrono::steady_clock::now();
     const double cpu0 = CpuSeconds();
     counting = true;
-    // The playback screen polls position and end every 5 ms.
-    while (!player.Ended()) {
-        (void)player.Position();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    {
+        std::unique_lock lock(mutex);
+        endedSignal.wait(lock, [&] { return ended; });
     }
     counting = false;
     const double cpu = CpuSeconds() - cpu0;
