@@ -1,5 +1,7 @@
 #include "contacts/contacts.h"
 
+#include "contacts/number_forms.h"
+
 namespace lyb::contacts {
 
 std::optional<QString> resolve_caller_name(pim::Application& app, const QString& callerNumber,
@@ -19,6 +21,21 @@ std::optional<QString> resolve_caller_name(pim::Application& app, const QString&
         return callerNumber;
     return std::nullopt;
 }
+
+namespace {
+
+// A card is listed and matched under its FN: with "File as" left empty it
+// is named by first and last name, else by its number.
+void name_card(pim::Contact& contact) {
+    if (!contact.fileAs().trimmed().isEmpty())
+        return;
+    const QString first = contact.firstName().trimmed();
+    const QString last = contact.lastName().trimmed();
+    const QString name = first.isEmpty() || last.isEmpty() ? first + last : first + u' ' + last;
+    contact.setFileAs(name.isEmpty() ? contact.mobileTelephoneNumber().trimmed() : name);
+}
+
+}  // namespace
 
 AddResult add_caller_to_contacts(const QString& callerName, const QString& callerNumber,
                                  QObject* owner) {
@@ -41,11 +58,15 @@ AddResult add_caller_to_contacts(const QString& callerName, const QString& calle
             contact->setFirstName(name);
         }
         contact->setFileAs(name);
-        contact->setMobileTelephoneNumber(callerNumber);
+        // The card keeps the whole number, "+" and country code, whatever
+        // form the notification wrote it in.
+        const QString e164 = make_e164(callerNumber);
+        contact->setMobileTelephoneNumber(e164.isEmpty() ? callerNumber : e164);
         // The editor opens only on a stored contact.
         if (contact->save() == pim::kOk) {
             if (pim::Item* item = contact->item()) {
                 if (item->edit(owner) == pim::kOk) {
+                    name_card(*contact);
                     result = contact->save() == pim::kOk ? AddResult::Added : AddResult::Failed;
                 } else {
                     contact->remove();

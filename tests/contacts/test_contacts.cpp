@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -51,6 +53,8 @@ public:
         storedWhenOpened = QFile::exists(contact.filePath());
         if (!lastNameToEnter.isEmpty())
             contact.setLastName(lastNameToEnter);
+        if (fileAsToEnter)
+            contact.setFileAs(*fileAsToEnter);
         return finish_;
     }
     int displayed = 0;
@@ -58,6 +62,7 @@ public:
     bool storedWhenOpened = false;
     QObject* owner_ = nullptr;
     QString lastNameToEnter;
+    std::optional<QString> fileAsToEnter;
 
 private:
     bool finish_;
@@ -109,38 +114,52 @@ TEST_F(ContactsTest, ResolveCallerNameFallsBackToTheNumberWhenTheContactCannotBe
     EXPECT_EQ(contacts::resolve_caller_name(*app, "4155551234", "Kept"), std::nullopt);
 }
 
-TEST_F(ContactsTest, AddCallerSplitsTheNameAtTheFirstBlank) {
+// The name is split at the first blank; the card is named (FN) by "File as",
+// else by first and last name, else by its number, and keeps the number in
+// E.164 form.
+TEST_F(ContactsTest, AddCallerNamesTheCardAndKeepsTheWholeNumber) {
     struct Case {
         const char* name;
         const char* number;
+        const char* fileAsEntered;  // null: left as the editor opened it
         const char* first;
         const char* last;
         const char* fileAs;
+        const char* tel;
     };
     const Case cases[] = {
-        {"Smith", "4155551234", "Smith", "", "Smith"},
-        {" Smith ", "4155551234", "Smith", "", "Smith"},
-        {"  Jo  Ann Lee ", "4155551234", "Jo", " Ann Lee", "Jo  Ann Lee"},
-        {"Anna Maria Berg", "+442071234567", "Anna", "Maria Berg", "Anna Maria Berg"},
-        {"", "+442071234567", "", "", ""},
+        {"Smith", "4155551234", nullptr, "Smith", "", "Smith", "+14155551234"},
+        {" Smith ", "(415) 555-1234", nullptr, "Smith", "", "Smith", "+14155551234"},
+        {"  Jo  Ann Lee ", "4155551234", nullptr, "Jo", " Ann Lee", "Jo  Ann Lee", "+14155551234"},
+        {"Anna Maria Berg", "442071234567", nullptr, "Anna", "Maria Berg", "Anna Maria Berg",
+         "+442071234567"},
+        {"Anna Maria Berg", "+442071234567", "", "Anna", "Maria Berg", "Anna Maria Berg",
+         "+442071234567"},
+        {"", "+442071234567", nullptr, "", "", "+442071234567", "+442071234567"},
+        {"Erik Larsen", "5550142", " ", "Erik", "Larsen", "Erik Larsen", "5550142"},
     };
     ScriptedEditor editor(true);
     pim::setContactUi(&editor);
     QObject owner;
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " / " + c.number);
         QDir(folder_).removeRecursively();
+        editor.fileAsToEnter =
+            c.fileAsEntered ? std::optional<QString>(c.fileAsEntered) : std::nullopt;
         EXPECT_EQ(contacts::add_caller_to_contacts(c.name, c.number, &owner), AddResult::Added);
         EXPECT_TRUE(editor.storedWhenOpened);
         EXPECT_EQ(editor.owner_, &owner);
         auto app = logon();
         std::unique_ptr<pim::Contact> contact;
-        ASSERT_EQ(app->matchContact(c.number, pim::kMatchTelephoneNumbers, &contact), pim::kOk)
-            << c.name;
+        ASSERT_EQ(app->matchContact(c.number, pim::kMatchTelephoneNumbers, &contact), pim::kOk);
         ASSERT_TRUE(contact);
-        EXPECT_EQ(contact->firstName(), QString::fromUtf8(c.first)) << c.name;
-        EXPECT_EQ(contact->lastName(), QString::fromUtf8(c.last)) << c.name;
-        EXPECT_EQ(contact->fileAs(), QString::fromUtf8(c.fileAs)) << c.name;
-        EXPECT_EQ(contact->mobileTelephoneNumber(), QString::fromUtf8(c.number)) << c.name;
+        EXPECT_EQ(contact->firstName().toStdString(), c.first);
+        EXPECT_EQ(contact->lastName().toStdString(), c.last);
+        EXPECT_EQ(contact->fileAs().toStdString(), c.fileAs);
+        EXPECT_EQ(contact->mobileTelephoneNumber().toStdString(), c.tel);
+        // The list names the caller from the new card at its next Refresh.
+        EXPECT_EQ(contacts::resolve_caller_name(*app, c.number, QString()),
+                  std::optional<QString>(QString::fromUtf8(c.fileAs)));
         EXPECT_EQ(files().size(), 1);
     }
     EXPECT_EQ(editor.edited, int(std::size(cases)));
