@@ -265,16 +265,18 @@ TEST(CWavePlayer, SeekBeyondWhatIsWrittenSoFarFails) {
 
 TEST(CWavePlayer, ShortFileEndsOnlyOnceTheSourceIsComplete) {
     const auto data = RampBytes(4000);  // 0.5 s of 2 s announced
-    CWavePlayer p(WriteWave("short.wav", 1, k8k16Mono, data, 32000));
-    p.Play();
-    ASSERT_TRUE(WaitFor([&] { return p.Position() >= 500; }));
-    // Everything is played, but the file may still grow.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(p.Ended());
-    p.set_source_complete();
-    ASSERT_TRUE(WaitEnded(p));
-    EXPECT_EQ(p.Position(), 500u);
-    EXPECT_EQ(StopAndCapture(p), data);
+    for (auto source : {CWavePlayer::Source::kWhole, CWavePlayer::Source::kGrowing}) {
+        CWavePlayer p(WriteWave("short.wav", 1, k8k16Mono, data, 32000), source);
+        p.Play();
+        ASSERT_TRUE(WaitFor([&] { return p.Position() >= 500; }));
+        // Everything is played, but the file may still grow.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(p.Ended());
+        p.set_source_complete();
+        ASSERT_TRUE(WaitEnded(p));
+        EXPECT_EQ(p.Position(), 500u);
+        EXPECT_EQ(StopAndCapture(p), data);
+    }
 }
 
 TEST(CWavePlayer, PlaysAgainFromTheStartAfterStop) {
