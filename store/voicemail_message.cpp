@@ -72,7 +72,9 @@ int32_t measureLength(IMessage& message, uint32_t number, const QString& audioTy
             length = static_cast<int32_t>(std::trunc(seconds));
         }
     } else {
-        const double seconds = audio::RecordingDurationSeconds(stream);
+        const QByteArray extension = audioType.toLatin1();
+        const double seconds =
+            audio::RecordingDurationSeconds(stream, false, extension.constData());
         if (seconds >= 0 && seconds < std::numeric_limits<int32_t>::max())
             length = static_cast<int32_t>(std::trunc(seconds));
     }

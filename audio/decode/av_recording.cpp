@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "audio/decode/exception.h"
@@ -114,8 +115,9 @@ int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictio
     return AVERROR(EPERM);
 }
 
-// Opens the container over io; null when it is none the libraries know.
-AVFormatContext* OpenContainer(ReaderIo& io) {
+// Opens the container over io, as the given format or, without one, as the
+// probe finds it; null when it is none the libraries know.
+AVFormatContext* OpenContainer(ReaderIo& io, const AVInputFormat* as = nullptr) {
     QuietLibraries();
     if (!io.Open())
         return nullptr;
@@ -126,7 +128,7 @@ AVFormatContext* OpenContainer(ReaderIo& io) {
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
     format->io_open = &RefuseNestedOpen;
     // On failure the context is freed and the pointer cleared.
-    if (avformat_open_input(&format, nullptr, nullptr, nullptr) < 0)
+    if (avformat_open_input(&format, nullptr, as, nullptr) < 0)
         return nullptr;
     return format;
 }
@@ -146,6 +148,38 @@ double SecondsOf(const AVFormatContext* format, int stream) {
         }
     }
     return -1;
+}
+
+// The demuxer a recording's file extension names; null when it names none
+// or one the libraries lack.
+const AVInputFormat* FormatOfExtension(const char* extension) {
+    static const struct {
+        const char* extension;
+        const char* format;
+    } kFormats[] = {{".mp3", "mp3"}, {".m4a", "mp4"},  {".mp4", "mp4"},   {".3gp", "3gp"},
+                    {".aac", "aac"}, {".amr", "amr"},  {".awb", "amr"},   {".ogg", "ogg"},
+                    {".oga", "ogg"}, {".opus", "ogg"}, {".flac", "flac"}, {".wma", "asf"}};
+    if (!extension)
+        return nullptr;
+    for (const auto& f : kFormats) {
+        if (std::strcmp(f.extension, extension) == 0)
+            return av_find_input_format(f.format);
+    }
+    return nullptr;
+}
+
+double DurationAs(CWaveReader& reader, const AVInputFormat* as) {
+    ReaderIo io(reader);
+    AVFormatContext* format = OpenContainer(io, as);
+    if (!format)
+        return -1;
+    double seconds = SecondsOf(format, -1);
+    // Some containers know it only once a few packets have been read, or
+    // from the time stamps at their end.
+    if (seconds < 0 && avformat_find_stream_info(format, nullptr) >= 0)
+        seconds = SecondsOf(format, -1);
+    avformat_close_input(&format);
+    return seconds;
 }
 
 }  // namespace
@@ -376,18 +410,15 @@ bool StartsLikeWave(CWaveReader& reader) {
     return wave;
 }
 
-double ContainerDurationSeconds(CWaveReader& reader) {
-    ReaderIo io(reader);
-    AVFormatContext* format = OpenContainer(io);
-    if (!format)
-        return -1;
-    double seconds = SecondsOf(format, -1);
-    // Some containers know it only once a few packets have been read, or
-    // from the time stamps at their end.
-    if (seconds < 0 && avformat_find_stream_info(format, nullptr) >= 0)
-        seconds = SecondsOf(format, -1);
-    avformat_close_input(&format);
-    return seconds;
+double ContainerDurationSeconds(CWaveReader& reader, const char* extension) {
+    if (const AVInputFormat* expected = FormatOfExtension(extension)) {
+        const uint64_t start = reader.GetPosition();
+        const double seconds = DurationAs(reader, expected);
+        if (seconds >= 0)
+            return seconds;
+        reader.Seek(static_cast<int64_t>(start), 0);  // misnamed: probed after all
+    }
+    return DurationAs(reader, nullptr);
 }
 
 }  // namespace lyb::audio

@@ -71,7 +71,11 @@ bool StartsLikeWave(CWaveReader& reader);
 
 // The duration the container declares, in seconds, read from the reader's
 // position on without decoding anything; -1 when it is unknown or the input
-// is no recording the libraries know.
-double ContainerDurationSeconds(CWaveReader& reader);
+// is no recording the libraries know. extension (".mp3", ".m4a", ...), when
+// given, names the container the input is expected to be: it is opened as
+// that first, which spares probing every format the libraries know (the
+// larger part of the cost for a small recording), and probed as usual when
+// that fails.
+double ContainerDurationSeconds(CWaveReader& reader, const char* extension = nullptr);
 
 }  // namespace lyb::audio

@@ -24,7 +24,7 @@ double WaveDurationSeconds(const WaveHeader& header, CWaveReader& reader) {
 
 }  // namespace
 
-double RecordingDurationSeconds(CWaveReader& reader, bool raw_gsm) {
+double RecordingDurationSeconds(CWaveReader& reader, bool raw_gsm, const char* extension) {
     if (raw_gsm) {
         const uint64_t length = reader.GetLength();
         const uint64_t position = reader.GetPosition();
@@ -42,15 +42,15 @@ double RecordingDurationSeconds(CWaveReader& reader, bool raw_gsm) {
         // as in the job.
         reader.Seek(static_cast<int64_t>(start), 0);
     }
-    return ContainerDurationSeconds(reader);
+    return ContainerDurationSeconds(reader, extension);
 }
 
-double RecordingDurationSeconds(mapi::IStream* stream, bool raw_gsm) {
+double RecordingDurationSeconds(mapi::IStream* stream, bool raw_gsm, const char* extension) {
     if (!stream)
         return -1;
     stream->AddRef();  // the reader releases its own reference
     CStreamWaveReader reader(stream);
-    return RecordingDurationSeconds(reader, raw_gsm);
+    return RecordingDurationSeconds(reader, raw_gsm, extension);
 }
 
 }  // namespace lyb::audio

@@ -15,10 +15,13 @@
 namespace lyb::audio {
 
 // Reads from the reader's position on; the reader is left wherever reading
-// ended.
-double RecordingDurationSeconds(CWaveReader& reader, bool raw_gsm = false);
+// ended. extension, when given, is the recording's file extension (".mp3"),
+// which the container is expected to be (see ContainerDurationSeconds).
+double RecordingDurationSeconds(CWaveReader& reader, bool raw_gsm = false,
+                                const char* extension = nullptr);
 // The same for a store stream, which stays the caller's (its reference is
 // not taken over); its position is moved.
-double RecordingDurationSeconds(mapi::IStream* stream, bool raw_gsm = false);
+double RecordingDurationSeconds(mapi::IStream* stream, bool raw_gsm = false,
+                                const char* extension = nullptr);
 
 }  // namespace lyb::audio

@@ -104,6 +104,7 @@ TEST(VoiceMailRecord, LengthFromGsmSizeWaveHeaderOrContainer) {
         {{"m.wav", "audio/wav", false, {}}, -1},
         {{"m.wav", "audio/wav", true, lyb::testing::pcmWave(7)}, 7, true},
         {{"m.mp3", "audio/mpeg", true, mp3}, 3, true},
+        {{"misnamed.m4a", "audio/mp4", true, mp3}, 3},
         {{"m.mp3", "audio/mpeg", true, QByteArray(5000, 'x')}, -1},
     };
     for (const Case& c : cases) {
