@@ -251,7 +251,15 @@ QString read_name(const QString& text, qsizetype i, qsizetype limit, qsizetype& 
             if (!capital || digit || host || word == QLatin1String("&"))
                 return {};
         } else if (digit || host) {
-            break;
+            // One or two digits are no telephone number: they are part of the
+            // name ("Line 2"), unless more digits follow them ("Ann 55 1234").
+            qsizetype next = 0;
+            const bool shortNumber =
+                !host && word.size() <= 2 &&
+                std::all_of(word.begin(), word.end(), [](QChar d) { return d.isDigit(); }) &&
+                read_number(text, start, limit, next).isEmpty();
+            if (!shortNumber)
+                break;
         } else if (!capital && word != QLatin1String("&")) {
             bool particle = false;
             for (const char* p : kParticles)
@@ -270,7 +278,8 @@ QString read_name(const QString& text, qsizetype i, qsizetype limit, qsizetype& 
         qsizetype k = i;
         while (k < limit && k - i < 3 && (text[k] == QLatin1Char(' ') || text[k] == QChar(0xA0)))
             ++k;
-        if (k == i || k >= limit || !(is_letter(text[k]) || text[k] == QLatin1Char('&')))
+        if (k == i || k >= limit ||
+            !(is_letter(text[k]) || text[k].isDigit() || text[k] == QLatin1Char('&')))
             break;
         i = k;
     }

@@ -115,6 +115,7 @@ TEST(DefaultVoiceMailParser, ReadsCallersAsAPersonDoes) {
         {"", "Caller ID: 555-123-4567\r\nCaller Name: JOHN SMITH\r\n", "JOHN SMITH", "5551234567"},
         {"", "Caller Name: Private\nCaller ID: Restricted", "", ""},
         {"", "Caller ID: Withheld", "", ""},
+        {"", "Caller Name: Line 2\nCaller Number: 201", "Line 2", "201"},
         {"", "From: Erik Larsen (503) 555-0142", "Erik Larsen", "5035550142"},
         {"", "From: Unknown <5551234567>", "", "5551234567"},
         {"", "Caller ID: +44 20 7946 0958, received Sunday", "", "+442079460958"},
