@@ -40,7 +40,8 @@ QStringList fields(CVoiceMailMessage& record) {
             QString::number(record.length_seconds()),
             QString::number(record.is_read()),
             record.audio_type(),
-            QString::fromLatin1(record.entry_id().toHex())};
+            QString::fromLatin1(record.entry_id().toHex()),
+            record.transcript()};
 }
 
 QJsonObject json(CVoiceMailMessage& record) {
@@ -51,7 +52,8 @@ QJsonObject json(CVoiceMailMessage& record) {
                        {"length_seconds", record.length_seconds()},
                        {"read", record.is_read()},
                        {"audio_type", record.audio_type()},
-                       {"entry_id", QString::fromLatin1(record.entry_id().toHex())}};
+                       {"entry_id", QString::fromLatin1(record.entry_id().toHex())},
+                       {"transcript", record.transcript()}};
 }
 
 // Prints a voicemail as one tab-separated line of text.
@@ -158,9 +160,13 @@ const lyb::tool::Registration list{
     {"list", "[ACCOUNT] [--json]",
      "list the voicemails of an account's Inbox (default: the \"Message Store\" setting), newest "
      "first, callers named from the contacts as the list names them: caller name, number, "
-     "received, length s, read, audio type, entry id (hex), tab-separated",
+     "received, length s, read, audio type, entry id (hex), transcript (lines joined by blanks), "
+     "tab-separated; with --json an array of objects with the same fields, the transcript's "
+     "lines kept",
      runList}};
 const lyb::tool::Registration show{
-    {"show", "FILE", "show how one message file is recognised, or \"Not a voice mail\"", runShow}};
+    {"show", "FILE",
+     "show how one message file is recognised, with the fields of list, or \"Not a voice mail\"",
+     runShow}};
 
 }  // namespace

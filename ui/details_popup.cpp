@@ -3,9 +3,12 @@
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "store/voicemail_message.h"
 #include "ui/resources.h"
@@ -44,8 +47,10 @@ CDetailsTexts details_texts(const QString& callerName, const QString& callerNumb
 }
 
 CDetailsTexts details_texts(const store::CVoiceMailMessage& record) {
-    return details_texts(record.caller_name(), record.caller_number(), record.received_time(),
-                         record.length_seconds());
+    CDetailsTexts texts = details_texts(record.caller_name(), record.caller_number(),
+                                        record.received_time(), record.length_seconds());
+    texts.transcript = record.transcript();
+    return texts;
 }
 
 CTestDialog::CTestDialog(const CDetailsTexts& texts, QWidget* parent)
@@ -88,6 +93,25 @@ CTestDialog::CTestDialog(const CDetailsTexts& texts, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(fields_[2]);
     layout->addWidget(fields_[3]);
+    if (!texts.transcript.isEmpty()) {
+        // A long transcript scrolls in a box of a few lines, so the popup
+        // keeps its size; the box is read-only but takes the focus, so a
+        // screen reader reads it and the keys scroll it.
+        transcript_ = new QPlainTextEdit(texts.transcript, this);
+        transcript_->setObjectName(QStringLiteral("transcript"));
+        transcript_->setReadOnly(true);
+        transcript_->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                             Qt::TextSelectableByKeyboard);
+        transcript_->setTabChangesFocus(true);
+        transcript_->setAccessibleName(QStringLiteral("Transcript"));
+        transcript_->setAccessibleDescription(texts.transcript);
+        transcript_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        const int line = transcript_->fontMetrics().lineSpacing();
+        transcript_->setFixedSize(std::max(fields_[2]->sizeHint().width(),
+                                           22 * transcript_->fontMetrics().averageCharWidth()),
+                                  5 * line + 2 * transcript_->frameWidth() + 8);
+        layout->addWidget(transcript_);
+    }
     layout->addWidget(ok_, 0, Qt::AlignHCenter);
 }
 

@@ -1,8 +1,10 @@
 // CTestDialog: the details popup of one voicemail, a small bordered window
 // centred on its owner with the envelope picture, the caller's name (or
 // "<Unknown caller>"), the number as stored, the date and time it was
-// received, and its time zone and length. "ok", Enter and Escape close it;
-// it changes nothing.
+// received, and its time zone and length, and under the date the transcript
+// the notification carried, when it carried one, in a box of its own that
+// scrolls and that screen readers read. "ok", Enter and Escape close it; it
+// changes nothing.
 #pragma once
 
 #include <QDialog>
@@ -12,6 +14,7 @@
 #include <cstdint>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace lyb::store {
@@ -22,10 +25,11 @@ namespace lyb::ui {
 
 // The four lines of the popup, copied from a record when it opens.
 struct CDetailsTexts {
-    QString name;    // the caller's name, or "<Unknown caller>"
-    QString number;  // the caller's number exactly as stored
-    QString date;    // see details_date_line
-    QString zone;    // see details_zone_line
+    QString name;        // the caller's name, or "<Unknown caller>"
+    QString number;      // the caller's number exactly as stored
+    QString date;        // see details_date_line
+    QString zone;        // see details_zone_line
+    QString transcript = {};  // the record's transcript; empty: none shown
 };
 
 // Returns the received time t (seconds since 1970) in local time as
@@ -52,6 +56,7 @@ public:
     static constexpr int kDateId = 1030;
     static constexpr int kZoneId = 1031;
     static constexpr int kOkId = 1037;
+    static constexpr int kTranscriptId = 1038;
 
     // parent: the window the popup is centred on and modal to; may be null.
     CTestDialog(const CDetailsTexts& texts, QWidget* parent = nullptr);
@@ -59,9 +64,12 @@ public:
     // The label of a field by its id; null for any other id.
     QLabel* field(int id) const;
     QPushButton* ok_button() const { return ok_; }
+    // The transcript's box; null when the texts have no transcript.
+    QPlainTextEdit* transcript_box() const { return transcript_; }
 
 private:
     QLabel* fields_[4];
+    QPlainTextEdit* transcript_ = nullptr;
     QPushButton* ok_;
 };
 

@@ -36,6 +36,8 @@ QVariant CVoiceMailListModel::data(const QModelIndex& index, int role) const {
         words << QStringLiteral("playing");
     if (texts.symbol == CRowTexts::Symbol::Pause)
         words << QStringLiteral("paused");
+    if (!texts.transcript.isEmpty())
+        words << QStringLiteral("transcript: %1").arg(texts.transcript);
     return words.join(QStringLiteral(", "));
 }
 
@@ -107,6 +109,7 @@ CRowTexts CVoiceMailListModel::row_texts(int row) const {
     texts.first_right = when.today ? when.time : when.day;
     texts.second_right = when.today ? when.day : when.time;
     texts.length = duration_text(record->length_seconds());
+    texts.transcript = record->transcript().section(QLatin1Char('\n'), 0, 0);
     const QString number = record->caller_number();
     texts.second_left = number.isEmpty() ? QStringLiteral("(%1)").arg(texts.length)
                                          : QStringLiteral("%1 (%2)").arg(

@@ -29,6 +29,7 @@ struct CRowTexts {
     QString second_left;   // number in display form and "(mm:ss)"
     QString second_right;  // "Today" or the time text
     QString length;        // "mm:ss" or "n/a"
+    QString transcript;    // the first line of the transcript; empty: none
 };
 
 class CVoiceMailListModel : public QAbstractListModel {
@@ -43,7 +44,8 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     // Qt::DisplayRole: the shown caller name (empty for the placeholder);
-    // Qt::AccessibleTextRole: what the row shows, in words.
+    // Qt::AccessibleTextRole: what the row shows, in words, and the first
+    // line of its transcript.
     QVariant data(const QModelIndex& index, int role) const override;
 
     // Takes the listing's store, Inbox and records (rows in its order),

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -128,6 +130,24 @@ TEST(DetailsPopup, DisablesTheListWhileOpenAndClosesOnOkEnterAndEscape) {
         EXPECT_TRUE(checked);
         EXPECT_TRUE(list->isEnabled());
     }
+}
+
+// The transcript shows in a read-only box of its own that screen readers
+// name, and only when there is one.
+TEST(DetailsPopup, ShowsTheTranscriptInANamedScrollingBox) {
+    CDetailsTexts texts{"Ada", "4155550001", "Tuesday, April 05, 2005, 9:05 AM", "UTC"};
+    CTestDialog without(texts);
+    EXPECT_EQ(without.transcript_box(), nullptr);
+    texts.transcript = QString("Call me back.\n").repeated(40);
+    CTestDialog with(texts);
+    QPlainTextEdit* box = with.transcript_box();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->toPlainText(), texts.transcript);
+    EXPECT_TRUE(box->isReadOnly());
+    EXPECT_EQ(box->accessibleName(), "Transcript");
+    EXPECT_EQ(box->accessibleDescription(), texts.transcript);
+    with.show();
+    EXPECT_TRUE(box->verticalScrollBar()->maximum() > 0) << "a long transcript scrolls";
 }
 
 // Next and Previous walk the four pages, read from a folder with blanks, with

@@ -2,10 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include "platform/registry/registry.h"
 #include "tests/platform/mapi/maildir_fixture.h"
+#include "ui/details_popup.h"
 #include "ui/voicemail_list.h"
 
 using lyb::testing::freshDir;
@@ -194,4 +198,23 @@ TEST_F(VoicemailListTest, RowHeightsSettingsAndSymbols) {
     EXPECT_TRUE(accessible(0).startsWith("Cy Young, ")) << accessible(0).toStdString();
     EXPECT_TRUE(accessible(0).contains(", 00:03, new"));
     EXPECT_EQ(list.accessibleName(), "Voicemails");
+}
+
+// A screen reader hears the first line of a row's transcript after what the
+// row shows; the popup gets the whole transcript.
+TEST_F(VoicemailListTest, RowsSayTheFirstLineOfTheirTranscript) {
+    deliver(1, "From: Ann Lee\r\n\r\nTranscription: Call me back.\r\nAt noon.\r\n");
+    deliver(2, "From: Bob Smith\r\n");
+    populate();
+    EXPECT_TRUE(accessible(1).endsWith(", transcript: Call me back."))
+        << accessible(1).toStdString();
+    EXPECT_FALSE(accessible(0).contains("transcript")) << accessible(0).toStdString();
+    EXPECT_EQ(lyb::ui::details_texts(*list.record_at(1)).transcript, "Call me back.\nAt noon.");
+    QProcess tool;
+    tool.start(QStringLiteral(LYB_BINARY_DIR "/bin/lybtool"), {"list", "Voicemail", "--json"});
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    const QJsonArray all = QJsonDocument::fromJson(tool.readAllStandardOutput()).array();
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_EQ(all[1].toObject()["transcript"].toString(), "Call me back.\nAt noon.");
+    EXPECT_EQ(all[0].toObject()["transcript"].toString(), "");
 }
