@@ -97,7 +97,7 @@ TEST_F(MessageStoreTest, PopulationKeepsVoicemailsAndDropsOtherMail) {
     const auto records = population(QStringLiteral("voicemail"));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0]->audio_type(), ".gsm");
-    EXPECT_EQ(records[0]->caller_name(), "Mary Ann");
+    EXPECT_EQ(records[0]->caller_name(), "Mary Ann Jones");  // the whole name, not two words
     EXPECT_EQ(records[0]->length_seconds(), 3);
     EXPECT_EQ(records[0]->is_read(), 1);
     EXPECT_EQ(records[1]->audio_type(), ".wav");
