@@ -169,7 +169,7 @@ TEST_F(TodayItemTest, RecognitionAsWritten) {
          1},
         {"gsm by type", mailWith({{"", "audio/x-gsm"}}), nullptr, 1},
         {"wave then text", mailWith({{"message.wav", "audio/wav"}, {"notes.txt", "text/plain"}}),
-         nullptr, 0},
+         nullptr, 1},
         {"text then wave", mailWith({{"notes.txt", "text/plain"}, {"message.wav", "audio/wav"}}),
          nullptr, 1},
     };
