@@ -1,6 +1,7 @@
-// The body text of a message as the caller parser reads it: the first body
-// property the message offers, as one UTF-16 text, and the removal of HTML
-// comments, a fixed set of entities and tags.
+// The body text of a message as the caller reading reads it: the first body
+// property the message offers, as one UTF-16 text, and that text as a person
+// reads it (body_as_text). strip_markup is the older removal of HTML
+// comments, a fixed set of entities and tags, kept for its users.
 //
 // Bad input: read_body_text never fails; a body that cannot be opened, sized
 // or read gives an empty text, and a UTF-16 body of odd length drops its last

@@ -84,7 +84,7 @@ TEST(DefaultVoiceMailParser, ReadsCallersAsAPersonDoes) {
         {"", "<p>Caller&nbsp;ID:&nbsp;Zo&euml; O&#39;Brien (503) 555-0142</p>",
          "Zo\xC3\xAB O'Brien", "5035550142"},
         // The media server's template with a SIP address.
-        {"Voicemail from \"Ann Lee\" <sip:+4420794609580@sip.example.org>",
+        {"Voicemail from \"Ann Lee\" <sip:+442079460958@sip.example.org>",
          "Hello 2001,\n\nyou have a new voicemail.\nFrom: \"Ann Lee\" "
          "<sip:+442079460958@sip.example.org>",
          "Ann Lee", "+442079460958"},
