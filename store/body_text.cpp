@@ -443,7 +443,8 @@ QString html_to_text(const QString& text) {
     QString out;
     out.reserve(text.size());
     const qsizetype n = text.size();
-    qsizetype gt = -1;  // the first '>' at or after the last '<' looked at; n: none
+    qsizetype gt = -1;          // the first '>' at or after the last '<' looked at; n: none
+    qsizetype commentEnd = -1;  // the same for "-->"
     for (qsizetype i = 0; i < n;) {
         const QChar c = text[i];
         if (c == QLatin1Char('&')) {
@@ -463,9 +464,14 @@ QString html_to_text(const QString& text) {
             continue;
         }
         if (QStringView(text).mid(i, 4) == QLatin1String("<!--")) {
-            const qsizetype end = text.indexOf(QLatin1String("-->"), i);
-            if (end >= 0) {
-                i = end + 3;
+            // The first "-->" from here; once there is none, there is none
+            // for any later comment either.
+            if (commentEnd != n && commentEnd < i)
+                commentEnd = std::max<qsizetype>(text.indexOf(QLatin1String("-->"), i), -1);
+            if (commentEnd < 0)
+                commentEnd = n;
+            if (commentEnd < n) {
+                i = commentEnd + 3;
                 continue;
             }
         }

@@ -337,17 +337,22 @@ CCallerReading read_description(const QString& text, const QString& lower, qsize
         r.number = text[i] == QLatin1Char('<') ? read_bracketed_number(text, i, limit, end)
                                                : read_number(text, i, limit, end);
         i = end;
-        // A name may follow the number ("5551234567 JOHN SMITH").
+        // A name may follow the number, quoted or in the capitals of the
+        // telephone network's caller names ("5551234567 JOHN SMITH"); other
+        // words after a number are the template's.
         const qsizetype at = skip_blanks(text, i, limit);
         if (at > i && at < limit && is_open_quote(text[at])) {
-            const qsizetype close = text.indexOf(text[at], at + 1);
-            if (close > at && close < limit)
+            qsizetype close = at + 1;
+            while (close < limit && !is_close_quote(text[close]))
+                ++close;
+            if (close < limit)
                 r.name = text.mid(at + 1, close - at - 1).trimmed();
         } else if (at > i && at < limit) {
             qsizetype end2 = at;
             read_name(text, at, limit, end2);
-            if (end2 > at)
-                r.name = text.mid(at, end2 - at);
+            const QString name = text.mid(at, end2 - at);
+            if (name.size() >= 2 && name == name.toUpper())
+                r.name = name;
         }
     } else {
         qsizetype end = i;

@@ -115,6 +115,8 @@ TEST(DefaultVoiceMailParser, ReadsCallersAsAPersonDoes) {
         {"", "Caller ID: 555-123-4567\r\nCaller Name: JOHN SMITH\r\n", "JOHN SMITH", "5551234567"},
         {"", "Caller Name: Private\nCaller ID: Restricted", "", ""},
         {"", "Caller ID: Withheld", "", ""},
+        {"", "Caller ID: 5551234567 JOHN SMITH", "JOHN SMITH", "5551234567"},
+        {"New voicemail from (650) 555-1234 Received: Monday", "", "", "6505551234"},
         {"", "Caller Name: Line 2\nCaller Number: 201", "Line 2", "201"},
         {"", "From: Erik Larsen (503) 555-0142", "Erik Larsen", "5035550142"},
         {"", "From: Unknown <5551234567>", "", "5551234567"},
@@ -202,6 +204,7 @@ TEST(BodyAsText, DecodesQuotedPrintableEntitiesAndBlocks) {
     constexpr qsizetype n = 2'000'000;
     EXPECT_EQ(body_as_text(QStringLiteral("<p>a").repeated(n)).size(), 2 * n);
     EXPECT_EQ(body_as_text(QStringLiteral("<br><").repeated(n)).size(), 2 * n);
+    EXPECT_EQ(body_as_text("<p>" + QStringLiteral("<!--").repeated(n)).size(), 4 * n + 1);
 }
 
 TEST(StripMarkup, RemovesCommentsEntitiesAndTagsInOrder) {
