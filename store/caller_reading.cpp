@@ -31,6 +31,11 @@ struct Keyword {
 constexpr Keyword kKeywords[] = {
     {u"originally from", kOriginal, false, false},
     {u"left by", kOriginal, false, false},
+    // Longer labels first: the first that matches at a place is read.
+    {u"caller id number", kLabel, false, false},
+    {u"caller id name", kLabel, false, false},
+    {u"callerid number", kLabel, false, false},
+    {u"callerid name", kLabel, false, false},
     {u"caller id", kLabel, false, false},
     {u"callerid", kLabel, false, false},
     {u"caller-id", kLabel, false, false},
