@@ -494,8 +494,8 @@ QString find_transcript(const QString& bodyText, qsizetype* sectionStart, qsizet
     if (sectionEnd)
         *sectionEnd = -1;
     static const QRegularExpression heading(
-        QStringLiteral("^[ \\t]*(?:[\\w ]{0,24}[ \\t])?transcri(?:pt|ption)\\b[^:\\n]{0,24}?"
-                       "(?::|[ \\t]*\\r?$)"),
+        QStringLiteral("^[ \\t]*(?:[\\w ]{0,24}[ \\t])?transcri(?:pt|ption)[ \\t]*"
+                       "(?::|\\r?$)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption |
             QRegularExpression::UseUnicodePropertiesOption);
     const QRegularExpressionMatch match = heading.match(bodyText);

@@ -46,12 +46,12 @@ struct CCallerReading {
 // body_as_text).
 CCallerReading read_caller(const QString& subject, const QString& bodyText);
 
-// The transcript a body (as text) carries: the text after a heading line
-// that starts with "Transcription" or "Transcript" (any case; also
-// "Voicemail Transcription:"), to the first blank line after it begins or
-// the end, its lines trimmed; empty when there is none. sectionStart and
-// sectionEnd, when given, receive the span of the heading and transcript
-// in bodyText (both -1 when there is none).
+// The transcript a body (as text) carries: the text after a heading that
+// is "Transcription" or "Transcript" (any case; also after a few words,
+// "Voicemail Transcription:") followed by ':' or the line's end, to the
+// first blank line after it begins or the end, its lines trimmed; empty
+// when there is none. sectionStart and sectionEnd, when given, receive the
+// span of the heading and transcript in bodyText (both -1 when none).
 QString find_transcript(const QString& bodyText, qsizetype* sectionStart = nullptr,
                         qsizetype* sectionEnd = nullptr);
 

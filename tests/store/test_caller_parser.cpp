@@ -156,6 +156,7 @@ TEST(DefaultVoiceMailParser, KeepsTheTranscriptOfTheBody) {
          "Hi, it's Ann.\nCall me back."},
         {"<p>Voicemail Transcription:</p><p>See you at&nbsp;noon.</p>", "See you at noon."},
         {"From: Ann\nNo transcript available.", ""},
+        {"Transcription Status: completed\nTranscription:\n\nHello there.", "Hello there."},
     };
     for (const auto& [body, transcript] : cases) {
         SCOPED_TRACE(body);
