@@ -9,6 +9,7 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,6 +42,13 @@ bool startDetached(const QString& program, const QString& argument) {
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
         if (::fork() == 0) {
+            // Not the host's standard input: a mail program's pipe would
+            // stay open, the mail program waiting, while the program lives.
+            const int null = ::open("/dev/null", O_RDONLY);
+            if (null >= 0 && null != STDIN_FILENO) {
+                ::dup2(null, STDIN_FILENO);
+                ::close(null);
+            }
             ::execv(argv[0], argv);
             ::_exit(127);
         }

@@ -9,8 +9,9 @@
 //   lyminbox --register | --unregister the extension library beside this program
 //
 // FILE is a message file in a Maildir (cur/ or new/). Without FILE the raw
-// message is read from standard input, as mail programs pipe it, and found in
-// the configured accounts by its Message-ID. Exit status: 0 done, 1 the item
+// message is read from standard input, as mail programs pipe it, to its end
+// before anything else, and found in the configured accounts by its
+// Message-ID. Exit status: 0 done, 1 the item
 // is greyed or missing, 2 bad usage or no such message.
 #include "inboxext/host_menu.h"
 #include "inboxext/item_refs.h"
@@ -24,13 +25,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -254,6 +256,27 @@ int registration(bool add) {
     return 0;
 }
 
+// Reads standard input to its end, keeping its first kMaxHeaderBytes in head.
+// The mail program writing the message waits until it is all taken: what
+// was left in the pipe would hold it up until whoever still had the pipe
+// open (Lyrabell, started from here) ended.
+bool readWholeInput(QByteArray& head) {
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        const qsizetype room = qsizetype(kMaxHeaderBytes) - head.size();
+        if (room > 0)
+            head.append(buffer, std::min<qsizetype>(room, n));
+    }
+}
+
 void usage() {
     std::fputs(
         "usage: lyminbox --menu [FILE]\n"
@@ -296,12 +319,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     } else {
-        QFile in;
-        if (!in.open(stdin, QIODevice::ReadOnly)) {
+        QByteArray head;
+        if (!readWholeInput(head)) {
             fail(QStringLiteral("cannot read standard input"));
             return 2;
         }
-        const QByteArray id = messageId(in.read(qint64(kMaxHeaderBytes)));
+        const QByteArray id = messageId(head);
         if (id.isEmpty()) {
             fail(QStringLiteral("the message on standard input has no Message-ID"));
             return 2;

@@ -124,8 +124,17 @@ bool spawn(const QList<QByteArray>& args) {
         argv.push_back(const_cast<char*>(a.constData()));
     }
     argv.push_back(nullptr);
+    // Standard input is never passed on: ours may be a mail program's pipe,
+    // which would stay open (and the mail program waiting) for as long as
+    // the program started lives, without it ever reading.
+    posix_spawn_file_actions_t actions;
+    if (::posix_spawn_file_actions_init(&actions) != 0) {
+        return false;
+    }
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = 0;
-    const int rc = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         return false;
     }

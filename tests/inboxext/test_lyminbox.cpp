@@ -169,4 +169,38 @@ TEST_F(LyminboxMaildir, PipedSearchPassesOverFifos) {
     EXPECT_EQ(lyminbox({QStringLiteral("--menu")}, mail("other@x", "a.wav")).status, 2);
 }
 
+// A 2 MB message piped in, as a mail program pipes a long voicemail: the
+// writer is done while the launcher started for it still runs, and the
+// launcher's standard input is not the pipe.
+TEST_F(LyminboxMaildir, PipedMessageIsTakenWholeWhileTheLauncherRuns) {
+    put("/Mail/new/200.vm", mail("vm@x", "msg.wav"));
+    QFile script(dir.path() + QStringLiteral("/lyblauncher"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        "#!/bin/sh\nd=$(dirname \"$0\")\nreadlink /proc/self/fd/0 > \"$d/stdin\"\n"
+        "for i in $(seq 600); do [ -e \"$d/release\" ] && break; sleep 0.1; done\n"
+        "echo \"$@\" > \"$d/args\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    reg::Key::create(reg::Hive::CurrentUser, kSettingsKey)
+        ->writeString(QStringLiteral("InstallDir"), dir.path());
+
+    QProcess p;
+    p.start(kLyminbox, {QStringLiteral("--invoke"), QStringLiteral("Play voicemail")});
+    p.write(mail("vm@x", "msg.wav") + QByteArray(2 * 1024 * 1024, 'a'));
+    while (p.bytesToWrite() > 0 && p.waitForBytesWritten(60000)) {
+    }
+    EXPECT_EQ(p.bytesToWrite(), 0);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_FALSE(QFile::exists(dir.path() + QStringLiteral("/args")));
+
+    QFile(dir.path() + QStringLiteral("/release")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(lyb::testing::launcherArguments(dir.path()), QByteArray("<OID>\n"));
+    QFile in(dir.path() + QStringLiteral("/stdin"));
+    EXPECT_TRUE(in.open(QIODevice::ReadOnly));
+    EXPECT_EQ(in.readAll(), QByteArray("/dev/null\n"));
+}
+
 }  // namespace
