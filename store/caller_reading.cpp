@@ -55,9 +55,10 @@ constexpr Keyword kKeywords[] = {
 
 // The words that say nobody is named, and the words that may follow them
 // ("unknown caller", "private number").
-constexpr const char* kNoCaller[] = {"unknown",  "anonymous",    "private",          "restricted",
-                                     "withheld", "unavailable",  "not available",    "out of area",
-                                     "blocked",  "no caller id", "caller id blocked"};
+constexpr const char* kNoCaller[] = {
+    "unknown",           "anonymous",       "private",     "restricted", "withheld",
+    "unavailable",       "not available",   "out of area", "blocked",    "no caller id",
+    "caller id blocked", "wireless caller", "out-of-area"};
 constexpr const char* kNoCallerTail[] = {"caller", "number", "name", "id", "callerid"};
 
 // Lower-case words that stay inside a name before a capitalised word.

@@ -115,6 +115,7 @@ TEST(DefaultVoiceMailParser, ReadsCallersAsAPersonDoes) {
         {"", "Caller ID: 555-123-4567\r\nCaller Name: JOHN SMITH\r\n", "JOHN SMITH", "5551234567"},
         {"", "Caller Name: Private\nCaller ID: Restricted", "", ""},
         {"", "Caller ID: Withheld", "", ""},
+        {"", "Caller Name: WIRELESS CALLER\nCaller ID: 4155550123", "", "4155550123"},
         {"New voicemail message for 100",
          "Mailbox number: 100\nCallerID number: 4155550199\nCallerID name: Rita Moreno",
          "Rita Moreno", "4155550199"},
