@@ -188,7 +188,7 @@ QString CAboutBoxHtml::about_document(const QString& folder) {
                "<html><head><title>About Lyrabell</title></head><body>"
                "<table cellpadding=\"4\"><tr>"
                "<td align=\"center\" valign=\"middle\"><img src=\"%1\" alt=\"Lyrabell\"></td>"
-               "<td><h3>Lyrabell</h3><i>Version 1.1.1</i></td>"
+               "<td><h3>Lyrabell</h3><i>Version " LYB_VERSION "</i></td>"
                "</tr></table><br></body></html>")
         .arg(picture);
 }

@@ -99,7 +99,8 @@ public:
 
     // Returns the about page: title "About Lyrabell", one table row with the
     // picture about.gif of folder centred in the first cell and "Lyrabell" as
-    // a level-3 heading over "Version 1.1.1" in italics in the second.
+    // a level-3 heading over "Version " and the project's version in
+    // italics in the second.
     static QString about_document(const QString& folder);
 
 protected:
