@@ -844,7 +844,7 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) 
 }
 
 QString demoMaildir() {
-    const QString demo = paths::demo_folder();
+    const QString demo = paths::demo_account_folder();
     if (demo.isEmpty())
         return {};
     const QString maildir = demo + QStringLiteral("/Maildir");

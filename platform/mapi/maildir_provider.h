@@ -96,8 +96,9 @@ QString accountsFilePath();
 std::vector<Account> loadAccounts();
 // Parses the text of an accounts file; relative paths are taken from baseDir.
 std::vector<Account> parseAccounts(const QString& text, const QString& baseDir);
-// The demo Maildir, "Maildir" in the demo folder beside the programs' data;
-// empty when it is not there (a build without the demo).
+// The demo Maildir, "Maildir" in paths::demo_account_folder() (an installed
+// program's is the user's copy of the installed demo); empty when it is not
+// there (a build without the demo).
 QString demoMaildir();
 
 // Builds the entry id of a message in a Maildir.

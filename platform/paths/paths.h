@@ -30,5 +30,10 @@ QString help_folder();
 // The demo account (a Maildir and a contacts folder): data_folder() + "/demo".
 // The folder need not exist; empty when data_folder() is.
 QString demo_folder();
+// The demo account in use. A program run from its build folder uses the demo
+// made beside it; an installed one never writes under its prefix, and uses
+// the user's own copy, $XDG_DATA_HOME/lyrabell/demo, copied from demo_folder()
+// at the first call that finds none. Empty when there is no demo to use.
+QString demo_account_folder();
 
 }  // namespace lyb::paths
