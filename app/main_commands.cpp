@@ -1,5 +1,5 @@
-// The main window's command table: what each command id of the menus and
-// softkeys does, and the commands that do not act on the list's rows.
+// The main window's commands, one QAction each, and those of them that do
+// not act on the list's rows.
 #include "app/main_dialog.h"
 #include "app/settings.h"
 #include "app/update_page.h"
@@ -7,72 +7,49 @@
 #include "ui/help_screens.h"
 #include "ui/voicemail_list.h"
 
+#include <QAction>
 #include <QFileDialog>
+
+#include <functional>
+#include <utility>
 
 namespace lyb::app {
 
-void CMainDialog::runCommand(int id) {
-    switch (id) {
-        case ID_DELETE:
-            commandDelete();
-            break;
-        case ID_PLAY:
-            play_command();
-            break;
-        case ID_MARK_READ:
-            commandMarkRead();
-            break;
-        case ID_SHOW_DETAILS:
-            commandShowDetails();
-            break;
-        case ID_REFRESH:
-            commandRefresh();
-            break;
-        case ID_OPEN_FILE:
-            commandOpenFile();
-            break;
-        case ID_SETTINGS:
-            commandSettings();
-            break;
-        case ID_FONT_SMALL:
-            commandFontSize(0);
-            break;
-        case ID_FONT_MEDIUM:
-            commandFontSize(1);
-            break;
-        case ID_FONT_LARGE:
-            commandFontSize(2);
-            break;
-        case ID_CHECK_FOR_UPDATE:
-            openUpdatePage();
-            break;
-        case ID_SOFTKEY_PLAY:
-            start_player(std::nullopt);
-            break;
-        case ID_SOFTKEY_PAUSE:
-            pause_player();
-            break;
-        case ID_DONE:
-            close_playback();
-            break;
-        case ID_TIPS:
-            runModal([this] { ui::show_tips(this); });
-            break;
-        case ID_ABOUT:
-            runModal([this] { ui::show_about(this); });
-            break;
-        case ID_CALL_BACK:
-            call_back();
-            break;
-        case ID_REPLY_WITH:
-            reply_with();
-            break;
-        case ID_ADD_TO_CONTACTS:
-            add_to_contacts();
-            break;
-        default:
-            break;
+void CMainDialog::createCommands() {
+    // One action per command, connected to what it does; the menus and the
+    // softkeys name it by its id.
+    const std::pair<int, std::function<void()>> table[] = {
+        {ID_DELETE, [this] { commandDelete(); }},
+        {ID_PLAY, [this] { play_command(); }},
+        {ID_MARK_READ, [this] { commandMarkRead(); }},
+        {ID_SHOW_DETAILS, [this] { commandShowDetails(); }},
+        {ID_REFRESH, [this] { commandRefresh(); }},
+        {ID_OPEN_FILE, [this] { commandOpenFile(); }},
+        {ID_SETTINGS, [this] { commandSettings(); }},
+        {ID_FONT_SMALL, [this] { commandFontSize(0); }},
+        {ID_FONT_MEDIUM, [this] { commandFontSize(1); }},
+        {ID_FONT_LARGE, [this] { commandFontSize(2); }},
+        {ID_CHECK_FOR_UPDATE, [] { openUpdatePage(); }},
+        {ID_SOFTKEY_PLAY, [this] { start_player(std::nullopt); }},
+        {ID_SOFTKEY_PAUSE, [this] { pause_player(); }},
+        {ID_DONE, [this] { close_playback(); }},
+        {ID_TIPS, [this] { runModal([this] { ui::show_tips(this); }); }},
+        {ID_ABOUT, [this] { runModal([this] { ui::show_about(this); }); }},
+        {ID_CALL_BACK, [this] { call_back(); }},
+        {ID_REPLY_WITH, [this] { reply_with(); }},
+        {ID_ADD_TO_CONTACTS, [this] { add_to_contacts(); }},
+    };
+    for (const auto& [id, slot] : table) {
+        auto* action = new QAction(this);
+        action->setData(id);
+        connect(action, &QAction::triggered, this, slot);
+        commands_.insert(id, action);
     }
+}
+
+void CMainDialog::runCommand(int id) {
+    if (QAction* action = commands_.value(id))
+        action->trigger();
 }
 
 void CMainDialog::runModal(const std::function<void()>& show) {
@@ -92,8 +69,8 @@ void CMainDialog::play_command() {
     const int sel = selectionMark();
     if (sel < 0 || !recordAt(sel))
         return;
-    if (sel == currentRow() && playback_->hasPlayer()) {
-        if (playback_->state() == IPlayback::kPaused)
+    if (sel == currentRow() && player_->hasPlayer()) {
+        if (player_->state() == IPlayback::kPaused)
             start_player(std::nullopt);
         else
             pause_player();
@@ -119,17 +96,16 @@ void CMainDialog::commandSettings() {
     if (runSettings(&account) != IDOK)
         return;
     usingAccount_ = settings::usingOutlook();
-    showUpperArea();
+    show_file_panel(std::nullopt, QString());
     if (usingAccount_ != 0) {
-        const QString open = openAccountName();
+        const QString open = list_->open_account_name();
         settings::chooseAccount(account, !open.isEmpty() && open != account);
         if (open != account)
             refresh_list(account);
     } else {
         settings::chooseAccount(QString(), false);
-        clearList();
+        list_->clear();
     }
-    update();
 }
 
 void CMainDialog::commandOpenFile() {

@@ -2,31 +2,34 @@
 // the process. Registered on the desktop with the caption "Lyrabell" and the
 // role "lyrabell.main" so that the launcher and a second Lyrabell find it.
 //
-// Its client area shows the voicemail list (or the hint text, or the info
-// panel of the playback screen) above the 47-pixel player strip with the
-// seek slider and the two time labels; the command bar with its two softkeys
-// runs along the bottom edge below it. The window is a composition: the
-// command table and menus (main_commands.cpp, window_menus.*), the playback
-// operations (main_playback.cpp) and the list's part (main_list.cpp) meet
-// through the fields declared here.
+// The window is a composition, and what stays here is the wiring and the
+// first start. Its client area holds the upper panel (the list, the hint or
+// the info panel) above the player strip (slider and time labels); the
+// command bar with its two softkeys runs along the bottom edge. The request
+// dispatcher holds the pending and the handed-over request and the busy
+// rule; the playback controller owns the player and tells its position,
+// state and end; each command is a QAction (main_commands.cpp); keys are
+// shortcuts and the list's taps come from the list itself (main_input.cpp).
 //
-// It holds the pending request (the command line), dispatches it at the end
-// of its initialisation, and dispatches a handed-over request when the play
-// message arrives. While the window waits inside a piece of work (the caption
-// reads "Refreshing..." or "Decoding...", or a message box is up), a play
-// message is not acted on at once: it is remembered and handled as soon as
-// the work ends, so a request handed over at that moment is not lost.
+// It dispatches the pending request (the command line) at the end of its
+// initialisation, and a handed-over request when the play message arrives.
+// While the window waits inside a piece of work (the caption reads
+// "Refreshing..." or "Decoding...", or a message box is up), a play message
+// is not acted on at once: it is remembered and handled as soon as the work
+// ends, so a request handed over at that moment is not lost.
 #pragma once
 
 #include "app/main_menus.h"
 #include "app/message_box.h"
-#include "app/playback.h"
+#include "app/playback_controller.h"
+#include "app/player_strip.h"
 #include "app/request_dispatcher.h"
 #include "app/stored_messages.h"
+#include "app/upper_panel.h"
 #include "platform/desktop/desktop.h"
 
-#include <QBasicTimer>
 #include <QDialog>
+#include <QHash>
 #include <QPoint>
 #include <QString>
 
@@ -34,9 +37,11 @@
 #include <memory>
 #include <optional>
 
+class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QTimer;
 
 namespace lyb::store {
 class CMapiSession;
@@ -51,7 +56,6 @@ class CVoiceMailList;
 namespace lyb::app {
 
 class CCommandBar;
-class CClientArea;
 
 class CMainDialog : public QDialog {
     Q_OBJECT
@@ -61,10 +65,9 @@ public:
     static constexpr const char* kRefreshingCaption = "Refreshing...";
     static constexpr const char* kDecodingCaption = "Decoding...";
     static constexpr const char* kRole = "lyrabell.main";
-    static constexpr int kPlayerStripHeight = 47;
+    static constexpr int kPlayerStripHeight = CPlayerStrip::kHeight;
     static constexpr int kHeadStartMs = 2000;
-    static constexpr int kPlaybackTimerMs = 5;
-    static constexpr int kSliderId = 1019;
+    static constexpr int kSliderId = CPlayerStrip::kSliderId;
     static constexpr int kNoRow = -2;
     // The message that opens the details popup for the selected voicemail
     // (WM_USER + 1); the key I does the same.
@@ -76,7 +79,7 @@ public:
     using FileChooser = std::function<QString(QWidget* parent)>;
 
     // What the upper area shows.
-    enum class Panel { List = 0, Hint = 1, LocalFile = 2, Caller = 3, Details = 4 };
+    using Panel = CUpperPanel::Page;
 
     // The query message (registered as "LyrabellQuery") answers, by wParam:
     // 0 the Panel shown, 1 how often the window was brought to the front,
@@ -97,8 +100,10 @@ public:
     int usingAccount() const { return usingAccount_; }
 
     // Installs the decoding and playing engine (never null; CNoPlayback by default).
-    void setPlayback(std::unique_ptr<IPlayback> playback);
-    IPlayback* playback() const { return playback_.get(); }
+    void setPlayback(std::unique_ptr<IPlayback> playback) {
+        player_->setPlayback(std::move(playback));
+    }
+    IPlayback* playback() const { return player_->playback(); }
     // Sets how long decode_and_play waits before it starts the player.
     void setHeadStart(int milliseconds) { headStartMs_ = milliseconds; }
     // Sets the display form of phone numbers used by the details panel
@@ -107,8 +112,8 @@ public:
     // The process-wide store session that the list is populated from
     // (borrowed, may be null: the list then shows its placeholder).
     void setSession(const store::CMapiSession* session) { session_ = session; }
-    void setSettingsRunner(SettingsRunner run);
-    void setFileChooser(FileChooser choose);
+    void setSettingsRunner(SettingsRunner run) { runSettings_ = std::move(run); }
+    void setFileChooser(FileChooser choose) { chooseFile_ = std::move(choose); }
 
     // Runs initialise inside the modal loop, then the loop itself.
     int exec() override;
@@ -117,7 +122,7 @@ public:
     void initialise();
 
     // Dispatches a request: stored-message, local-file, or nothing.
-    void dispatch(const QString& request);
+    void dispatch(const QString& request) { requests_->dispatch(request); }
     // Answers a desktop message. The play message takes "AutoPlay" and
     // dispatches it from the event loop once the window is not busy.
     qint64 handleMessage(uint32_t message, quint64 wParam, qint64 lParam);
@@ -126,6 +131,7 @@ public:
     // Every piece of work the window waits inside (a box, a dialog, the
     // decoding wait) holds the dispatcher's modal scope.
     CRequestDispatcher* requests() const { return requests_; }
+    CPlaybackController* player() const { return player_; }
     // A message box of the window, inside its modal scope.
     int showMessage(const QString& text, MessageIcon icon);
 
@@ -162,23 +168,23 @@ public:
     void start_player(const std::optional<QString>& path);
     // Pauses a playing player.
     void pause_player();
-    // Moves the slider and the labels with the player; Done at its end.
-    void playback_tick();
+    // Looks at the player now, as its poll does: the slider and the labels
+    // follow it, Done at its end.
+    void playback_tick() { player_->poll(); }
     // Pauses, then writes both labels for a position in hundredths of a second.
     void update_time_labels(int hundredths);
     void skip_back();
     void skip_forward();
-    void toggle_speed();
+    void toggle_speed() { player_->toggleSpeed(); }
     // The voicemail of the selected row, from its start (marked read first).
     void play_selected();
     // Plays, resumes or (when allowed) pauses after the selected row.
     void toggle_selected(bool allowPause);
     // The Play command (32772) of the menus.
     void play_command();
-    // Runs a command of the menus or softkeys; commands whose operations are
-    // not part of this window yet do nothing.
+    // Runs a command of the menus or softkeys through its action.
     void runCommand(int command);
-    // Moves the upper area and the player strip for the client size.
+    // Places the player strip's slider and labels again (after a font change).
     void layout_player_strip();
     // Reloads the list from the account (close_playback first).
     void refresh_list(const QString& account);
@@ -190,8 +196,8 @@ public:
     MenuState menuState() const;
 
     QString caption() const;
-    QString infoPanelText() const;
-    Panel panel() const { return panel_; }
+    QString infoPanelText() const { return upper_->infoText(); }
+    Panel panel() const { return upper_->page(); }
     int raiseCount() const { return raiseCount_; }
     // The menu shown in the command bar: the menu bar, or a playback
     // screen's softkeys.
@@ -200,31 +206,26 @@ public:
     QPushButton* softkey(bool left) const;
 
     ui::CVoiceMailList* list() const { return list_; }
-    ui::CSeekSlider* slider() const { return slider_; }
-    ui::CTransparentStatic2* elapsedLabel() const { return elapsed_; }
-    ui::CTransparentStatic2* remainingLabel() const { return remaining_; }
+    ui::CSeekSlider* slider() const { return strip_->slider(); }
+    ui::CTransparentStatic2* elapsedLabel() const { return strip_->elapsed(); }
+    ui::CTransparentStatic2* remainingLabel() const { return strip_->remaining(); }
     CCommandBar* commandBarWidget() const { return bar_; }
-    QWidget* clientArea() const;
-    QLabel* hintLabel() const { return hint_; }
-    QLabel* infoPanelLabel() const { return infoPanel_; }
+    QWidget* clientArea() const { return client_; }
+    QLabel* hintLabel() const { return upper_->hint(); }
+    QLabel* infoPanelLabel() const { return upper_->info(); }
     QMenu* mainMenu() const { return mainMenu_; }
     QMenu* contextMenu() const { return contextMenu_; }
-    bool playbackTimerActive() const { return playbackTimer_.isActive(); }
+    bool playbackTimerActive() const { return player_->polling(); }
     desktop::WindowHandle desktopHandle() const;
 
     // Returns <runtime folder>/lybtemp.wav.
     static QString tempWavePath();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void setCaption(const QString& caption);
-    void bringToFront();
     // The caption and the wait cursor of a piece of work that the window
     // waits inside; a handed-over request waits until it ends.
     class Work {
@@ -238,39 +239,33 @@ private:
         CMainDialog& window_;
         const CRequestDispatcher::ModalScope scope_;
     };
-    void modalWait(int milliseconds);
+
+    void setCaption(const QString& caption);
+    void bringToFront();
     // Runs a dialog of the window's own (tips, about, details): a handed-over
     // request waits until it closes, as for a message box.
     void runModal(const std::function<void()>& show);
     void normalStart();
     void runLocalFileRequest(const QString& path, const QString& caller);
     void runStoredMessageRequest(IVoicemailRecord* record);
-    void showUpperArea();
-    void setPanelText(Panel panel, const QString& text, const QRect& where);
-    void createList();
+    void createCommands();
+    void createInput();
     void populateList(const QString& account);
-    void updateColumnWidth();
     int selectionMark() const;
     int rowCount() const;
     int currentRow() const;
     store::CVoiceMailMessage* recordAt(int row) const;
-    QString openAccountName() const;
-    void clearList();
-    void showList(bool shown);
     void setCommandBar(MenuId menu);
     // Leaves list mode for the playback screen: "Pause" and "Done" while a
     // recording plays, else "Play" (greyed: nothing to resume) and "Done",
     // so a request that could not be played can always be closed.
     void showPlaybackScreen(bool playing);
+    void showPosition(qint64 ms);
+    void showState(int state);
     void slider_changed(int position);
-    bool handleKey(int key);
-    void penDown(QWidget* widget, const QPoint& local, const QPoint& global);
-    void listTap();
+    void listTap(const QPoint& global);
     void selectRow(int row);
-    void setCurrentRow(int row);
-    void setPaused(bool paused);
     void redrawRow(int row);
-    void setLabel(ui::CTransparentStatic2* label, const QString& text);
     int runSettings(QString* account);
     void commandDelete();
     void commandMarkRead();
@@ -279,12 +274,13 @@ private:
     void commandRefresh();
     void commandSettings();
     void commandOpenFile();
-    void startHoldTimer(const QPoint& global);
+    void enterKey();
+    void stepRow(int by);
 
     CRequestDispatcher* requests_;
+    CPlaybackController* player_;
     uint32_t playMessage_;
     uint32_t queryMessage_;
-    std::unique_ptr<IPlayback> playback_;
     std::function<QString(const QString&)> formatNumber_;
 
     QString pendingRequest_;
@@ -295,26 +291,20 @@ private:
 
     bool initialised_ = false;
     int raiseCount_ = 0;
-    Panel panel_ = Panel::List;
 
     const store::CMapiSession* session_ = nullptr;
     SettingsRunner runSettings_;
     FileChooser chooseFile_;
-    QPoint lastTapPoint_;
     bool leftForeground_ = false;  // another application was in front since the start
-    QBasicTimer playbackTimer_;
-    QBasicTimer holdTimer_;  // press-and-hold on the list opens the context menu
+    QTimer* holdTimer_;            // press-and-hold on the list opens the context menu
     QPoint holdPoint_;
     MenuId commandBar_ = MenuId::MenuBar;
+    QHash<int, QAction*> commands_;  // by command id
 
-    CClientArea* client_;
-    ui::CVoiceMailList* list_ = nullptr;  // null until the list exists
-    QWidget* listWidget_ = nullptr;       // the list as a widget
-    QLabel* hint_;
-    QLabel* infoPanel_;
-    ui::CSeekSlider* slider_;
-    ui::CTransparentStatic2* elapsed_;
-    ui::CTransparentStatic2* remaining_;
+    QWidget* client_;
+    ui::CVoiceMailList* list_;
+    CUpperPanel* upper_;
+    CPlayerStrip* strip_;
     CCommandBar* bar_;
     QMenu* mainMenu_;  // the menu bar's "Menu" popup, owned by the window
     QMenu* contextMenu_;

@@ -1,7 +1,6 @@
 // The main window's part of the voicemail list: loading it, the row
-// commands (Play, Delete, Mark as Read, Show Details, font sizes), the tap,
-// the context menu, and the current row and paused flag that mark the
-// voicemail loaded in the player.
+// commands (Play, Delete, Mark as Read, Show Details, font sizes), and the
+// current row that marks the voicemail loaded in the player.
 #include "app/main_dialog.h"
 #include "store/message_store.h"
 #include "ui/voicemail_list.h"
@@ -20,18 +19,6 @@ const char* const kNoAttachment =
 
 }  // namespace
 
-void CMainDialog::createList() {
-    list_ = new ui::CVoiceMailList;  // given to the client area by the caller
-    listWidget_ = list_;
-    // A right click opens the context menu; a press-and-hold does the same
-    // (see startHoldTimer).
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        holdTimer_.stop();
-        open_context_menu(list_->viewport()->mapToGlobal(at));
-    });
-}
-
 void CMainDialog::populateList(const QString& account) {
     if (session_) {
         list_->populate(*session_, account);
@@ -41,18 +28,6 @@ void CMainDialog::populateList(const QString& account) {
         list_->update_column_width();
         list_->select_first();
     }
-}
-
-void CMainDialog::clearList() {
-    list_->clear();
-}
-
-void CMainDialog::updateColumnWidth() {
-    list_->update_column_width();
-}
-
-void CMainDialog::showList(bool shown) {
-    list_->setVisible(shown);
 }
 
 int CMainDialog::selectionMark() const {
@@ -69,18 +44,6 @@ int CMainDialog::currentRow() const {
 
 store::CVoiceMailMessage* CMainDialog::recordAt(int row) const {
     return list_->record_at(row);
-}
-
-QString CMainDialog::openAccountName() const {
-    return list_->open_account_name();
-}
-
-void CMainDialog::setCurrentRow(int row) {
-    list_->set_current_row(row);
-}
-
-void CMainDialog::setPaused(bool paused) {
-    list_->set_paused(paused);
 }
 
 void CMainDialog::redrawRow(int row) {
@@ -102,8 +65,8 @@ MenuState CMainDialog::menuState() const {
     state.hasSelection = sel >= 0 && sel < rowCount();
     state.hasRecord = record != nullptr;
     state.recordRead = record && record->is_read();
-    state.selectedPlaying = state.hasSelection && sel == currentRow() && playback_->hasPlayer() &&
-                            playback_->state() != IPlayback::kPaused;
+    state.selectedPlaying = state.hasSelection && sel == currentRow() && player_->hasPlayer() &&
+                            player_->state() != IPlayback::kPaused;
     state.detailsMode = list_->details_mode();
     state.fontSize = list_->font_size();
     state.usingAccount = usingAccount_ != 0;
@@ -126,13 +89,13 @@ void CMainDialog::play_selected() {
     const bool started = decode_and_play(PlaySource{QString(), stream, record->is_gsm()});
     stream->Release();
     if (started) {
-        setCurrentRow(sel);
+        list_->set_current_row(sel);
         redrawRow(sel);
     }
 }
 
 void CMainDialog::toggle_selected(bool allowPause) {
-    if (!playback_->hasPlayer()) {
+    if (!player_->hasPlayer()) {
         play_selected();
         return;
     }
@@ -140,42 +103,11 @@ void CMainDialog::toggle_selected(bool allowPause) {
     if (sel >= 0 && sel != currentRow()) {
         close_playback();
         play_selected();
-    } else if (playback_->state() == IPlayback::kPaused) {
+    } else if (player_->state() == IPlayback::kPaused) {
         start_player(std::nullopt);
     } else if (allowPause) {
         pause_player();
     }
-}
-
-void CMainDialog::listTap() {
-    const QPoint local = list_->viewport()->mapFromGlobal(lastTapPoint_);
-    const QModelIndex index = list_->indexAt(local);
-    if (index.isValid()) {
-        selectRow(index.row());
-        toggle_selected(true);
-    } else if (selectionMark() >= 0 && selectionMark() < rowCount()) {
-        selectRow(selectionMark());
-    }
-}
-
-bool CMainDialog::open_context_menu(const QPoint& globalPoint) {
-    QPoint global = globalPoint;
-    if (global.isNull()) {
-        // From the keyboard: at the selected row.
-        const QModelIndex index = list_->model()->index(selectionMark(), 0);
-        if (!index.isValid())
-            return false;
-        global = list_->viewport()->mapToGlobal(list_->visualRect(index).center());
-    }
-    QPoint local = list_->viewport()->mapFromGlobal(global);
-    if (local.x() > 1)
-        local.rx() -= 1;
-    const QModelIndex index = list_->indexAt(local);
-    if (!index.isValid())
-        return false;
-    selectRow(index.row());
-    contextMenu_->popup(global);
-    return true;
 }
 
 void CMainDialog::refresh_list(const QString& account) {
@@ -185,9 +117,9 @@ void CMainDialog::refresh_list(const QString& account) {
 }
 
 void CMainDialog::foreground_refresh() {
-    if (!isEnabled() || !isVisible() || busy() || playback_->hasPlayer() || usingAccount_ == 0)
+    if (!isEnabled() || !isVisible() || busy() || player_->hasPlayer() || usingAccount_ == 0)
         return;
-    const QString account = openAccountName();
+    const QString account = list_->open_account_name();
     if (!account.isEmpty())
         refresh_list(account);
 }
@@ -209,7 +141,7 @@ void CMainDialog::commandDelete() {
     if (sel == current)
         close_playback();
     else if (current >= 0 && sel < current)
-        setCurrentRow(current - 1);  // the loaded voicemail moved up a row
+        list_->set_current_row(current - 1);  // the loaded voicemail moved up a row
 }
 
 void CMainDialog::commandMarkRead() {

@@ -1,140 +1,110 @@
-// The main window's player: starting, pausing and resuming it, the playback
-// tick that moves the slider and the time labels, seeking, skipping and the
-// speed toggle, and the softkeys of the playback screen.
+// The main window's side of playing: decoding and starting, pausing and
+// resuming, what the strip and the command bar show as the player moves,
+// seeking from the slider, skipping, and Done.
 #include "app/command_bar.h"
 #include "app/main_dialog.h"
 #include "ui/seek_slider.h"
-#include "ui/transparent_static.h"
+#include "ui/voicemail_list.h"
+
+#include <QPushButton>
+
+#include <algorithm>
 
 namespace lyb::app {
-
-namespace {
-
-// "m:ss": whole minutes (at least one digit) and seconds.
-QString minutesSeconds(qint64 seconds) {
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-}  // namespace
-
-void CMainDialog::setLabel(ui::CTransparentStatic2* label, const QString& text) {
-    // Written only when the text changes, so a tick repaints nothing needlessly.
-    if (label->text() != text) {
-        label->setText(text);
-        label->setAccessibleName(text.trimmed());
-    }
-}
 
 void CMainDialog::setCommandBar(MenuId menu) {
     commandBar_ = menu;
     bar_->set_softkeys(softkeysOf(menu), mainMenu_);
 }
 
-void CMainDialog::start_player(const std::optional<QString>& path) {
-    if (playback_->hasPlayer() && playback_->state() == IPlayback::kPaused) {
-        playback_->resume();
-        if (listMode_)
-            setPaused(false);
-        else
-            setCommandBar(MenuId::PlayingScreen);
-        playbackTimer_.start(kPlaybackTimerMs, this);
-        return;
+bool CMainDialog::decode_and_play(const PlaySource& source) {
+    QString error;
+    if (!player_->startDecoding(source, tempWavePath(), &error)) {
+        if (!error.isEmpty())
+            showMessage(error, MessageIcon::None);
+        return false;
     }
-    if (!path)
+    {
+        // The player starts behind the decoder: the decoder tells nothing
+        // when it has written a first block, so a fixed head start is waited.
+        const Work work(*this, QString::fromLatin1(kDecodingCaption));
+        CPlaybackController::waitHeadStart(headStartMs_);
+    }
+    start_player(tempWavePath());
+    return true;
+}
+
+void CMainDialog::start_player(const std::optional<QString>& path) {
+    if (player_->resume())
         return;
-    if (!playback_->startPlayer(*path))
+    if (!path || !player_->startPlayer(*path))
         return;  // no player: silently nothing plays
-    slider_->set_range(0, static_cast<int>(playback_->duration() / 10), true);
-    slider_->set_position(0);
-    playbackTimer_.start(kPlaybackTimerMs, this);
-    if (listMode_)
-        setPaused(false);
-    else
-        setCommandBar(MenuId::PlayingScreen);
+    slider()->set_range(0, static_cast<int>(player_->duration() / 10), true);
+    slider()->set_position(0);
 }
 
 void CMainDialog::pause_player() {
-    if (!playback_->hasPlayer() || playback_->state() != IPlayback::kPlaying)
-        return;
-    playback_->pause();
-    playbackTimer_.stop();
-    if (listMode_)
-        setPaused(true);
-    else
-        setCommandBar(MenuId::PausedScreen);
+    player_->pause();
 }
 
-void CMainDialog::playback_tick() {
-    if (!playback_->hasPlayer())
-        return;
-    const qint64 p = playback_->position();
-    if (playback_->ended()) {
-        close_playback();
-        return;
-    }
-    if (slider_->position() == p / 10)
-        return;
-    slider_->set_position(static_cast<int>(p / 10));
-    const qint64 total = playback_->duration() / 1000;
-    const qint64 rest = std::max<qint64>(0, total - p / 1000);
-    setLabel(elapsed_, minutesSeconds(p / 1000));
-    setLabel(remaining_, QLatin1Char('-') + minutesSeconds(rest));
-    if (playback_->ended())
-        close_playback();
+void CMainDialog::showState(int state) {
+    const bool playing = state == IPlayback::kPlaying;
+    if (listMode_)
+        list_->set_paused(!playing);
+    else
+        setCommandBar(playing ? MenuId::PlayingScreen : MenuId::PausedScreen);
+}
+
+void CMainDialog::showPosition(qint64 ms) {
+    slider()->set_position(static_cast<int>(ms / 10));
+    strip_->showTime(ms / 1000, player_->duration() / 1000);
 }
 
 void CMainDialog::update_time_labels(int hundredths) {
-    if (!playback_->hasPlayer())
+    if (!player_->hasPlayer())
         return;
     pause_player();
-    const qint64 s = hundredths / 100;
-    const qint64 rest = std::max<qint64>(0, playback_->duration() / 1000 - s);
-    setLabel(elapsed_, minutesSeconds(s));
-    setLabel(remaining_, QLatin1Char('-') + minutesSeconds(rest));
+    strip_->showTime(hundredths / 100, player_->duration() / 1000);
 }
 
 void CMainDialog::slider_changed(int position) {
-    if (!playback_->hasPlayer()) {
-        slider_->set_position(0);
+    if (!player_->hasPlayer()) {
+        slider()->set_position(0);
         play_selected();
         return;
     }
     // After a drag the player stays paused (the pen-down paused it); after a
     // key step it plays on from the new place.
-    if (!playback_->seek(static_cast<uint32_t>(std::max(0, position)) * 10))
-        slider_->set_position(static_cast<int>(playback_->position() / 10));
+    if (!player_->seek(static_cast<uint32_t>(std::max(0, position)) * 10))
+        slider()->set_position(static_cast<int>(player_->position() / 10));
 }
 
 void CMainDialog::skip_back() {
-    if (!playback_->hasPlayer())
-        return;
-    pause_player();
-    const uint32_t duration = playback_->duration();
-    const uint32_t step = duration > 10000 ? duration / 10 : 1000;
-    const uint32_t position = playback_->position();
-    const uint32_t target = position < step ? 0 : position - step;
-    if (playback_->seek(target))
-        update_time_labels(static_cast<int>(target / 10));
+    if (const std::optional<uint32_t> target = player_->skipBack())
+        update_time_labels(static_cast<int>(*target / 10));
 }
 
 void CMainDialog::skip_forward() {
-    if (!playback_->hasPlayer())
-        return;
-    pause_player();
-    const uint32_t duration = playback_->duration();
-    uint32_t target = playback_->position() + duration / 10;
-    if (target > duration)
-        target = duration > 200 ? duration - 200 : 0;
-    if (playback_->seek(target))
-        update_time_labels(static_cast<int>(target / 10));
+    if (const std::optional<uint32_t> target = player_->skipForward())
+        update_time_labels(static_cast<int>(*target / 10));
 }
 
-void CMainDialog::toggle_speed() {
-    if (!playback_->hasPlayer())
-        return;
-    playback_->setRateMode(playback_->rateMode() == IPlayback::kRateNormal
-                               ? IPlayback::kRateFast
-                               : IPlayback::kRateNormal);
+void CMainDialog::close_playback() {
+    setCaption(QString::fromLatin1(kCaption));
+    list_->set_current_row(kNoRow);
+    if (exitOnDone_)
+        done(IDOK);
+    else
+        show_file_panel(std::nullopt, QString());
+    listMode_ = true;
+    strip_->clear();
+    setCommandBar(MenuId::MenuBar);
+    player_->close();
+    exitOnDone_ = false;
+}
+
+void CMainDialog::layout_player_strip() {
+    strip_->arrange();
 }
 
 }  // namespace lyb::app

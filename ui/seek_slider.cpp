@@ -214,12 +214,20 @@ int CSeekSlider::store(qint64 value) {
 
 void CSeekSlider::step(qint64 value) {
     store(value);
-    post(SLIDER_POSITION_CHANGED);
+    tell(false);
 }
 
-void CSeekSlider::post(int type) {
-    if (QWidget* parent = parentWidget())
-        QCoreApplication::postEvent(parent, new CSliderEvent(type, controlId_, position_));
+void CSeekSlider::tell(bool changing) {
+    const int position = position_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, changing, position] {
+            if (changing)
+                emit positionChanging(position);
+            else
+                emit positionChanged(position);
+        },
+        Qt::QueuedConnection);
 }
 
 int CSeekSlider::pixelX(const QMouseEvent* event) {
@@ -231,6 +239,7 @@ void CSeekSlider::mousePressEvent(QMouseEvent* event) {
         QWidget::mousePressEvent(event);
         return;
     }
+    emit pressed();
     // Qt keeps the mouse with this widget while a button is down.
     setFocus(Qt::MouseFocusReason);
     dragging_ = true;
@@ -254,7 +263,7 @@ void CSeekSlider::penMove(int x) {
     if (target == thumbCentre(position_))
         return;
     store(positionAt(target));
-    post(SLIDER_POSITION_CHANGING);
+    tell(true);
 }
 
 void CSeekSlider::mouseReleaseEvent(QMouseEvent* event) {
@@ -264,7 +273,7 @@ void CSeekSlider::mouseReleaseEvent(QMouseEvent* event) {
     }
     dragging_ = false;
     update();
-    post(SLIDER_POSITION_CHANGED);
+    tell(false);
 }
 
 void CSeekSlider::keyPressEvent(QKeyEvent* event) {

@@ -10,17 +10,17 @@
 // the minimum.
 //
 // The pen drags the thumb (a tap away from it moves the thumb under the pen
-// first); the keys step it. The parent learns of every move through events
-// posted to it (never sent, so they arrive after the slider has finished):
-// SLIDER_POSITION_CHANGING each time a drag moves the thumb to a new pixel,
-// SLIDER_POSITION_CHANGED when the pen is lifted and after each key step.
+// first); the keys step it. Every move is told through signals emitted from
+// the event loop (so they arrive after the slider has finished):
+// positionChanging each time a drag moves the thumb to a new pixel,
+// positionChanged when the pen is lifted and after each key step. pressed is
+// emitted at once when the pen goes down, before the thumb moves.
 // Tab and keys the slider does not use keep their meaning in the dialog.
 //
 // Screen readers see a slider with its minimum, maximum and current value.
 #pragma once
 
 #include <QColor>
-#include <QEvent>
 #include <QPixmap>
 #include <QPoint>
 #include <QString>
@@ -30,27 +30,11 @@
 
 namespace lyb::ui {
 
-inline constexpr int SLIDER_POSITION_CHANGING = 0x28D1;
-inline constexpr int SLIDER_POSITION_CHANGED = 0x28D2;
-
-// A slider's notice to its parent; type() is one of the two values above.
-class CSliderEvent : public QEvent {
-public:
-    CSliderEvent(int type, int controlId, int position)
-        : QEvent(static_cast<QEvent::Type>(type)), controlId_(controlId), position_(position) {}
-    int controlId() const { return controlId_; }
-    int position() const { return position_; }
-
-private:
-    int controlId_;
-    int position_;
-};
-
 class CSeekSlider : public QWidget {
     Q_OBJECT
 
 public:
-    // controlId: the id carried by the notices posted to the parent.
+    // controlId: the control's id in the dialog.
     explicit CSeekSlider(int controlId, QWidget* parent = nullptr);
     ~CSeekSlider() override;
 
@@ -90,6 +74,11 @@ public:
 
     QSize sizeHint() const override;
 
+signals:
+    void pressed();
+    void positionChanging(int position);
+    void positionChanged(int position);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -119,10 +108,11 @@ private:
     void reloadImages(qreal devicePixelRatio);
     // Clamps, stores, redraws and tells screen readers; returns the new position.
     int store(qint64 value);
-    // Moves as a key step does: stores value and posts SLIDER_POSITION_CHANGED.
+    // Moves as a key step does: stores value and tells positionChanged.
     void step(qint64 value);
     void penMove(int x);
-    void post(int type);
+    // Emits positionChanging (or positionChanged) from the event loop.
+    void tell(bool changing);
     static int pixelX(const QMouseEvent* event);
 
     const int controlId_;

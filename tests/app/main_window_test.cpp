@@ -82,7 +82,15 @@ protected:
         QWidget* focus = QApplication::focusWidget();
         return focus && window->isAncestorOf(focus) ? focus : window.get();
     }
-    void key(Qt::Key k) { QTest::keyClick(focusTarget(), k); }
+    // Keys are the window's shortcuts: they reach it while it is active.
+    void activate() {
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    void key(Qt::Key k) {
+        activate();
+        QTest::keyClick(focusTarget(), k);
+    }
     void tapRow(int row) {
         const QRect r = list().visualRect(list().model()->index(row, 0));
         QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, r.center());
@@ -212,7 +220,9 @@ TEST_F(MainWindowTest, StateTable) {
                     break;
                 case PenDown: {
                     QWidget* client = window->clientArea();
-                    QTest::mouseClick(client, Qt::LeftButton, {}, QPoint(3, client->height() - 5));
+                    const QPoint at(3, client->height() - 5);
+                    QWidget* under = client->childAt(at);
+                    QTest::mouseClick(under, Qt::LeftButton, {}, under->mapFrom(client, at));
                     break;
                 }
                 case SliderReleased:
@@ -468,10 +478,14 @@ TEST_F(MainWindowTest, NarrowLayoutPutsTheLabelsUnderTheSlider) {
             }
             window->resize(width, 500);
             window->layout_player_strip();
-            const QRect slider = window->slider()->geometry();
-            const QRect elapsed = window->elapsedLabel()->geometry();
-            const QRect remaining = window->remainingLabel()->geometry();
-            const int h = window->clientArea()->height();
+            QWidget* client = window->clientArea();
+            const auto inClient = [client](QWidget* w) {
+                return w->geometry().translated(w->parentWidget()->mapTo(client, QPoint()));
+            };
+            const QRect slider = inClient(window->slider());
+            const QRect elapsed = inClient(window->elapsedLabel());
+            const QRect remaining = inClient(window->remainingLabel());
+            const int h = client->height();
             EXPECT_EQ(slider.top(), h - 34);
             EXPECT_NEAR(slider.center().x(), width / 2, 1) << width;
             const int tw = QFontMetrics(window->elapsedLabel()->font())
@@ -605,6 +619,7 @@ TEST_F(MainWindowTest, HelpScreensAndTheDetailsPopupOpenFromTheWindow) {
     for (const std::function<void()>& trigger : std::initializer_list<std::function<void()>>{
              [&] { command(ID_TIPS); }, [&] { command(ID_ABOUT); }, [&] { key(Qt::Key_I); },
              [&] { window->handleMessage(CMainDialog::kShowDetailsMessage, 0, 0); }}) {
+        activate();
         watch();
         trigger();
     }

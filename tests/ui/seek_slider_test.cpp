@@ -26,25 +26,25 @@ struct Notice {
     bool operator==(const Notice&) const = default;
 };
 
+constexpr int kChanging = 1;
+constexpr int kChanged = 2;
+
 // The slider's parent, keeping the notices that reach it.
 class Parent : public QWidget {
 public:
     std::vector<Notice> notices;
+    void listen(CSeekSlider* slider) {
+        connect(slider, &CSeekSlider::positionChanging, this, [this](int position) {
+            notices.push_back({kChanging, position});
+        });
+        connect(slider, &CSeekSlider::positionChanged, this, [this](int position) {
+            notices.push_back({kChanged, position});
+        });
+    }
     // Delivers what was posted and returns it, forgetting it here.
     std::vector<Notice> delivered() {
-        QCoreApplication::sendPostedEvents(this);
+        QCoreApplication::sendPostedEvents();
         return std::exchange(notices, {});
-    }
-
-protected:
-    bool event(QEvent* event) override {
-        if (event->type() == SLIDER_POSITION_CHANGING || event->type() == SLIDER_POSITION_CHANGED) {
-            auto* notice = static_cast<CSliderEvent*>(event);
-            EXPECT_EQ(notice->controlId(), kId);
-            notices.push_back({event->type(), notice->position()});
-            return true;
-        }
-        return QWidget::event(event);
     }
 };
 
@@ -54,6 +54,7 @@ struct Fixture {
     Parent parent;
     CSeekSlider* slider = new CSeekSlider(kId, &parent);
     Fixture(int minimum = 0, int maximum = 1000) {
+        parent.listen(slider);
         EXPECT_TRUE(slider->set_track_bitmaps(QStringLiteral(":/images/slider_track.png")));
         EXPECT_TRUE(slider->set_thumb_bitmaps(QStringLiteral(":/images/slider_thumb.png")));
         slider->set_margins(4, 4);
@@ -72,9 +73,6 @@ struct Fixture {
         QCoreApplication::sendEvent(slider, &event);
     }
 };
-
-constexpr int kChanging = SLIDER_POSITION_CHANGING;
-constexpr int kChanged = SLIDER_POSITION_CHANGED;
 
 }  // namespace
 

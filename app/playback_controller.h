@@ -1,0 +1,86 @@
+// The main window's player: owns the decoding and playing engine, starts,
+// pauses, resumes, seeks, skips and changes speed, and tells where playback
+// is through signals.
+//
+// The engine tells nothing of its position, so while a recording plays the
+// controller looks every 100 ms (the player moves in 200 ms steps) and tells
+// a position only when the shown second or the slider's pixel changes.
+#pragma once
+
+#include "app/playback.h"
+
+#include <QBasicTimer>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace lyb::app {
+
+class CPlaybackController final : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kPollMs = 100;
+
+    explicit CPlaybackController(QObject* parent = nullptr);
+    ~CPlaybackController() override;
+
+    // Installs the engine (never null; CNoPlayback by default).
+    void setPlayback(std::unique_ptr<IPlayback> playback);
+    IPlayback* playback() const { return playback_.get(); }
+    // Maps a position (ms) to the slider's pixel, so a change that moves
+    // nothing on the screen is not told.
+    void setPixelOf(std::function<int(qint64)> pixelOf) { pixelOf_ = std::move(pixelOf); }
+
+    bool hasPlayer() const { return playback_->hasPlayer(); }
+    int state() const { return playback_->state(); }
+    uint32_t duration() const { return playback_->duration(); }
+    uint32_t position() const { return playback_->position(); }
+    bool polling() const { return poll_.isActive(); }
+
+    // Discards what played before and starts decoding source into output.
+    // False when no decoder could be made; *error then gets its message.
+    bool startDecoding(const PlaySource& source, const QString& output, QString* error);
+    // Waits with the event loop running for the user's input excluded, so
+    // the player starts behind the decoder.
+    static void waitHeadStart(int milliseconds);
+    // Plays the wave file at path with a new player; false, leaving none,
+    // when it cannot start.
+    bool startPlayer(const QString& path);
+    // A paused player plays on; false when there is none.
+    bool resume();
+    // A playing player pauses; false when nothing was playing.
+    bool pause();
+    // False, changing nothing, at or beyond what the recording holds.
+    bool seek(uint32_t ms);
+    // Pause and step a tenth of the recording (at least a second) back, or
+    // forward to no closer than 200 ms before the end. The target reached,
+    // or nothing when the player did not move.
+    std::optional<uint32_t> skipBack();
+    std::optional<uint32_t> skipForward();
+    void toggleSpeed();
+    // Stops and discards player and decoder.
+    void close();
+    // Looks at the player now: tells its end, or its position when that
+    // changed on the screen.
+    void poll();
+
+signals:
+    void positionChanged(qint64 ms);
+    // IPlayback::kPlaying or kPaused.
+    void stateChanged(int state);
+    void ended();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    std::unique_ptr<IPlayback> playback_;
+    std::function<int(qint64)> pixelOf_;
+    QBasicTimer poll_;
+    std::optional<std::pair<qint64, int>> told_;  // second and pixel last told
+};
+
+}  // namespace lyb::app
