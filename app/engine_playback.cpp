@@ -99,6 +99,7 @@ CEnginePlayback::~CEnginePlayback() {
 
 void CEnginePlayback::discard() {
     endTimer_.stop();
+    ++playerSerial_;
     player_.reset();
     decoder_.reset();
 }
@@ -142,6 +143,33 @@ bool CEnginePlayback::startPlayer(const QString& path) {
             std::make_unique<audio::CWavePlayer>(lyb::desktop::encodeFileName(path).toStdString());
         if (sourceComplete_ || !decoder_)
             player_->set_source_complete();
+        if (position_ || ended_) {
+            // Told on the player's feeder thread; acted on here, on ours.
+            const uint64_t serial = ++playerSerial_;
+            const auto here = [this, serial](std::function<void()> act) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, serial, act = std::move(act)] {
+                        if (serial == playerSerial_ && player_)
+                            act();
+                    },
+                    Qt::QueuedConnection);
+            };
+            audio::CWavePlayer::Listener listener;
+            listener.position = [this, here](uint32_t ms) {
+                here([this, ms] {
+                    if (position_)
+                        position_(ms);
+                });
+            };
+            listener.ended = [this, here] {
+                here([this] {
+                    if (ended_)
+                        ended_();
+                });
+            };
+            player_->SetListener(std::move(listener), stepMs_);
+        }
         player_->Play();
     } catch (const std::exception&) {
         player_.reset();
@@ -196,6 +224,19 @@ void CEnginePlayback::setRateMode(int mode) {
         player_->SetRateMode(mode);
 }
 
+bool CEnginePlayback::setFirstBlockListener(std::function<void()> listener) {
+    firstBlock_ = std::move(listener);
+    return true;
+}
+
+bool CEnginePlayback::setPositionListener(std::function<void(uint32_t ms)> position,
+                                          std::function<void()> ended, uint32_t stepMs) {
+    position_ = std::move(position);
+    ended_ = std::move(ended);
+    stepMs_ = stepMs;
+    return true;
+}
+
 void CEnginePlayback::customEvent(QEvent* event) {
     takeOver(event);
     if (event->type() != kDecodeNoticeEvent)
@@ -206,11 +247,17 @@ void CEnginePlayback::customEvent(QEvent* event) {
     if (notice->message == audio::WM_DECODING_ERROR) {
         if (onError_)
             onError_(notice->text);
+    } else if (notice->message == audio::WM_DECODING_STARTED) {
+        if (firstBlock_)
+            firstBlock_();
     } else if (notice->message == audio::WM_DECODING_FINISHED) {
         decoder_.reset();
         sourceComplete_ = true;
         if (player_)
             player_->set_source_complete();
+        // A job that wrote no first block ends the wait for one all the same.
+        if (firstBlock_)
+            firstBlock_();
     }
 }
 

@@ -48,6 +48,9 @@ public:
     bool ended() const override;
     int rateMode() override;
     void setRateMode(int mode) override;
+    bool setFirstBlockListener(std::function<void()> listener) override;
+    bool setPositionListener(std::function<void(uint32_t ms)> position, std::function<void()> ended,
+                             uint32_t stepMs) override;
 
     audio::CWavePlayer* player() const { return player_.get(); }
     bool decoding() const { return decoder_ != nullptr; }
@@ -64,6 +67,11 @@ private:
     std::unique_ptr<audio::CWaveDecoder> decoder_;
     std::unique_ptr<audio::CWavePlayer> player_;
     bool sourceComplete_ = false;
+    std::function<void()> firstBlock_;
+    std::function<void(uint32_t)> position_;
+    std::function<void()> ended_;
+    uint32_t stepMs_ = 1000;
+    uint64_t playerSerial_ = 0;  // notices of a player since replaced are dropped
     QBasicTimer endTimer_;
 };
 

@@ -104,7 +104,8 @@ public:
         player_->setPlayback(std::move(playback));
     }
     IPlayback* playback() const { return player_->playback(); }
-    // Sets how long decode_and_play waits before it starts the player.
+    // Sets how long decode_and_play waits before it starts the player, for an
+    // engine that does not tell when its decoder has written a first block.
     void setHeadStart(int milliseconds) { headStartMs_ = milliseconds; }
     // Sets the display form of phone numbers used by the details panel
     // (identity until the number forms are installed).

@@ -25,10 +25,9 @@ bool CMainDialog::decode_and_play(const PlaySource& source) {
         return false;
     }
     {
-        // The player starts behind the decoder: the decoder tells nothing
-        // when it has written a first block, so a fixed head start is waited.
+        // The player starts once the decoder has written a first block.
         const Work work(*this, QString::fromLatin1(kDecodingCaption));
-        CPlaybackController::waitHeadStart(headStartMs_);
+        player_->waitForFirstBlock(headStartMs_);
     }
     start_player(tempWavePath());
     return true;

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace lyb::app {
 
@@ -52,6 +53,19 @@ public:
     virtual bool ended() const = 0;
     virtual int rateMode() = 0;
     virtual void setRateMode(int mode) = 0;
+
+    // Notices, from engines that give them; each is called on the UI thread.
+    // The first-block listener is called once the decoder has written a
+    // first block a player may start on, or has stopped without one. False:
+    // the engine never tells, and its owner waits a fixed head start.
+    virtual bool setFirstBlockListener(std::function<void()>) { return false; }
+    // Tells the position whenever position / stepMs changes, and the end once
+    // per player, from the next player on. False: the engine does not tell,
+    // and its owner looks at the player itself.
+    virtual bool setPositionListener(std::function<void(uint32_t ms)>, std::function<void()>,
+                                     uint32_t) {
+        return false;
+    }
 };
 
 // Decodes nothing: every decoding fails without a message.

@@ -7,7 +7,9 @@
 namespace lyb::app {
 
 CPlaybackController::CPlaybackController(QObject* parent)
-    : QObject(parent), playback_(std::make_unique<CNoPlayback>()) {}
+    : QObject(parent), playback_(std::make_unique<CNoPlayback>()) {
+    listen();
+}
 
 CPlaybackController::~CPlaybackController() {
     poll_.stop();
@@ -16,6 +18,16 @@ CPlaybackController::~CPlaybackController() {
 
 void CPlaybackController::setPlayback(std::unique_ptr<IPlayback> playback) {
     playback_ = playback ? std::move(playback) : std::make_unique<CNoPlayback>();
+    listen();
+}
+
+void CPlaybackController::listen() {
+    notified_ = playback_->setPositionListener([this](uint32_t ms) { tell(ms); },
+                                               [this] {
+                                                   if (playback_->hasPlayer())
+                                                       emit ended();
+                                               },
+                                               kNoticeStepMs);
 }
 
 bool CPlaybackController::startDecoding(const PlaySource& source, const QString& output,
@@ -24,11 +36,21 @@ bool CPlaybackController::startDecoding(const PlaySource& source, const QString&
     return playback_->startDecoding(source, output, error);
 }
 
-void CPlaybackController::waitHeadStart(int milliseconds) {
+void CPlaybackController::waitForFirstBlock(int headStartMs) {
     // Messages from other processes are answered meanwhile; the user's input is not.
     QEventLoop loop;
+    bool ready = false;
+    if (playback_->setFirstBlockListener([&] {
+            ready = true;
+            loop.quit();
+        })) {
+        if (!ready)
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        playback_->setFirstBlockListener({});
+        return;
+    }
     // A precise timer: a coarse one may end the head start up to 5 % early.
-    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    QTimer::singleShot(headStartMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -36,7 +58,8 @@ bool CPlaybackController::startPlayer(const QString& path) {
     told_.reset();
     if (!playback_->startPlayer(path))
         return false;
-    poll_.start(kPollMs, this);
+    if (!notified_)
+        poll_.start(kPollMs, this);
     emit stateChanged(IPlayback::kPlaying);
     return true;
 }
@@ -45,7 +68,8 @@ bool CPlaybackController::resume() {
     if (!playback_->hasPlayer() || playback_->state() != IPlayback::kPaused)
         return false;
     playback_->resume();
-    poll_.start(kPollMs, this);
+    if (!notified_)
+        poll_.start(kPollMs, this);
     emit stateChanged(IPlayback::kPlaying);
     return true;
 }
@@ -111,7 +135,10 @@ void CPlaybackController::poll() {
         emit ended();
         return;
     }
-    const qint64 ms = playback_->position();
+    tell(playback_->position());
+}
+
+void CPlaybackController::tell(qint64 ms) {
     const std::pair<qint64, int> shown(ms / 1000, pixelOf_ ? pixelOf_(ms) : int(ms / 10));
     if (told_ == shown)
         return;

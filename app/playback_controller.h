@@ -2,9 +2,11 @@
 // pauses, resumes, seeks, skips and changes speed, and tells where playback
 // is through signals.
 //
-// The engine tells nothing of its position, so while a recording plays the
-// controller looks every 100 ms (the player moves in 200 ms steps) and tells
-// a position only when the shown second or the slider's pixel changes.
+// An engine that tells its position is listened to; one that does not is
+// looked at every 100 ms while a recording plays. Either way a position is
+// told on only when the shown second or the slider's pixel changes. The
+// player starts as soon as the decoder has written a first block; an engine
+// that does not say when gets a fixed head start.
 #pragma once
 
 #include "app/playback.h"
@@ -43,9 +45,10 @@ public:
     // Discards what played before and starts decoding source into output.
     // False when no decoder could be made; *error then gets its message.
     bool startDecoding(const PlaySource& source, const QString& output, QString* error);
-    // Waits with the event loop running for the user's input excluded, so
-    // the player starts behind the decoder.
-    static void waitHeadStart(int milliseconds);
+    // Waits, with the event loop running and the user's input excluded,
+    // until the decoder has written a first block, so the player never
+    // overtakes it; headStartMs for an engine that does not tell.
+    void waitForFirstBlock(int headStartMs);
     // Plays the wave file at path with a new player; false, leaving none,
     // when it cannot start.
     bool startPlayer(const QString& path);
@@ -77,7 +80,12 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    static constexpr uint32_t kNoticeStepMs = 100;
+    void listen();
+    void tell(qint64 ms);
+
     std::unique_ptr<IPlayback> playback_;
+    bool notified_ = false;  // the engine tells position and end itself
     std::function<int(qint64)> pixelOf_;
     QBasicTimer poll_;
     std::optional<std::pair<qint64, int>> told_;  // second and pixel last told

@@ -18,7 +18,7 @@ namespace lyb::app {
 
 void setUpMainWindow(CMainDialog& window) {
     CMainDialog* shown = &window;
-    // The window's playback tick sees the end of a recording itself.
+    // The engine tells the window the position and the end of a recording.
     window.setPlayback(std::make_unique<CEnginePlayback>(
         std::function<void()>(),
         [shown](const QString& text) { shown->showMessage(text, MessageIcon::Error); }));

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -100,6 +101,30 @@ TEST(EnginePlayback, PlaysADecodedFileToItsEndBitForBit) {
     }
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(ReadCapture(capture).data, data);
+}
+
+// The window's engine tells when the decoder has a first block to play, then
+// the player's position at each step it crosses and its end once: nothing polls.
+TEST(EnginePlayback, TellsTheFirstBlockThePositionsAndTheEnd) {
+    capturePath();
+    const std::string input =
+        WriteWave("engine-told.wav", 1, Pcm{1, 8000, 16}, NoiseBytes(16000, 3));  // a second
+    app::CEnginePlayback engine({}, {});
+    int firstBlocks = 0;
+    std::vector<uint32_t> positions;
+    int ended = 0;
+    ASSERT_TRUE(engine.setFirstBlockListener([&] { ++firstBlocks; }));
+    ASSERT_TRUE(engine.setPositionListener([&](uint32_t ms) { positions.push_back(ms); },
+                                           [&] { ++ended; }, 250));
+    ASSERT_TRUE(engine.startDecoding({QString::fromStdString(input)}, outputPath(), nullptr));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return firstBlocks > 0; }, 10000));
+    ASSERT_TRUE(engine.startPlayer(outputPath()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ended > 0; }, 20000));
+    QTest::qWait(0);
+    EXPECT_EQ(ended, 1);
+    EXPECT_GE(positions.size(), 4u);  // at the start and at each quarter second crossed
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    engine.discard();
 }
 
 TEST(EnginePlayback, AnnouncedButMissingAudioStillEnds) {
