@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 
 #include "app/message_box.h"
+#include "app/request_dispatcher.h"
 #include "app/settings.h"
 #include "platform/desktop/desktop.h"
 #include "platform/registry/registry.h"
@@ -12,6 +13,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include <optional>
 
 #include "qstring_print.h"
 
@@ -201,6 +204,49 @@ TEST(MainDialog, PlayMessageReadsEmptiesAndDispatchesAutoPlay) {
     QCoreApplication::processEvents();
     EXPECT_EQ(w.log->decoded.size(), 1u);
     EXPECT_EQ(w.dialog.panel(), CMainDialog::Panel::LocalFile);
+}
+
+// A handed-over request is never handled inside the sender's call; it waits
+// while the window is not ready or inside a piece of work, the last one
+// counting, and is handled once neither holds.
+TEST(RequestDispatcher, HandedOverRequestsWaitWhileBusy) {
+    struct Case {
+        bool ready;
+        bool inScope;
+        QStringList handed;
+        QStringList handled;
+    };
+    const Case cases[] = {
+        {true, false, {"/a.wav"}, {"/a.wav"}},
+        {false, false, {"/a.wav", "/b.wav"}, {"/b.wav"}},
+        {true, true, {"/a.wav", "", "/c.wav"}, {"/c.wav"}},
+        {true, false, {""}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.handed.join(QLatin1Char(',')).toStdString());
+        CRequestDispatcher dispatcher(nullptr);
+        QStringList handled;
+        QObject::connect(&dispatcher, &CRequestDispatcher::localFileRequested,
+                         [&](const QString& path, const QString&) { handled << path; });
+        if (c.ready)
+            dispatcher.setReady();
+        {
+            std::optional<CRequestDispatcher::ModalScope> scope;
+            if (c.inScope)
+                scope.emplace(dispatcher);
+            for (const QString& request : c.handed) {
+                s::setAutoPlay(request);
+                dispatcher.takeHandedOver();
+                EXPECT_EQ(s::autoPlay(), QString());
+                EXPECT_TRUE(handled.isEmpty());
+            }
+            QCoreApplication::processEvents();
+            EXPECT_EQ(handled, dispatcher.busy() ? QStringList() : c.handled);
+        }
+        dispatcher.setReady();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(handled, c.handled);
+    }
 }
 
 // The sender of the play message (the launcher, holding the hand-over lock)
