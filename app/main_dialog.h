@@ -27,6 +27,7 @@
 #include "app/stored_messages.h"
 #include "app/upper_panel.h"
 #include "platform/desktop/desktop.h"
+#include "platform/names/names.h"
 
 #include <QDialog>
 #include <QHash>
@@ -64,7 +65,7 @@ public:
     static constexpr const char* kCaption = "Lyrabell";
     static constexpr const char* kRefreshingCaption = "Refreshing...";
     static constexpr const char* kDecodingCaption = "Decoding...";
-    static constexpr const char* kRole = "lyrabell.main";
+    static constexpr const char* kRole = names::kMainWindowRole;
     static constexpr int kPlayerStripHeight = CPlayerStrip::kHeight;
     static constexpr int kHeadStartMs = 2000;
     static constexpr int kSliderId = CPlayerStrip::kSliderId;

@@ -12,11 +12,6 @@
 
 namespace lyb::app {
 
-// The name of the per-user lock (desktop::UserLock) that a program handing a
-// request over holds from writing "AutoPlay" until its play message has been
-// answered, so that a second request waits instead of replacing the first.
-inline constexpr const char kHandOverLock[] = "handover";
-
 enum class RequestKind { None, StoredMessage, LocalFile };
 
 struct PlayRequest {

@@ -7,7 +7,7 @@ namespace lyb::settings {
 
 namespace {
 
-constexpr quint64 kAccountChangeWParam = 0xF2;
+constexpr quint64 kAccountChangeWParam = names::kAccountChangeBroadcast;
 
 std::optional<reg::Key> openSection(const QString& section) {
     return reg::Key::open(reg::Hive::CurrentUser, sectionKeyPath(section));

@@ -17,27 +17,30 @@
 
 #include <optional>
 
+#include "platform/names/names.h"
+
 namespace lyb::settings {
 
-inline constexpr const char* kCompany = "Corvendale";
-inline constexpr const char* kProfile = "Lyrabell";
-inline constexpr const char* kSection = "Lyrabell";
+// The names other programs rely on are spelled once, in platform/names.
+inline constexpr const char* kCompany = names::kCompany;
+inline constexpr const char* kProfile = names::kProfile;
+inline constexpr const char* kSection = names::kSection;
 
 // Value names, each with its default where it has one.
-inline constexpr const char* kMessageStore = "Message Store";  // REG_SZ, ""
-inline constexpr const char* kUsingOutlook = "Using Outlook";  // REG_DWORD, 1
+inline constexpr const char* kMessageStore = names::kMessageStore;  // REG_SZ, ""
+inline constexpr const char* kUsingOutlook = names::kUsingOutlook;  // REG_DWORD, 1
 inline constexpr int kUsingOutlookDefault = 1;
-inline constexpr const char* kNanp = "NANP";  // REG_DWORD, 1
+inline constexpr const char* kNanp = names::kNanp;  // REG_DWORD, 1
 inline constexpr int kNanpDefault = 1;
-inline constexpr const char* kDetails = "DETAILS";  // REG_DWORD, 0
+inline constexpr const char* kDetails = names::kDetails;  // REG_DWORD, 0
 inline constexpr int kDetailsDefault = 0;
-inline constexpr const char* kFont = "Font";  // REG_DWORD, 1
+inline constexpr const char* kFont = names::kFont;  // REG_DWORD, 1
 inline constexpr int kFontDefault = 1;
-inline constexpr const char* kTips = "Tips";  // REG_DWORD, 0
+inline constexpr const char* kTips = names::kTips;  // REG_DWORD, 0
 inline constexpr int kTipsDefault = 0;
-inline constexpr const char* kAutoPlay = "AutoPlay";      // REG_SZ, ""
-inline constexpr const char* kMsgEntryId = "MsgEntryID";  // REG_BINARY, missing
-inline constexpr const char* kInstallDir = "InstallDir";  // REG_SZ, missing
+inline constexpr const char* kAutoPlay = names::kAutoPlay;      // REG_SZ, ""
+inline constexpr const char* kMsgEntryId = names::kMsgEntryId;  // REG_BINARY, missing
+inline constexpr const char* kInstallDir = names::kInstallDir;  // REG_SZ, missing
 
 // Returns "Software\\Corvendale\\Lyrabell\\<section>".
 QString sectionKeyPath(const QString& section = QString::fromLatin1(kSection));

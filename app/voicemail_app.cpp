@@ -7,6 +7,7 @@
 #include "contacts/number_forms.h"
 #include "inboxext/item_refs.h"
 #include "platform/com/inproc.h"
+#include "platform/desktop/hand_over.h"
 #include "platform/registry/registry.h"
 
 #include <QFileInfo>
@@ -48,10 +49,11 @@ std::optional<desktop::WindowHandle> CVoiceMailApp::findInstanceWindow(const QSt
 }
 
 void CVoiceMailApp::handOver(const QString& request) {
-    const desktop::UserLock lock(kHandOverLock);
-    settings::setAutoPlay(request);
-    desktop::broadcastMessage(desktop::registerWindowMessage(QString::fromLatin1(kPlayMessageName)),
-                              0, 0);
+    // Only called once this program's window was found: it is running.
+    desktop::HandOver handOver;
+    handOver.request = request;
+    handOver.running = [] { return true; };
+    desktop::handOverRequest(handOver);
 }
 
 std::optional<int> CVoiceMailApp::enforceOneInstance(const QString& request, int rounds,

@@ -6,6 +6,7 @@
 
 #include "app/stored_messages.h"
 #include "platform/desktop/desktop.h"
+#include "platform/names/names.h"
 
 #include <QString>
 
@@ -19,7 +20,7 @@ namespace lyb::app {
 class CMainDialog;
 
 // The registered name of the play message.
-inline constexpr const char* kPlayMessageName = "TavolinPlay";
+inline constexpr const char* kPlayMessageName = names::kPlayMessage;
 
 // The main window as the program runs it: the real decoding and playing
 // engine, whose refusals from the decoding thread are shown in a message box
