@@ -1,6 +1,7 @@
 // The main window's commands, one QAction each, and those of them that do
 // not act on the list's rows.
 #include "app/main_dialog.h"
+#include "app/open_file.h"
 #include "app/settings.h"
 #include "app/update_page.h"
 #include "ui/details_popup.h"
@@ -115,8 +116,8 @@ void CMainDialog::commandOpenFile() {
         if (chooseFile_)
             path = chooseFile_(this);
         else
-            path = QFileDialog::getOpenFileName(
-                this, QString(), QString(), QStringLiteral("Wav Files (*.wav);;GSM Files (*.gsm)"));
+            path = QFileDialog::getOpenFileName(this, QString(), openFileStartFolder(),
+                                                openFileFilters());
     }
     if (path.isEmpty())
         return;

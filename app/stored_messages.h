@@ -25,10 +25,13 @@ class IVoicemailRecord {
 public:
     virtual ~IVoicemailRecord() = default;
     virtual QString caller_name() const = 0;
-    virtual QString caller_number() const = 0;   // digits only; may be empty
+    // Digits, after a leading "+" when the number had one; may be empty.
+    virtual QString caller_number() const = 0;
     virtual int32_t length_seconds() const = 0;  // -1 when unknown
     virtual int64_t received_time() const = 0;   // seconds since 1970 UTC; 0 when absent
-    virtual QString audio_type() const = 0;      // ".wav" or ".gsm"
+    // The recording's extension, lower case: ".wav", ".gsm" or any other
+    // recording kind (".mp3", ".m4a", ...), as store::recording_audio_type gives.
+    virtual QString audio_type() const = 0;
     // Opens a stream over the recording from its start, or returns null. The
     // caller owns the one reference and releases it.
     virtual mapi::IStream* open_audio_stream() = 0;

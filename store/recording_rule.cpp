@@ -35,6 +35,13 @@ QString bareMimeType(const QString& mimeType) {
 
 }  // namespace
 
+QStringList recording_extensions() {
+    QStringList extensions;
+    for (const char* known : kRecordingExtensions)
+        extensions.append(QLatin1String(known));
+    return extensions;
+}
+
 QString recording_audio_type(const QString& fileName, const QString& mimeType) {
     const QString mime = bareMimeType(mimeType);
     if (mime.contains(QLatin1String("wav")))

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -32,6 +33,10 @@ namespace lyb::store {
 // case (".mp3", ".m4a", ...), else "." and the MIME subtype ("audio/x-foo"
 // gives ".foo"). Empty when the attachment is not a recording.
 QString recording_audio_type(const QString& fileName, const QString& mimeType);
+
+// The extensions a recording's file name may end in (".wav", ".gsm", ".mp3",
+// ...), lower case, wave and GSM first: the kinds Lyrabell plays.
+QStringList recording_extensions();
 
 // The recording of a message, as the rule finds it.
 struct Recording {

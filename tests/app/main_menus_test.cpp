@@ -1,12 +1,14 @@
 #include "app/main_menus.h"
 
 #include "app/command_line.h"
+#include "app/open_file.h"
 #include "app/update_page.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "qstring_print.h"
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 using namespace lyb::app;
@@ -115,9 +118,32 @@ TEST(MainMenus, RulesFollowTheSelectionThePlayerAndTheSettings) {
     }
 }
 
+TEST(OpenFile, OffersEveryRecordingKindTogetherThenEachAlone) {
+    const QStringList filters = openFileFilters().split(QStringLiteral(";;"));
+    ASSERT_FALSE(filters.isEmpty());
+    const char* const kinds[] = {"wav", "gsm", "mp3", "m4a", "mp4",  "aac",  "amr",
+                                 "awb", "3gp", "ogg", "oga", "opus", "flac", "wma"};
+    ASSERT_EQ(filters.size(), 1 + qsizetype(std::size(kinds)));
+    for (qsizetype i = 0; i < qsizetype(std::size(kinds)); ++i) {
+        const QString pattern = QStringLiteral("*.") + QLatin1String(kinds[i]);
+        EXPECT_TRUE(filters[0].split(QRegularExpression(QStringLiteral("[ ()]"))).contains(pattern))
+            << kinds[i];
+        EXPECT_TRUE(filters[i + 1].endsWith(QStringLiteral("(%1)").arg(pattern))) << filters[i + 1].toStdString();
+    }
+}
+
+TEST(OpenFile, StartsInTheMusicFolderWhenThereIsOneElseHome) {
+    const QString music = QDir::temp().filePath(QStringLiteral("Music"));
+    ASSERT_TRUE(QDir().mkpath(music));
+    EXPECT_EQ(openFileStartFolder(music), music);
+    EXPECT_EQ(openFileStartFolder(music + QStringLiteral("/absent")), QDir::homePath());
+    EXPECT_EQ(openFileStartFolder(QString()), QDir::homePath());
+}
+
 TEST(UpdatePage, OpensTheAddressThroughTheUrlHandler) {
-    EXPECT_EQ(updatePageUrl(),
-              QStringLiteral("https://lyrabell.example/update.jsp?prod=Lyrabell_PPC&ver=1.1.1"));
+    EXPECT_EQ(
+        updatePageUrl(),
+        QStringLiteral("https://lyrabell.example/update.jsp?prod=Lyrabell_PPC&ver=" LYB_VERSION));
     const QString record = QDir::temp().filePath(QStringLiteral("opened.txt"));
     const QString opener = QDir::temp().filePath(QStringLiteral("opener.sh"));
     QFile script(opener);
