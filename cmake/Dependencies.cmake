@@ -25,3 +25,7 @@ endfunction()
 lyb_find_plain_library(Lyb::gsm gsm gsm.h)
 lyb_find_plain_library(Lyb::sonic sonic sonic.h)
 lyb_find_plain_library(Lyb::phonenumber phonenumber phonenumbers/phonenumberutil.h)
+# Its number objects are protocol buffer messages: code that copies them needs
+# the protobuf runtime too.
+pkg_check_modules(PROTOBUF REQUIRED IMPORTED_TARGET protobuf)
+set_property(TARGET Lyb::phonenumber APPEND PROPERTY INTERFACE_LINK_LIBRARIES PkgConfig::PROTOBUF)
