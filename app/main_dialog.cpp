@@ -47,7 +47,6 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
       playMessage_(playMessage),
       queryMessage_(desktop::registerWindowMessage(QStringLiteral("LyrabellQuery"))),
       formatNumber_([](const QString& number) { return number; }),
-      holdTimer_(new QTimer(this)),
       client_(new QWidget(this)),
       list_(new ui::CVoiceMailList),
       upper_(new CUpperPanel(list_, client_)),

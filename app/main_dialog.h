@@ -225,7 +225,6 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The caption and the wait cursor of a piece of work that the window
@@ -265,7 +264,7 @@ private:
     void showPosition(qint64 ms);
     void showState(int state);
     void slider_changed(int position);
-    void listTap(const QPoint& global);
+    void listTap(int row);
     void selectRow(int row);
     void redrawRow(int row);
     int runSettings(QString* account);
@@ -298,8 +297,6 @@ private:
     SettingsRunner runSettings_;
     FileChooser chooseFile_;
     bool leftForeground_ = false;  // another application was in front since the start
-    QTimer* holdTimer_;            // press-and-hold on the list opens the context menu
-    QPoint holdPoint_;
     MenuId commandBar_ = MenuId::MenuBar;
     QHash<int, QAction*> commands_;  // by command id
 

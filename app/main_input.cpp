@@ -6,20 +6,10 @@
 #include "ui/voicemail_list.h"
 
 #include <QAbstractItemModel>
-#include <QApplication>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QShortcut>
-#include <QTimer>
 
 namespace lyb::app {
-
-namespace {
-
-// Held this long, the pen on the list opens the context menu.
-constexpr int kHoldMs = 500;
-
-}  // namespace
 
 void CMainDialog::createInput() {
     const std::pair<int, std::function<void()>> keys[] = {
@@ -58,40 +48,12 @@ void CMainDialog::createInput() {
         connect(shortcut, &QShortcut::activated, this, slot);
     }
 
-    // A right click opens the context menu; a press-and-hold does the same.
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        holdTimer_->stop();
-        open_context_menu(list_->viewport()->mapToGlobal(at));
-    });
-    holdTimer_->setSingleShot(true);
-    holdTimer_->setInterval(kHoldMs);
-    connect(holdTimer_, &QTimer::timeout, this, [this] { open_context_menu(holdPoint_); });
-    list_->viewport()->installEventFilter(this);
-}
-
-bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
-    // The pen on the list: a tap plays or pauses the row, a hold opens the menu.
-    if (watched != list_->viewport())
-        return QDialog::eventFilter(watched, event);
-    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove &&
-        event->type() != QEvent::MouseButtonRelease)
-        return false;
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    const QPoint global = mouse->globalPosition().toPoint();
-    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-        holdPoint_ = global;
-        holdTimer_->start();
-    } else if (event->type() == QEvent::MouseMove && holdTimer_->isActive()) {
-        if ((global - holdPoint_).manhattanLength() > QApplication::startDragDistance())
-            holdTimer_->stop();
-    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
-        const bool tap = holdTimer_->isActive();
-        holdTimer_->stop();
-        if (tap)
-            QTimer::singleShot(0, this, [this, global] { listTap(global); });
-    }
-    return false;
+    // A tap plays or pauses the row, once the list has taken the pen's
+    // release; a hold or a right click opens the row's menu.
+    connect(list_, &ui::CVoiceMailList::rowTapped, this, &CMainDialog::listTap,
+            Qt::QueuedConnection);
+    connect(list_, &ui::CVoiceMailList::rowHeld, this,
+            [this](int, const QPoint& global) { open_context_menu(global); });
 }
 
 void CMainDialog::stepRow(int by) {
@@ -111,10 +73,9 @@ void CMainDialog::enterKey() {
         pause_player();
 }
 
-void CMainDialog::listTap(const QPoint& global) {
-    const QModelIndex index = list_->indexAt(list_->viewport()->mapFromGlobal(global));
-    if (index.isValid()) {
-        selectRow(index.row());
+void CMainDialog::listTap(int row) {
+    if (row >= 0) {
+        selectRow(row);
         toggle_selected(true);
     } else if (selectionMark() >= 0 && selectionMark() < rowCount()) {
         selectRow(selectionMark());

@@ -1,6 +1,10 @@
 #include "ui/voicemail_list.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "contacts/voicemail_listing.h"
 #include "platform/names/names.h"
@@ -19,7 +23,13 @@ const QString kFont = QString::fromLatin1(names::kFont);
 CVoiceMailList::CVoiceMailList(QWidget* parent)
     : QListView(parent),
       model_(new CVoiceMailListModel(this)),
-      delegate_(new CVoiceMailRowDelegate(this)) {
+      delegate_(new CVoiceMailRowDelegate(this)),
+      hold_timer_(new QTimer(this)) {
+    hold_timer_->setSingleShot(true);
+    hold_timer_->setInterval(kHoldMs);
+    connect(hold_timer_, &QTimer::timeout, this, [this] {
+        emit rowHeld(indexAt(hold_point_).row(), viewport()->mapToGlobal(hold_point_));
+    });
     model_->set_details_mode(read_setting(kDetails, 0, 1));
     font_size_ = read_setting(kFont, 1, 2);
     delegate_->set_layout(model_->details_mode(), font_size_);
@@ -37,6 +47,38 @@ CVoiceMailList::CVoiceMailList(QWidget* parent)
 }
 
 CVoiceMailList::~CVoiceMailList() = default;
+
+void CVoiceMailList::mousePressEvent(QMouseEvent* event) {
+    QListView::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        hold_point_ = event->position().toPoint();
+        hold_timer_->start();
+    }
+}
+
+void CVoiceMailList::mouseMoveEvent(QMouseEvent* event) {
+    QListView::mouseMoveEvent(event);
+    // A pen that slides is scrolling or choosing, not holding.
+    if (hold_timer_->isActive() && (event->position().toPoint() - hold_point_).manhattanLength() >
+                                       QApplication::startDragDistance())
+        hold_timer_->stop();
+}
+
+void CVoiceMailList::mouseReleaseEvent(QMouseEvent* event) {
+    QListView::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton)
+        return;
+    const bool tap = hold_timer_->isActive();
+    hold_timer_->stop();
+    if (tap)
+        emit rowTapped(indexAt(event->position().toPoint()).row());
+}
+
+void CVoiceMailList::contextMenuEvent(QContextMenuEvent* event) {
+    hold_timer_->stop();
+    emit rowHeld(indexAt(event->pos()).row(), event->globalPos());
+    event->accept();
+}
 
 void CVoiceMailList::populate(const store::CMapiSession& session, const QString& accountName) {
     clear();

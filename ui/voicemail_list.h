@@ -10,6 +10,9 @@
 #pragma once
 
 #include <QListView>
+#include <QPoint>
+
+class QTimer;
 
 #include "store/message_store.h"
 #include "ui/voicemail_list_model.h"
@@ -69,8 +72,24 @@ public:
 
     CVoiceMailListModel* list_model() const { return model_; }
 
+    // Held this long without moving, the pen on a row asks for its menu.
+    static constexpr int kHoldMs = 500;
+
+signals:
+    // The pen was lifted before the hold time, where it was put down: row is
+    // the row under it, or -1 below the rows.
+    void rowTapped(int row);
+    // The pen held still for kHoldMs, or a right click (or the keyboard's
+    // menu key while the list has the focus): row is the row under global,
+    // the screen point the menu opens at, or -1 below the rows.
+    void rowHeld(int row, const QPoint& global);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
     // The row the user moves to with the pen becomes the selection mark.
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -80,6 +99,8 @@ private:
     CVoiceMailRowDelegate* delegate_;
     int font_size_ = 1;
     int selection_mark_ = -1;
+    QTimer* hold_timer_;
+    QPoint hold_point_;  // in the viewport, where the pen was put down
 };
 
 }  // namespace lyb::ui

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <functional>
 
 #include "platform/registry/registry.h"
 #include "tests/platform/mapi/maildir_fixture.h"
@@ -217,4 +223,67 @@ TEST_F(VoicemailListTest, RowsSayTheFirstLineOfTheirTranscript) {
     ASSERT_EQ(all.size(), 2);
     EXPECT_EQ(all[1].toObject()["transcript"].toString(), "Call me back.\nAt noon.");
     EXPECT_EQ(all[0].toObject()["transcript"].toString(), "");
+}
+
+// The pen on the list: lifted at once it taps the row under it (or below the
+// rows), held still it asks for the row's menu as a right click does, and
+// sliding away is neither.
+TEST_F(VoicemailListTest, PenTapsAndHoldsAreSignalsOfTheList) {
+    deliver(1, "Caller Name: Rita Moreno\r\n");
+    deliver(2, "Caller Name: Ada Lovelace\r\n");
+    populate();
+    list.resize(240, 300);
+    list.show();
+    QWidget* pen = list.viewport();
+    const QPoint row0 = list.visualRect(list.model()->index(0, 0)).center();
+    const QPoint row1 = list.visualRect(list.model()->index(1, 0)).center();
+    const QPoint below(row0.x(), pen->height() - 3);
+    ASSERT_LT(list.indexAt(below).row(), 0);
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        int tapped;  // -2: no tap
+        int held;    // -2: no hold
+    } cases[] = {
+        {"tap", [&] { QTest::mouseClick(pen, Qt::LeftButton, {}, row1); }, 1, -2},
+        {"tap below the rows", [&] { QTest::mouseClick(pen, Qt::LeftButton, {}, below); }, -1, -2},
+        {"hold",
+         [&] {
+             QTest::mousePress(pen, Qt::LeftButton, {}, row0);
+             QSignalSpy held(&list, &CVoiceMailList::rowHeld);
+             held.wait(5000);
+             QTest::mouseRelease(pen, Qt::LeftButton, {}, row0);
+         },
+         -2, 0},
+        {"slide",
+         [&] {
+             QTest::mousePress(pen, Qt::LeftButton, {}, row0);
+             QTest::mouseMove(pen, row1);
+             QTest::qWait(CVoiceMailList::kHoldMs * 2);
+             QTest::mouseRelease(pen, Qt::LeftButton, {}, row1);
+         },
+         -2, -2},
+        {"right click",
+         [&] {
+             QContextMenuEvent menu(QContextMenuEvent::Mouse, row1, pen->mapToGlobal(row1));
+             QApplication::sendEvent(pen, &menu);
+         },
+         -2, 1},
+    };
+    for (const auto& c : cases) {
+        QSignalSpy tapped(&list, &CVoiceMailList::rowTapped);
+        QSignalSpy held(&list, &CVoiceMailList::rowHeld);
+        c.act();
+        QApplication::processEvents();
+        ASSERT_EQ(tapped.size(), c.tapped == -2 ? 0 : 1) << c.what;
+        if (c.tapped != -2) {
+            EXPECT_EQ(tapped[0][0].toInt(), c.tapped) << c.what;
+        }
+        ASSERT_EQ(held.size(), c.held == -2 ? 0 : 1) << c.what;
+        if (c.held != -2) {
+            EXPECT_EQ(held[0][0].toInt(), c.held) << c.what;
+            EXPECT_EQ(list.indexAt(pen->mapFromGlobal(held[0][1].toPoint())).row(), c.held)
+                << c.what;
+        }
+    }
 }
