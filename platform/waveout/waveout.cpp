@@ -27,9 +27,12 @@ namespace {
 
 constexpr uint32_t kMinRate = 0x8000;
 constexpr uint32_t kMaxRate = 0x40000;
-// How often the device thread moves frames while it holds buffers; also the
-// size of the pieces it moves.
-constexpr auto kPoll = std::chrono::milliseconds(20);
+// How often the device thread moves frames while it holds buffers. Every
+// sink holds more than two of these ahead (ALSA's buffer is 200 ms, the
+// clocks take what their time has passed) and a player queues 800 ms, so a
+// longer step only moves more frames at once; each wake costs the same.
+constexpr auto kPoll = std::chrono::milliseconds(40);
+// The size of the pieces the thread moves, several a wake.
 constexpr uint32_t kPiecesPerSecond = 50;
 
 }  // namespace
