@@ -222,6 +222,12 @@ TEST(RuntimeDir, ATemporaryFolderIsRemovedWhenTheProcessEnds) {
 // Ended at logout (SIGTERM) or by its terminal (SIGHUP), a program ends as
 // when its window closes: the temporary folder it made goes.
 TEST(QuitOnEndSignals, TheProgramEndsNormallyAndCleansUp) {
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer holds a signal for the thread the kernel gave it to
+    // until that thread enters one of its intercepted calls; one of Qt's helper
+    // threads may wait outside them for good, and the signal with it.
+    GTEST_SKIP() << "signals are held back by the thread sanitizer";
+#endif
     EnvGuard guard("XDG_RUNTIME_DIR");
     unsetenv("XDG_RUNTIME_DIR");
     for (const int signal : {SIGTERM, SIGHUP}) {
