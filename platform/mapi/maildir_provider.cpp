@@ -836,8 +836,11 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) 
         } else if (path.startsWith(QLatin1String("~/"))) {
             path = QDir::homePath() + path.mid(1);
         }
+        // Joined by hand: QDir takes a path that starts with ':' for one of
+        // Qt's resources, and would give "." for ": mail/..".
         if (!path.isEmpty())
-            a.maildir = QDir::cleanPath(QDir(baseDir).absoluteFilePath(path));
+            a.maildir = QDir::cleanPath(
+                path.startsWith(QLatin1Char('/')) ? path : baseDir + QLatin1Char('/') + path);
         accounts.push_back(std::move(a));
     }
     return accounts;

@@ -97,9 +97,12 @@ TEST(Accounts, ParsesNamesPathsCommentsAndHomeFolders) {
                                                        "Relative = mail/box\n"
                                                        "SMS =\n"
                                                        "no equals sign\n"
-                                                       " = /nameless\n"),
+                                                       " = /nameless\n"
+                                                       "Colon = :mail/..\n"),
                                         QStringLiteral("/etc/lyb"));
-    ASSERT_EQ(accounts.size(), 4u);
+    ASSERT_EQ(accounts.size(), 5u);
+    // A path starting with ':' is a folder of that name, not one of Qt's resources.
+    EXPECT_EQ(accounts[4].maildir, "/etc/lyb");
     EXPECT_EQ(accounts[0].displayName, "Work Mail");
     EXPECT_EQ(accounts[0].maildir, QDir::homePath() + "/Maildir");
     EXPECT_EQ(accounts[1].displayName, "Voicemail");
