@@ -121,10 +121,10 @@ void CMainDialog::commandOpenFile() {
     }
     if (path.isEmpty())
         return;
-    close_playback();
-    listMode_ = false;
+    // A window started for one recording still ends with the one chosen here.
+    stopPlayback();
     show_file_panel(path, QString());
-    decode_and_play(PlaySource{path, nullptr, false});
+    showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
 }
 
 }  // namespace lyb::app

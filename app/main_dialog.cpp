@@ -9,7 +9,6 @@
 #include "ui/voicemail_list.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
@@ -57,8 +56,8 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     ui::ensure_resources();
     setWindowTitle(latin(kCaption));
     setWindowIcon(QIcon(QStringLiteral(":/images/lyrabell.png")));
-    // A dialog that fills a handheld's screen: resizable, with the title
-    // bar's minimise button (minimising ends the program).
+    // Resizable, with the title bar's minimise button: minimised, Lyrabell
+    // keeps running and playing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
@@ -164,6 +163,7 @@ void CMainDialog::initialise() {
 }
 
 void CMainDialog::normalStart() {
+    listShown_ = true;
     runModal([this] { ui::show_tips_at_first_start(this); });
     usingAccount_ = settings::usingOutlook();
     if (usingAccount_ == 0) {
@@ -202,19 +202,19 @@ int CMainDialog::runSettings(QString* account) {
 }
 
 void CMainDialog::runLocalFileRequest(const QString& path, const QString& caller) {
-    exitOnDone_ = false;
-    close_playback();
+    stopPlayback();
     bringToFront();
-    exitOnDone_ = true;
+    // A window that showed its list returns to it; one started for a
+    // recording ends with it.
+    exitOnDone_ = !listShown_;
     show_file_panel(path, caller);
     showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
 }
 
 void CMainDialog::runStoredMessageRequest(IVoicemailRecord* record) {
-    exitOnDone_ = false;
-    close_playback();
+    stopPlayback();
     bringToFront();
-    exitOnDone_ = true;
+    exitOnDone_ = !listShown_;
     show_details_panel(record);
     bool playing = false;
     if (mapi::IStream* stream = record->open_audio_stream()) {
@@ -325,16 +325,10 @@ void CMainDialog::setCaption(const QString& text) {
 
 void CMainDialog::bringToFront() {
     ++raiseCount_;
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
-}
-
-void CMainDialog::changeEvent(QEvent* event) {
-    // Minimising ends the program: there is no hidden background state.
-    // Closed from the event loop, once the change of state has finished.
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
-        QTimer::singleShot(0, this, [this] { done(0); });
-    QDialog::changeEvent(event);
 }
 
 }  // namespace lyb::app

@@ -1,6 +1,9 @@
 // CMainDialog: Lyrabell's one top-level window, run modally for the life of
 // the process. Registered on the desktop with the caption "Lyrabell" and the
 // role "lyrabell.main" so that the launcher and a second Lyrabell find it.
+// Minimised it plays on; closing it (the title bar, Ctrl+Q) ends Lyrabell.
+// Escape never closes it: on the playback screen it is Done, in the list
+// it does nothing (menus, boxes and dialogs take their own Escape).
 //
 // The window is a composition, and what stays here is the wiring and the
 // first start. Its client area holds the upper panel (the list, the hint or
@@ -153,8 +156,9 @@ public:
     // user keeps it, the rows of that number are named again.
     void add_to_contacts();
 
-    // Done: discards player and decoder; returns to the list, or closes the
-    // window with IDOK when the exit-on-done flag is set.
+    // Done: discards player and decoder; returns to the list, or, on the
+    // playback screen of a window that never showed its list (started for
+    // one recording), closes the window with IDOK.
     void close_playback();
     // With a path: the info panel with the local file's name, or with the
     // caller when one is given. Without: the list (or the hint text) again.
@@ -178,7 +182,8 @@ public:
     void skip_back();
     void skip_forward();
     void toggle_speed() { player_->toggleSpeed(); }
-    // The voicemail of the selected row, from its start (marked read first).
+    // The voicemail of the selected row, from its start; marked read once
+    // its recording has opened and its player has started.
     void play_selected();
     // Plays, resumes or (when allowed) pauses after the selected row.
     void toggle_selected(bool allowPause);
@@ -223,9 +228,6 @@ public:
     // Returns <runtime folder>/lybtemp.wav.
     static QString tempWavePath();
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     // The caption and the wait cursor of a piece of work that the window
     // waits inside; a handed-over request waits until it ends.
@@ -257,6 +259,9 @@ private:
     int currentRow() const;
     store::CVoiceMailMessage* recordAt(int row) const;
     void setCommandBar(MenuId menu);
+    // Discards player and decoder and shows the list (or the hint) with the
+    // menu bar; never ends the program.
+    void stopPlayback();
     // Leaves list mode for the playback screen: "Pause" and "Done" while a
     // recording plays, else "Play" (greyed: nothing to resume) and "Done",
     // so a request that could not be played can always be closed.
@@ -291,6 +296,7 @@ private:
     int headStartMs_ = kHeadStartMs;
 
     bool initialised_ = false;
+    bool listShown_ = false;  // the normal start ran: requests return to the list
     int raiseCount_ = 0;
 
     const store::CMapiSession* session_ = nullptr;

@@ -1,7 +1,7 @@
 // The main window's input: keys are shortcuts of the window, so they act
 // before the focused widget and never in the window's menus, boxes or
-// dialogs; the list's taps, its press-and-hold and its right click come from
-// the list itself.
+// dialogs (which take their own keys, Escape among them); the list's taps,
+// its press-and-hold and its right click come from the list itself.
 #include "app/main_dialog.h"
 #include "ui/voicemail_list.h"
 
@@ -35,16 +35,49 @@ void CMainDialog::createInput() {
              if (listMode_ && !list_->isHidden())
                  show_details();
          }},
-        // The keyboard's context menu key opens the selected row's menu.
-        {Qt::Key_Menu,
-         [this] {
-             if (listMode_ && !list_->isHidden())
-                 open_context_menu(QPoint());
-         }},
     };
     for (const auto& [key, slot] : keys) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
         shortcut->setAutoRepeat(true);
+        connect(shortcut, &QShortcut::activated, this, slot);
+    }
+    // The keys of a desktop program, not repeated while held.
+    const auto inList = [this] { return listMode_ && !list_->isHidden(); };
+    const std::pair<QKeySequence, std::function<void()>> commands[] = {
+        // Done on the playback screen; in the list Escape does nothing.
+        {QKeySequence(Qt::Key_Escape),
+         [this] {
+             if (!listMode_)
+                 close_playback();
+         }},
+        {QKeySequence(Qt::Key_Delete),
+         [this, inList] {
+             if (inList())
+                 runCommand(ID_DELETE);
+         }},
+        // The keyboard's menu key and Shift+F10 open the selected row's menu.
+        {QKeySequence(Qt::Key_Menu),
+         [this, inList] {
+             if (inList())
+                 open_context_menu(QPoint());
+         }},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F10),
+         [this, inList] {
+             if (inList())
+                 open_context_menu(QPoint());
+         }},
+        {QKeySequence(Qt::Key_F5),
+         [this, inList] {
+             if (inList() && usingAccount_ != 0)
+                 runCommand(ID_REFRESH);
+         }},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), [this] { runCommand(ID_OPEN_FILE); }},
+        // As the title bar's close button.
+        {QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); }},
+    };
+    for (const auto& [sequence, slot] : commands) {
+        auto* shortcut = new QShortcut(sequence, this);
+        shortcut->setAutoRepeat(false);
         connect(shortcut, &QShortcut::activated, this, slot);
     }
 
@@ -66,7 +99,7 @@ void CMainDialog::enterKey() {
     if (listMode_)
         toggle_selected(true);
     else if (!player_->hasPlayer())
-        done(IDOK);  // as the dialog's OK: the program ends
+        close_playback();  // nothing to play or pause: Done
     else if (player_->state() == IPlayback::kPaused)
         start_player(std::nullopt);
     else

@@ -78,17 +78,17 @@ void CMainDialog::play_selected() {
     store::CVoiceMailMessage* record = recordAt(sel);
     if (!record)
         return;
-    record->set_read(true);
-    redrawRow(sel);
     close_playback();
     mapi::IStream* stream = record->open_audio_stream();
     if (!stream) {
         showMessage(QString::fromLatin1(kNoAttachment), MessageIcon::Error);
         return;
     }
-    const bool started = decode_and_play(PlaySource{QString(), stream, record->is_gsm()});
+    const bool decoding = decode_and_play(PlaySource{QString(), stream, record->is_gsm()});
     stream->Release();
-    if (started) {
+    // Heard only once it plays: a voicemail that cannot be played stays new.
+    if (decoding && player_->hasPlayer()) {
+        record->set_read(true);
         list_->set_current_row(sel);
         redrawRow(sel);
     }

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QKeySequence>
 #include <QMenu>
 
 #include <initializer_list>
@@ -10,23 +11,32 @@ namespace lyb::app {
 
 namespace {
 
-// One item of a menu table: a command, or a separator (no text).
+// One item of a menu table: a command, or a separator (no text). The '&'
+// marks the item's mnemonic; key is the window's key for the command, shown
+// beside the item.
 struct Item {
     const char* text;
     int command;
+    int key = 0;
 };
 constexpr Item kSeparator{nullptr, 0};
 
 // The items that act on the selected voicemail, in menu order.
 constexpr Item kVoicemailItems[] = {
-    {"Delete", ID_DELETE},          {"Play", ID_PLAY},
-    {"Call Back", ID_CALL_BACK},    {"Reply With", ID_REPLY_WITH},
-    {"Mark as Read", ID_MARK_READ}, {"Add to Contacts", ID_ADD_TO_CONTACTS},
+    {"&Delete", ID_DELETE, Qt::Key_Delete}, {"&Play", ID_PLAY},
+    {"&Call Back", ID_CALL_BACK},           {"Reply &With", ID_REPLY_WITH},
+    {"&Mark as Read", ID_MARK_READ},        {"&Add to Contacts", ID_ADD_TO_CONTACTS},
 };
 
 QAction* addCommand(QMenu* menu, const Item& item) {
     QAction* action = menu->addAction(QString::fromLatin1(item.text));
     action->setData(item.command);
+    if (item.key != 0) {
+        // The window's shortcut does the work; the item's own key acts only
+        // while its menu has the focus, so the two never compete.
+        action->setShortcut(QKeySequence(item.key));
+        action->setShortcutContext(Qt::WidgetShortcut);
+    }
     return action;
 }
 
@@ -49,19 +59,19 @@ void buildMenuBarPopup(QMenu* menu) {
     for (const Item& item : kVoicemailItems)
         addCommand(menu, item);
     addItems(menu, {kSeparator,
-                    {"Show Details", ID_SHOW_DETAILS},
-                    {"Refresh", ID_REFRESH},
-                    {"Open File", ID_OPEN_FILE},
+                    {"&Show Details", ID_SHOW_DETAILS},
+                    {"&Refresh", ID_REFRESH, Qt::Key_F5},
+                    {"&Open File", ID_OPEN_FILE, (Qt::CTRL | Qt::Key_O).toCombined()},
                     kSeparator});
-    QMenu* tools = addSubmenu(menu, "Tools");
-    addItems(tools, {{"Settings", ID_SETTINGS}});
-    QMenu* fontSize = addSubmenu(tools, "Font Size");
+    QMenu* tools = addSubmenu(menu, "&Tools");
+    addItems(tools, {{"&Settings", ID_SETTINGS}});
+    QMenu* fontSize = addSubmenu(tools, "&Font Size");
     addItems(fontSize,
-             {{"Small", ID_FONT_SMALL}, {"Medium", ID_FONT_MEDIUM}, {"Large", ID_FONT_LARGE}});
-    addItems(tools, {{"Tips", ID_TIPS},
+             {{"&Small", ID_FONT_SMALL}, {"&Medium", ID_FONT_MEDIUM}, {"&Large", ID_FONT_LARGE}});
+    addItems(tools, {{"&Tips", ID_TIPS},
                      kSeparator,
-                     {"Check For Update", ID_CHECK_FOR_UPDATE},
-                     {"About", ID_ABOUT}});
+                     {"Check For &Update", ID_CHECK_FOR_UPDATE},
+                     {"&About", ID_ABOUT}});
     findCommand(menu, ID_SHOW_DETAILS)->setCheckable(true);
     // One size at most is checked; the group shows them as choices of one.
     auto* sizes = new QActionGroup(fontSize);
@@ -151,9 +161,9 @@ void applyMenuRules(QMenu* popup, const MenuState& state) {
 
     const bool withRecord = state.hasSelection && state.hasRecord;
     // Without a voicemail the two toggles show their first text, greyed.
-    setText(popup, ID_PLAY, withRecord && state.selectedPlaying ? "Pause" : "Play");
+    setText(popup, ID_PLAY, withRecord && state.selectedPlaying ? "&Pause" : "&Play");
     setText(popup, ID_MARK_READ,
-            withRecord && state.recordRead ? "Mark as Unread" : "Mark as Read");
+            withRecord && state.recordRead ? "&Mark as Unread" : "&Mark as Read");
     setEnabled(popup,
                {ID_PLAY, ID_DELETE, ID_CALL_BACK, ID_MARK_READ, ID_REPLY_WITH, ID_ADD_TO_CONTACTS},
                withRecord);

@@ -5,6 +5,8 @@
 //
 // Every item is a QAction whose data() holds its command id (an int); the
 // rules find items by that id, so they work on any popup and its submenus.
+// Item texts carry their mnemonics ("&Delete"); the items whose commands
+// have a key of the window (Delete, F5, Ctrl+O) show it.
 #pragma once
 
 #include <QString>

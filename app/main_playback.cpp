@@ -88,18 +88,24 @@ void CMainDialog::skip_forward() {
         update_time_labels(static_cast<int>(*target / 10));
 }
 
-void CMainDialog::close_playback() {
+void CMainDialog::stopPlayback() {
     setCaption(QString::fromLatin1(kCaption));
     list_->set_current_row(kNoRow);
-    if (exitOnDone_)
-        done(IDOK);
-    else
-        show_file_panel(std::nullopt, QString());
+    show_file_panel(std::nullopt, QString());
     listMode_ = true;
     strip_->clear();
     setCommandBar(MenuId::MenuBar);
     player_->close();
+}
+
+void CMainDialog::close_playback() {
+    // Only the playback screen of a window started for one recording ends
+    // the program; from the list nothing does.
+    const bool end = exitOnDone_ && !listMode_;
     exitOnDone_ = false;
+    stopPlayback();
+    if (end)
+        done(IDOK);
 }
 
 void CMainDialog::layout_player_strip() {

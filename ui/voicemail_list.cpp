@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -188,6 +189,23 @@ bool CVoiceMailList::paused() const {
 
 void CVoiceMailList::set_paused(bool paused) {
     model_->set_paused(paused);
+}
+
+void CVoiceMailList::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    const QModelIndex current = currentIndex();
+    if (!hasFocus() || !current.isValid())
+        return;
+    // Inside the row and above its bottom line, in the colour of the row's text.
+    const QRect frame = visualRect(current).adjusted(1, 1, -2, -3);
+    if (!frame.isValid())
+        return;
+    const bool selected = selectionModel() && selectionModel()->isSelected(current);
+    QPainter painter(viewport());
+    painter.setPen(QPen(
+        palette().color(QPalette::Active, selected ? QPalette::HighlightedText : QPalette::Text), 1,
+        Qt::DotLine));
+    painter.drawRect(frame);
 }
 
 void CVoiceMailList::resizeEvent(QResizeEvent* event) {

@@ -3,6 +3,9 @@
 // "<no voicemails in your inbox>" when there are none. The list owns its
 // records and the open store and Inbox through its model.
 //
+// While the list has the keyboard focus, its current row is framed with a
+// dotted line, as desktop lists mark the row the keys act on.
+//
 // Settings: the display mode ("DETAILS", 0 one line, 1 two lines) and font
 // size ("Font", 0 Small, 1 Medium, 2 Large) are read at construction and
 // written whenever they change. A stored value out of range reads as its
@@ -85,6 +88,7 @@ signals:
     void rowHeld(int row, const QPoint& global);
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

@@ -23,7 +23,8 @@ using namespace lyb::app;
 
 namespace {
 
-// Writes a popup as "Text:id" items, "-" separators and "Title[...]" submenus.
+// Writes a popup as "Text:id" items (with their mnemonics and any key after
+// a "="), "-" separators and "Title[...]" submenus.
 QString outline(const QMenu* menu) {
     QStringList items;
     for (const QAction* action : menu->actions()) {
@@ -32,7 +33,10 @@ QString outline(const QMenu* menu) {
         else if (action->menu())
             items << action->text() + QLatin1Char('[') + outline(action->menu()) + QLatin1Char(']');
         else
-            items << QStringLiteral("%1:%2").arg(action->text()).arg(commandOf(action));
+            items << QStringLiteral("%1:%2").arg(action->text()).arg(commandOf(action)) +
+                         (action->shortcut().isEmpty()
+                              ? QString()
+                              : QLatin1Char('=') + action->shortcut().toString());
     }
     return items.join(QLatin1Char('|'));
 }
@@ -43,7 +47,8 @@ QString itemsOf(const QMenu* menu, std::initializer_list<int> commands) {
     QStringList out;
     for (const int command : commands) {
         const QAction* a = findCommand(menu, command);
-        out << a->text() + (a->isEnabled() ? "" : "~") + (a->isChecked() ? "*" : "");
+        out << a->text().remove(QLatin1Char('&')) + (a->isEnabled() ? "" : "~") +
+                   (a->isChecked() ? "*" : "");
     }
     return out.join(QLatin1Char('|'));
 }
@@ -53,13 +58,14 @@ QString itemsOf(const QMenu* menu, std::initializer_list<int> commands) {
 TEST(MainMenus, TextsOrderSeparatorsAndIds) {
     QWidget owner;
     EXPECT_EQ(outline(buildPopup(MenuId::MenuBar, &owner)),
-              "Delete:32773|Play:32772|Call Back:32771|Reply With:32816|Mark as Read:32775|"
-              "Add to Contacts:32820|-|Show Details:32803|Refresh:32777|Open File:32779|-|"
-              "Tools[Settings:32778|Font Size[Small:32824|Medium:32823|Large:32825]|Tips:32817|-|"
-              "Check For Update:32785|About:32780]");
+              "&Delete:32773=Del|&Play:32772|&Call Back:32771|Reply &With:32816|"
+              "&Mark as Read:32775|&Add to Contacts:32820|-|&Show Details:32803|"
+              "&Refresh:32777=F5|&Open File:32779=Ctrl+O|-|&Tools[&Settings:32778|"
+              "&Font Size[&Small:32824|&Medium:32823|&Large:32825]|&Tips:32817|-|"
+              "Check For &Update:32785|&About:32780]");
     EXPECT_EQ(outline(buildPopup(MenuId::Context, &owner)),
-              "Delete:32773|Play:32772|Call Back:32771|Reply With:32816|Mark as Read:32775|"
-              "Add to Contacts:32820");
+              "&Delete:32773=Del|&Play:32772|&Call Back:32771|Reply &With:32816|"
+              "&Mark as Read:32775|&Add to Contacts:32820");
     EXPECT_EQ(outline(buildPopup(MenuId::PausedScreen, &owner)), "Play:32794|Done:32792");
     EXPECT_EQ(outline(buildPopup(MenuId::PlayingScreen, &owner)), "Pause:32797|Done:32792");
     const Softkeys bar = softkeysOf(MenuId::MenuBar);
@@ -128,7 +134,8 @@ TEST(OpenFile, OffersEveryRecordingKindTogetherThenEachAlone) {
         const QString pattern = QStringLiteral("*.") + QLatin1String(kinds[i]);
         EXPECT_TRUE(filters[0].split(QRegularExpression(QStringLiteral("[ ()]"))).contains(pattern))
             << kinds[i];
-        EXPECT_TRUE(filters[i + 1].endsWith(QStringLiteral("(%1)").arg(pattern))) << filters[i + 1].toStdString();
+        EXPECT_TRUE(filters[i + 1].endsWith(QStringLiteral("(%1)").arg(pattern)))
+            << filters[i + 1].toStdString();
     }
 }
 

@@ -1,6 +1,6 @@
 // The main window on a Maildir account with a recording engine: the inputs
 // of each playback state, the row commands, the first start, the layout of
-// the player strip and minimising.
+// the player strip, and the window as a desktop program.
 #include "app/command_bar.h"
 #include "app/main_dialog.h"
 #include "app/message_box.h"
@@ -64,8 +64,11 @@ protected:
     }
 
     // Makes and starts the window; settings answers the settings dialog.
-    CMainDialog& open(std::function<int(QWidget*, QString*)> settings = {}) {
+    // request, when given, is the command line's: the window starts for it.
+    CMainDialog& open(std::function<int(QWidget*, QString*)> settings = {},
+                      const QString& request = {}) {
         window = std::make_unique<CMainDialog>(nullptr, 0);
+        window->setPendingRequest(request);
         window->setSession(&session);
         window->setPlayback(std::make_unique<CRecordingPlayback>(log));
         window->setHeadStart(0);
@@ -87,9 +90,9 @@ protected:
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
-    void key(Qt::Key k) {
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         activate();
-        QTest::keyClick(focusTarget(), k);
+        QTest::keyClick(focusTarget(), k, modifiers);
     }
     void tapRow(int row) {
         const QRect r = list().visualRect(list().model()->index(row, 0));
@@ -333,13 +336,14 @@ TEST_F(MainWindowTest, EndOfARecordingInBothPresentations) {
     EXPECT_EQ(window->slider()->position(), 0);
     EXPECT_EQ(window->remainingLabel()->text(), QStringLiteral(" "));
 
-    // A handed-over request ends the program with its recording.
+    // A request handed to the window with its list returns to the list.
     window->dispatch(QStringLiteral("/calls/handed.wav"));
     EXPECT_EQ(observed(), State::PlayingScreen);
     log->ended = true;
     window->playback_tick();
-    EXPECT_EQ(window->result(), IDOK);
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(observed(), State::Idle);
+    EXPECT_EQ(window->panel(), CMainDialog::Panel::List);
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(MainWindowTest, DeleteAsksAndMovesOnlyTheAnsweredMessageToTheTrash) {
@@ -392,11 +396,11 @@ TEST_F(MainWindowTest, MarkAsReadAndUnreadSetsTheSeenFlagAndTheMenuText) {
     select(0);  // day 3, unread
     QMenu* menu = window->contextMenu();
     applyMenuRules(menu, window->menuState());
-    EXPECT_EQ(findCommand(menu, ID_MARK_READ)->text(), QStringLiteral("Mark as Read"));
+    EXPECT_EQ(findCommand(menu, ID_MARK_READ)->text(), QStringLiteral("&Mark as Read"));
     command(ID_MARK_READ);
     EXPECT_EQ(QDir(md.root + "/cur").entryList({"*:2,*S*"}).size(), 2);
     applyMenuRules(menu, window->menuState());
-    EXPECT_EQ(findCommand(menu, ID_MARK_READ)->text(), QStringLiteral("Mark as Unread"));
+    EXPECT_EQ(findCommand(menu, ID_MARK_READ)->text(), QStringLiteral("&Mark as Unread"));
     command(ID_MARK_READ);
     EXPECT_EQ(QDir(md.root + "/cur").entryList({"*:2,*S*"}).size(), 1);
     EXPECT_FALSE(list().record_at(0)->is_read());
@@ -504,12 +508,161 @@ TEST_F(MainWindowTest, NarrowLayoutPutsTheLabelsUnderTheSlider) {
     }
 }
 
-TEST_F(MainWindowTest, MinimisingEndsTheProgram) {
-    open();
-    window->showMinimized();
-    QApplication::processEvents();
-    EXPECT_EQ(window->result(), 0);
-    EXPECT_FALSE(window->isVisible());
+// The window as a desktop program, from a start to what an input leads to:
+// minimising plays on and closing ends; Escape closes only what is open above
+// the window and is Done on the playback screen; a recording handed to a
+// window that shows its list returns to it; a voicemail is heard only once it
+// plays; the desktop keys, the menus' mnemonics and the focused row's frame.
+TEST_F(MainWindowTest, DesktopWindowTable) {
+    enum Start { List, ListPlaying, Screen, HandedOver, StartedForFile };
+    QStringList seen;  // what an input noticed on its way
+    const auto now = [&] {
+        if (!window->isVisible())
+            return QStringLiteral("closed");
+        int fresh = 0;
+        for (int row = 0; row < list().row_count(); ++row)
+            fresh += list().record_at(row) && !list().record_at(row)->is_read();
+        QStringList parts{QString::fromLatin1(name(observed())),
+                          QStringLiteral("%1 rows, %2 new").arg(list().row_count()).arg(fresh)};
+        if (window->isMinimized())
+            parts << QStringLiteral("minimised");
+        if (window->contextMenu()->isVisible())
+            parts << QStringLiteral("menu open");
+        return (parts + boxes + seen).join(QStringLiteral(", "));
+    };
+    const auto popupKey = [](Qt::Key k) {
+        QWidget* popup = QApplication::activePopupWidget();
+        ASSERT_TRUE(popup);
+        QTest::keyClick(popup, k);
+    };
+    const auto end = [&] {
+        log->ended = true;
+        window->playback_tick();
+    };
+    const QString asked = QStringLiteral(", Are you sure you want to delete this voicemail?");
+    struct Row {
+        const char* what;
+        Start start;
+        std::function<void()> input;
+        QString after;
+    };
+    const Row table[] = {
+        {"minimising while playing", ListPlaying, [&] { window->showMinimized(); },
+         "playing from the list, 3 rows, 1 new, minimised"},
+        {"a file handed to the minimised window", List,
+         [&] {
+             window->showMinimized();
+             window->dispatch(QStringLiteral("/calls/handed.wav"));
+         },
+         "playing on the screen, 3 rows, 2 new"},
+        {"closing from the title bar", ListPlaying, [&] { window->close(); }, "closed"},
+        {"Ctrl+Q", List, [&] { key(Qt::Key_Q, Qt::ControlModifier); }, "closed"},
+        {"Escape in the list", ListPlaying, [&] { key(Qt::Key_Escape); },
+         "playing from the list, 3 rows, 1 new"},
+        {"Escape on the playback screen", Screen, [&] { key(Qt::Key_Escape); },
+         "idle, 3 rows, 2 new"},
+        {"Escape in the row's menu", List,
+         [&] {
+             key(Qt::Key_F10, Qt::ShiftModifier);
+             popupKey(Qt::Key_Escape);
+         },
+         "idle, 3 rows, 2 new"},
+        {"Escape in a dialog", List,
+         [&] {
+             QTimer::singleShot(0, [&] {
+                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                 if (!dialog)
+                     return;
+                 QTest::keyClick(dialog, Qt::Key_Escape);
+                 if (dialog->isVisible())
+                     dialog->reject();  // the row fails rather than waits
+                 else
+                     seen << QStringLiteral("About closed");
+             });
+             command(ID_ABOUT);
+         },
+         "idle, 3 rows, 2 new, About closed"},
+        {"the end of a handed-over file", HandedOver, end, "idle, 3 rows, 2 new"},
+        {"Done on a handed-over file", HandedOver, [&] { window->softkey(false)->click(); },
+         "idle, 3 rows, 2 new"},
+        {"the end of the file it started for", StartedForFile, end, "closed"},
+        {"the end of a file handed over after it", StartedForFile,
+         [&] {
+             window->dispatch(QStringLiteral("/calls/second.wav"));
+             end();
+         },
+         "closed"},
+        {"Enter on a voicemail", List, [&] { key(Qt::Key_Return); },
+         "playing from the list, 3 rows, 1 new"},
+        {"a voicemail that cannot be decoded", List,
+         [&] {
+             log->failDecoding = true;
+             log->decoderError = QStringLiteral("Invalid wav header.");
+             key(Qt::Key_Return);
+         },
+         "idle, 3 rows, 2 new, Invalid wav header."},
+        {"a voicemail whose player cannot start", List,
+         [&] {
+             log->failPlayer = true;
+             key(Qt::Key_Return);
+         },
+         "idle, 3 rows, 2 new"},
+        {"Delete", List, [&] { key(Qt::Key_Delete); }, "idle, 2 rows, 1 new" + asked},
+        {"Delete on the playback screen", Screen, [&] { key(Qt::Key_Delete); },
+         "playing on the screen, 3 rows, 2 new"},
+        {"Shift+F10", List, [&] { key(Qt::Key_F10, Qt::ShiftModifier); },
+         "idle, 3 rows, 2 new, menu open"},
+        {"the Menu key", List, [&] { key(Qt::Key_Menu); }, "idle, 3 rows, 2 new, menu open"},
+        {"D in the row's menu", List,
+         [&] {
+             key(Qt::Key_Menu);
+             popupKey(Qt::Key_D);
+         },
+         "idle, 2 rows, 1 new" + asked},
+        {"Ctrl+O", List, [&] { key(Qt::Key_O, Qt::ControlModifier); },
+         "playing on the screen, 3 rows, 2 new"},
+        {"F5", ListPlaying,
+         [&] {
+             deliver(4);
+             key(Qt::Key_F5);
+         },
+         "idle, 4 rows, 2 new"},
+        {"the list's focus", List,
+         [&] {
+             activate();
+             list().setFocus();
+             const QImage focused = list().viewport()->grab().toImage();
+             window->slider()->setFocus();
+             if (focused != list().viewport()->grab().toImage())
+                 seen << QStringLiteral("row framed");
+         },
+         "idle, 3 rows, 2 new, row framed"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.what);
+        // The account as the fixture made it: three voicemails, two new.
+        QDir(md.root + "/.Trash").removeRecursively();
+        for (const char* sub : {"cur", "new"})
+            for (const QString& file : md.files(QString::fromLatin1(sub)))
+                QFile::remove(md.root + '/' + sub + '/' + file);
+        for (int day : {1, 2, 3})
+            deliver(day, day == 2);
+        log = std::make_shared<PlaybackLog>();
+        boxes.clear();
+        seen.clear();
+        open({}, row.start == StartedForFile ? QStringLiteral("/calls/one.wav") : QString());
+        select(0);
+        if (row.start == ListPlaying)
+            command(ID_PLAY);
+        else if (row.start == Screen)
+            command(ID_OPEN_FILE);
+        else if (row.start == HandedOver)
+            window->dispatch(QStringLiteral("/calls/handed.wav"));
+        row.input();
+        QApplication::processEvents();
+        EXPECT_EQ(now(), row.after);
+        window.reset();
+    }
 }
 
 // Up and Down move the selection; a right click and a press-and-hold on a
@@ -532,7 +685,7 @@ TEST_F(MainWindowTest, KeysAndContextMenuSelectRows) {
     QApplication::sendEvent(list().viewport(), &rightClick);
     EXPECT_EQ(list().selection_mark(), 2);
     EXPECT_TRUE(window->contextMenu()->isVisible());
-    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("Play"));
+    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("&Play"));
     window->contextMenu()->hide();
 
     command(ID_PLAY);  // row 2 plays: its menu offers Pause
@@ -545,7 +698,7 @@ TEST_F(MainWindowTest, KeysAndContextMenuSelectRows) {
     EXPECT_EQ(list().current_row(), 2) << "the hold is no tap";
     select(2);
     window->open_context_menu(QPoint());
-    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("Pause"));
+    EXPECT_EQ(findCommand(window->contextMenu(), ID_PLAY)->text(), QStringLiteral("&Pause"));
     window->contextMenu()->hide();
 }
 
