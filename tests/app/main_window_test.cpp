@@ -567,21 +567,6 @@ TEST_F(MainWindowTest, DesktopWindowTable) {
              popupKey(Qt::Key_Escape);
          },
          "idle, 3 rows, 2 new"},
-        {"Escape in a dialog", List,
-         [&] {
-             QTimer::singleShot(0, [&] {
-                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-                 if (!dialog)
-                     return;
-                 QTest::keyClick(dialog, Qt::Key_Escape);
-                 if (dialog->isVisible())
-                     dialog->reject();  // the row fails rather than waits
-                 else
-                     seen << QStringLiteral("About closed");
-             });
-             command(ID_ABOUT);
-         },
-         "idle, 3 rows, 2 new, About closed"},
         {"the end of a handed-over file", HandedOver, end, "idle, 3 rows, 2 new"},
         {"Done on a handed-over file", HandedOver, [&] { window->softkey(false)->click(); },
          "idle, 3 rows, 2 new"},
