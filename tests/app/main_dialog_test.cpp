@@ -360,6 +360,18 @@ TEST(MainDialog, StoredMessageRequestShowsDetailsAndPlaysTheAttachment) {
     EXPECT_TRUE(s::msgEntryId()->isEmpty());
     EXPECT_EQ(store.logons(), 1);
     EXPECT_EQ(store.sessionsAlive(), 0);
+
+    // Handed to a window that shows its list, Done returns to the list.
+    s::setUsingOutlook(0);
+    s::setMsgEntryId(QByteArray("\x01\x02id", 4));
+    Window listed(&store);
+    listed.dialog.initialise();
+    listed.dialog.dispatch(QStringLiteral("<OID>"));
+    EXPECT_EQ(listed.dialog.panel(), CMainDialog::Panel::Details);
+    listed.dialog.close_playback();
+    EXPECT_EQ(listed.dialog.result(), 0);
+    EXPECT_EQ(listed.dialog.panel(), CMainDialog::Panel::Hint);
+    s::setUsingOutlook(1);
 }
 
 TEST(MainDialog, StoredMessageRequestWithoutAUsableMessageDoesNothing) {
