@@ -5,9 +5,10 @@
 // has finished the decoder is destroyed and the player is told that its
 // file is complete, so a recording that holds less than its header announces
 // still ends. A refusal that only the decoding thread can see (an OKI stream
-// with an unsupported bit rate) is shown with the error callback. Notices of a
-// decoder that has since been replaced are ignored, so a late notice never
-// ends the next recording's decoding.
+// with an unsupported bit rate) is shown with the error callback. A refusal
+// of a file names the file ("Lyrabell cannot play "x.wav".", then why).
+// Notices of a decoder that has since been replaced are ignored, so a late
+// notice never ends the next recording's decoding.
 #pragma once
 
 #include "app/playback.h"
@@ -67,6 +68,7 @@ private:
     std::unique_ptr<audio::CWaveDecoder> decoder_;
     std::unique_ptr<audio::CWavePlayer> player_;
     bool sourceComplete_ = false;
+    QString sourcePath_;  // the file being decoded; empty for a stream
     std::function<void()> firstBlock_;
     std::function<void(uint32_t)> position_;
     std::function<void()> ended_;
