@@ -5,6 +5,7 @@
 #include "audio/decode/wave_decoder.h"
 #include "audio/output/wave_player.h"
 #include "platform/desktop/file_names.h"
+#include "platform/waveout/waveout.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -181,6 +182,7 @@ bool CEnginePlayback::startPlayer(const QString& path) {
             player_->SetListener(std::move(listener), stepMs_);
         }
         player_->Play();
+        silent_ = waveout::SoundOutputMissing();
     } catch (const std::exception&) {
         player_.reset();
         return false;

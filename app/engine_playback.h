@@ -49,6 +49,7 @@ public:
     bool ended() const override;
     int rateMode() override;
     void setRateMode(int mode) override;
+    bool silent() const override { return player_ && silent_; }
     bool setFirstBlockListener(std::function<void()> listener) override;
     bool setPositionListener(std::function<void(uint32_t ms)> position, std::function<void()> ended,
                              uint32_t stepMs) override;
@@ -68,7 +69,8 @@ private:
     std::unique_ptr<audio::CWaveDecoder> decoder_;
     std::unique_ptr<audio::CWavePlayer> player_;
     bool sourceComplete_ = false;
-    QString sourcePath_;  // the file being decoded; empty for a stream
+    bool silent_ = false;  // the player found no sound output
+    QString sourcePath_;   // the file being decoded; empty for a stream
     std::function<void()> firstBlock_;
     std::function<void(uint32_t)> position_;
     std::function<void()> ended_;
