@@ -128,7 +128,8 @@ TEST(OpenFile, OffersEveryRecordingKindTogetherThenEachAlone) {
         const QString pattern = QStringLiteral("*.") + QLatin1String(kinds[i]);
         EXPECT_TRUE(filters[0].split(QRegularExpression(QStringLiteral("[ ()]"))).contains(pattern))
             << kinds[i];
-        EXPECT_TRUE(filters[i + 1].endsWith(QStringLiteral("(%1)").arg(pattern))) << filters[i + 1].toStdString();
+        EXPECT_TRUE(filters[i + 1].endsWith(QStringLiteral("(%1)").arg(pattern)))
+            << filters[i + 1].toStdString();
     }
 }
 
@@ -141,9 +142,7 @@ TEST(OpenFile, StartsInTheMusicFolderWhenThereIsOneElseHome) {
 }
 
 TEST(UpdatePage, OpensTheAddressThroughTheUrlHandler) {
-    EXPECT_EQ(
-        updatePageUrl(),
-        QStringLiteral("https://lyrabell.example/update.jsp?prod=Lyrabell_PPC&ver=" LYB_VERSION));
+    EXPECT_EQ(updatePageUrl(), QStringLiteral(LYB_HOMEPAGE));
     const QString record = QDir::temp().filePath(QStringLiteral("opened.txt"));
     const QString opener = QDir::temp().filePath(QStringLiteral("opener.sh"));
     QFile script(opener);
