@@ -99,6 +99,7 @@ void CMainDialog::close_playback() {
     strip_->clear();
     setCommandBar(MenuId::MenuBar);
     player_->close();
+    upper_->showSoundNotice(false);
     exitOnDone_ = false;
 }
 
