@@ -48,6 +48,8 @@ QString reason(int error) {
 
 QString account_problem(const QString& accountName, const std::vector<mapi::Account>& accounts,
                         const QString& accountsFile) {
+    if (accountName.isEmpty())
+        return {};  // no account chosen: nothing to read
     const mapi::Account* account = findAccount(accounts, accountName);
     if (!account) {
         const QString file = shownPath(accountsFile);

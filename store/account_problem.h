@@ -18,7 +18,7 @@
 namespace lyb::store {
 
 // Returns what keeps the account accountName from being read, in one line
-// for the user, or an empty text when it can be read:
+// for the user, or an empty text when it can be read (or none is named):
 //   The account "Work" (~/Mail/wrk) cannot be read: No such file or directory
 //   The account "Work" cannot be read: it is not listed in ~/.config/lyrabell/accounts.conf
 // Folders under the home folder are written from "~/".
