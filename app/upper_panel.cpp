@@ -4,6 +4,7 @@
 #include "app/stored_messages.h"
 
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -99,6 +100,7 @@ CUpperPanel::CUpperPanel(QWidget* list, QWidget* parent)
     settings_ = new QPushButton(QStringLiteral("&Settings..."), problemPage_);
     settings_->setAccessibleName(QStringLiteral("Settings"));
     settings_->setAccessibleDescription(QStringLiteral("Choose the account or correct its folder"));
+    settings_->installEventFilter(this);
     auto* problemLayout = new QVBoxLayout(problemPage_);
     problemLayout->setContentsMargins(kTextMargin, kTextMargin, kTextMargin, kTextMargin);
     problemLayout->addWidget(problem_);
@@ -133,6 +135,21 @@ void CUpperPanel::setAccountProblem(const QString& text) {
 
 QString CUpperPanel::accountProblem() const {
     return problem_->text();
+}
+
+bool CUpperPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == settings_ && event->type() == QEvent::ShortcutOverride) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                event->accept();  // the key goes to the button, not to a shortcut
+                return true;
+            default:
+                break;
+        }
+    }
+    return QStackedWidget::eventFilter(watched, event);
 }
 
 void CUpperPanel::showSoundNotice(bool shown) {

@@ -46,14 +46,20 @@ public:
     QString infoText() const;
     QLabel* hint() const { return hint_; }
     QLabel* info() const { return info_; }
-    // The account problem's "Settings..." button (Alt+S); the window
-    // connects it to its Settings command.
+    // The account problem's "Settings..." button, which has the focus while
+    // the problem shows: Enter, Space or Alt+S press it. The window connects
+    // it to its Settings command.
     QPushButton* settingsButton() const { return settings_; }
 
     // The line that says the player has no sound output, shown or hidden;
     // it belongs under the pages, over the player strip (the window places it).
     QLabel* soundNotice() const { return noSound_; }
     void showSoundNotice(bool shown);
+
+protected:
+    // The window's own keys (Enter plays, Space changes speed) give way to
+    // the focused Settings button.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showInfo(Page page, const QString& text);

@@ -12,6 +12,7 @@
 #include "tests/app/voicemail_account.h"
 #include "ui/voicemail_list.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
@@ -169,7 +170,12 @@ TEST_F(AccountWindowTest, AccountThatCannotBeReadSaysWhatAndWhere) {
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(panel->accountProblem(), "The account \"Voicemail\" (" + base +
                                            "/wrk) cannot be read: No such file or directory");
-    panel->settingsButton()->click();
+    // Enter opens the settings: the button has the focus, and the window's
+    // own Enter gives way to it.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(QApplication::focusWidget(), panel->settingsButton());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(settingsRuns, 1);
     // Done on the playback screen comes back to the problem, not the list.
     window->close_playback();
