@@ -1,9 +1,11 @@
 #include "app/engine_playback.h"
 
+#include "app/play_request.h"
 #include "audio/decode/exception.h"
 #include "audio/decode/wave_decoder.h"
 #include "audio/output/wave_player.h"
 #include "platform/desktop/file_names.h"
+#include "platform/waveout/waveout.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -66,6 +68,14 @@ QString unreadableFileText(const QString& path, const CFileException& e) {
         .arg(path, QString::fromLocal8Bit(std::strerror(e.error())));
 }
 
+// A refusal of the decoder, with the file it was about when the recording
+// is a file (a voicemail's recording is the one the window shows).
+QString refusalText(const QString& path, const QString& refusal) {
+    if (path.isEmpty())
+        return refusal;
+    return QStringLiteral("Lyrabell cannot play \"%1\".\n\n%2").arg(fileNameOf(path), refusal);
+}
+
 }  // namespace
 
 // Posts the decoding thread's notices to the engine, tagged with the decoder
@@ -109,6 +119,7 @@ bool CEnginePlayback::startDecoding(const PlaySource& source, const QString& out
     discard();
     notifier_->next();
     sourceComplete_ = false;
+    sourcePath_ = source.stream ? QString() : source.path;
     const std::string output = outputPath.toStdString();
     try {
         if (source.stream) {
@@ -121,7 +132,7 @@ bool CEnginePlayback::startDecoding(const PlaySource& source, const QString& out
         }
     } catch (const audio::CWaveDecoderException& e) {
         if (error)
-            *error = QString::fromUtf8(e.what());
+            *error = refusalText(sourcePath_, QString::fromUtf8(e.what()));
         return false;
     } catch (const CFileException& e) {
         // A file the user picked or handed over that cannot be read is said
@@ -171,6 +182,7 @@ bool CEnginePlayback::startPlayer(const QString& path) {
             player_->SetListener(std::move(listener), stepMs_);
         }
         player_->Play();
+        silent_ = waveout::SoundOutputMissing();
     } catch (const std::exception&) {
         player_.reset();
         return false;
@@ -246,7 +258,7 @@ void CEnginePlayback::customEvent(QEvent* event) {
         return;
     if (notice->message == audio::WM_DECODING_ERROR) {
         if (onError_)
-            onError_(notice->text);
+            onError_(refusalText(sourcePath_, notice->text));
     } else if (notice->message == audio::WM_DECODING_STARTED) {
         if (firstBlock_)
             firstBlock_();

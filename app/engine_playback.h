@@ -5,9 +5,10 @@
 // has finished the decoder is destroyed and the player is told that its
 // file is complete, so a recording that holds less than its header announces
 // still ends. A refusal that only the decoding thread can see (an OKI stream
-// with an unsupported bit rate) is shown with the error callback. Notices of a
-// decoder that has since been replaced are ignored, so a late notice never
-// ends the next recording's decoding.
+// with an unsupported bit rate) is shown with the error callback. A refusal
+// of a file names the file ("Lyrabell cannot play "x.wav".", then why).
+// Notices of a decoder that has since been replaced are ignored, so a late
+// notice never ends the next recording's decoding.
 #pragma once
 
 #include "app/playback.h"
@@ -48,6 +49,7 @@ public:
     bool ended() const override;
     int rateMode() override;
     void setRateMode(int mode) override;
+    bool silent() const override { return player_ && silent_; }
     bool setFirstBlockListener(std::function<void()> listener) override;
     bool setPositionListener(std::function<void(uint32_t ms)> position, std::function<void()> ended,
                              uint32_t stepMs) override;
@@ -67,6 +69,8 @@ private:
     std::unique_ptr<audio::CWaveDecoder> decoder_;
     std::unique_ptr<audio::CWavePlayer> player_;
     bool sourceComplete_ = false;
+    bool silent_ = false;  // the player found no sound output
+    QString sourcePath_;   // the file being decoded; empty for a stream
     std::function<void()> firstBlock_;
     std::function<void(uint32_t)> position_;
     std::function<void()> ended_;

@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 
 #include "app/command_bar.h"
+#include "app/folder_watch.h"
 #include "app/settings.h"
 #include "app/settings_dialog.h"
 #include "ui/help_screens.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
@@ -65,6 +67,7 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
 
     QVBoxLayout* area = column(client_);
     area->addWidget(upper_, 1);
+    area->addWidget(upper_->soundNotice());
     area->addWidget(strip_);
     QVBoxLayout* window = column(this);
     window->addWidget(client_, 1);
@@ -84,6 +87,18 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     connect(strip_, &CPlayerStrip::pressed, this, &CMainDialog::pause_player);
     connect(slider(), &ui::CSeekSlider::positionChanging, this, &CMainDialog::update_time_labels);
     connect(slider(), &ui::CSeekSlider::positionChanged, this, &CMainDialog::slider_changed);
+    connect(player_, &CPlaybackController::stateChanged, this,
+            [this] { upper_->showSoundNotice(playback()->silent()); });
+    connect(upper_->settingsButton(), &QPushButton::clicked, this, &CMainDialog::commandSettings);
+    // The list follows its account's folder; not while the window waits
+    // inside a piece of work.
+    new CFolderWatch(
+        list_, [this] { return !busy() && list_->isEnabled(); }, this);
+    // What the desktop could not open (a page, a call, a text, an e-mail)
+    // is said in a box of the window's.
+    desktop::setOpenFailureReporter([this](const QString& target) {
+        showMessage(openFailureText(target), MessageIcon::Exclamation);
+    });
 
     createCommands();
     for (QMenu* menu : {mainMenu_, contextMenu_}) {
@@ -120,6 +135,7 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
 }
 
 CMainDialog::~CMainDialog() {
+    desktop::setOpenFailureReporter({});
     window_.reset();
     player_->close();
     const QString folder = desktop::runtimeDir();

@@ -96,6 +96,7 @@ void CMainDialog::stopPlayback() {
     strip_->clear();
     setCommandBar(MenuId::MenuBar);
     player_->close();
+    upper_->showSoundNotice(false);
 }
 
 void CMainDialog::close_playback() {

@@ -28,4 +28,10 @@ int messageBox(QWidget* parent, const QString& text, MessageIcon icon, MessageBu
 // Replaces the handler; an empty handler restores the real message box.
 void setMessageBoxHandler(MessageBoxHandler handler);
 
+// Returns the text of the box that says target could not be opened (see
+// desktop::reportOpenFailure): a tel:, sms:, mailto: or web address that no
+// program on the desktop took, or a program that could not be started; each
+// says what the user can do about it.
+QString openFailureText(const QString& target);
+
 }  // namespace lyb::app

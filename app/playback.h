@@ -53,6 +53,9 @@ public:
     virtual bool ended() const = 0;
     virtual int rateMode() = 0;
     virtual void setRateMode(int mode) = 0;
+    // True while the player plays to no sound output (none was found when it
+    // started): the recording runs its course silently.
+    virtual bool silent() const { return false; }
 
     // Notices, from engines that give them; each is called on the UI thread.
     // The first-block listener is called once the decoder has written a

@@ -1,5 +1,5 @@
 // CSettingsDialog: the choice of the mail account whose Inbox holds the
-// voicemails (or none: "Other (not using Pocket Outlook)") and of the North
+// voicemails (or none: "Other (no mail account)") and of the North
 // American dialling rules.
 //
 // OK writes "NANP" from the check box and "Using Outlook" (1 when an account
@@ -46,7 +46,7 @@ public:
     static constexpr const char* kCaption = "Settings";
     static constexpr const char* kPrompt =
         "Select an e-mail account through which you receive voicemail messages:";
-    static constexpr const char* kOtherEntry = "Other (not using Pocket Outlook)";
+    static constexpr const char* kOtherEntry = "Other (no mail account)";
     static constexpr const char* kDialingRules = "Use North American dialing rules";
 
     // session: the process-wide store session whose accounts are offered
@@ -54,7 +54,7 @@ public:
     explicit CSettingsDialog(const store::CMapiSession* session, QWidget* parent = nullptr);
     ~CSettingsDialog() override;
 
-    // Returns the account to store after OK; empty for "Other (not using Pocket Outlook)".
+    // Returns the account to store after OK; empty for "Other (no mail account)".
     QString selectedAccount() const { return selectedAccount_; }
 
     QComboBox* accountList() const { return accounts_; }

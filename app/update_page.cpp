@@ -5,10 +5,9 @@
 namespace lyb::app {
 
 QString updatePageUrl() {
-    // The host is a placeholder under a reserved name until the project has
-    // a server of its own; path and query are what the page expects.
-    return QStringLiteral("https://lyrabell.example/update.jsp?prod=Lyrabell_PPC&ver=") +
-           QStringLiteral(LYB_VERSION);
+    // Until the project has an update service of its own, its page (where
+    // releases are published) is where to look for a newer one.
+    return QStringLiteral(LYB_HOMEPAGE);
 }
 
 bool openUpdatePage() {

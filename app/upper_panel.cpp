@@ -4,8 +4,10 @@
 #include "app/stored_messages.h"
 
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace lyb::app {
@@ -88,11 +90,70 @@ CUpperPanel::CUpperPanel(QWidget* list, QWidget* parent)
     infoLayout_->setContentsMargins(0, 0, 0, 0);
     infoLayout_->addWidget(info_);
     addWidget(infoPage_);
+
+    // The account that cannot be read: what is wrong and where, and the
+    // way to the settings, which takes the focus.
+    problemPage_ = new QWidget(this);
+    problem_ = textLabel(problemPage_);
+    problem_->setTextFormat(Qt::PlainText);
+    problem_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    settings_ = new QPushButton(QStringLiteral("&Settings..."), problemPage_);
+    settings_->setAccessibleName(QStringLiteral("Settings"));
+    settings_->setAccessibleDescription(QStringLiteral("Choose the account or correct its folder"));
+    settings_->installEventFilter(this);
+    auto* problemLayout = new QVBoxLayout(problemPage_);
+    problemLayout->setContentsMargins(kTextMargin, kTextMargin, kTextMargin, kTextMargin);
+    problemLayout->addWidget(problem_);
+    problemLayout->addWidget(settings_, 0, Qt::AlignLeft);
+    problemLayout->addStretch(1);
+    addWidget(problemPage_);
+
+    noSound_ = new QLabel(QString::fromUtf8(kNoSoundText), parent);
+    noSound_->setAlignment(Qt::AlignCenter);
+    noSound_->setForegroundRole(QPalette::PlaceholderText);
+    noSound_->setAccessibleName(noSound_->text());
+    noSound_->hide();
 }
 
 void CUpperPanel::showListOrHint(bool usingAccount) {
+    if (usingAccount && !problem_->text().isEmpty()) {
+        page_ = Page::Problem;
+        setCurrentWidget(problemPage_);
+        settings_->setFocus();
+        return;
+    }
     page_ = usingAccount ? Page::List : Page::Hint;
     setCurrentIndex(usingAccount ? 0 : 1);
+}
+
+void CUpperPanel::setAccountProblem(const QString& text) {
+    problem_->setText(text);
+    problem_->setAccessibleName(text);
+    if (page_ == Page::List || page_ == Page::Problem)
+        showListOrHint(true);
+}
+
+QString CUpperPanel::accountProblem() const {
+    return problem_->text();
+}
+
+bool CUpperPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == settings_ && event->type() == QEvent::ShortcutOverride) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                event->accept();  // the key goes to the button, not to a shortcut
+                return true;
+            default:
+                break;
+        }
+    }
+    return QStackedWidget::eventFilter(watched, event);
+}
+
+void CUpperPanel::showSoundNotice(bool shown) {
+    noSound_->setVisible(shown);
 }
 
 void CUpperPanel::showFile(const QString& path, const QString& caller) {

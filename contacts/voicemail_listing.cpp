@@ -57,11 +57,10 @@ VoicemailListing list_voicemails(const store::CMapiSession& session, const QStri
     listing.folder = store::open_inbox(*listing.store);
     if (!listing.folder)
         return listing;
-    std::vector<store::CEntryInfo> entries;
-    if (!store::list_messages(*listing.folder, entries))
+    if (!store::list_messages(*listing.folder, listing.entries))
         return listing;
     listing.listed = true;
-    auto built = store::open_voicemails(*listing.folder, entries);
+    auto built = store::open_voicemails(*listing.folder, listing.entries);
     listing.records.reserve(built.size());
     for (auto& record : built) {
         if (record)

@@ -23,6 +23,7 @@ struct VoicemailListing {
     std::unique_ptr<store::CMessageFolder> folder;  // null when its Inbox cannot be opened
     bool listed = false;                            // the Inbox's messages could be listed
     bool contacts_opened = false;                   // the contacts named the callers
+    std::vector<store::CEntryInfo> entries;         // every message listed, voicemail or not
     std::vector<std::unique_ptr<store::CVoiceMailMessage>> records;  // newest first, no nulls
 };
 

@@ -12,6 +12,7 @@
 
 #include "store/voicemail_message.h"
 #include "ui/resources.h"
+#include "ui/row_texts.h"
 
 namespace lyb::ui {
 
@@ -26,7 +27,9 @@ QString details_date_line(int64_t t, const QLocale& locale) {
     if (t <= 0)
         return QStringLiteral("n/a");
     const QDateTime local = QDateTime::fromSecsSinceEpoch(t).toLocalTime();
-    return locale.toString(local, QStringLiteral("dddd, MMMM dd, yyyy, h:mm AP"));
+    // The time as the list shows it: the locale's own form, 12 or 24 hours.
+    return locale.toString(local.date(), QStringLiteral("dddd, MMMM dd, yyyy, ")) +
+           time_text(local.time(), locale);
 }
 
 QString details_zone_line(int64_t t, int32_t lengthSeconds) {
@@ -54,7 +57,7 @@ CDetailsTexts details_texts(const store::CVoiceMailMessage& record) {
 }
 
 CTestDialog::CTestDialog(const CDetailsTexts& texts, QWidget* parent)
-    : QDialog(parent), ok_(new QPushButton(QStringLiteral("ok"), this)) {
+    : QDialog(parent), ok_(new QPushButton(QStringLiteral("OK"), this)) {
     setWindowTitle(QStringLiteral("Lyrabell"));
     setAccessibleName(QStringLiteral("Voicemail details"));
 

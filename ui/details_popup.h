@@ -3,7 +3,7 @@
 // "<Unknown caller>"), the number as stored, the date and time it was
 // received, and its time zone and length, and under the date the transcript
 // the notification carried, when it carried one, in a box of its own that
-// scrolls and that screen readers read. "ok", Enter and Escape close it; it
+// scrolls and that screen readers read. "OK", Enter and Escape close it; it
 // changes nothing.
 #pragma once
 
@@ -25,17 +25,18 @@ namespace lyb::ui {
 
 // The four lines of the popup, copied from a record when it opens.
 struct CDetailsTexts {
-    QString name;        // the caller's name, or "<Unknown caller>"
-    QString number;      // the caller's number exactly as stored
-    QString date;        // see details_date_line
-    QString zone;        // see details_zone_line
+    QString name;             // the caller's name, or "<Unknown caller>"
+    QString number;           // the caller's number exactly as stored
+    QString date;             // see details_date_line
+    QString zone;             // see details_zone_line
     QString transcript = {};  // the record's transcript; empty: none shown
 };
 
 // Returns the received time t (seconds since 1970) in local time as
 // "Tuesday, April 05, 2005, 9:05 AM": full weekday and month names of the
-// locale, two-digit day, year, hour 1 to 12 without a leading zero, minutes,
-// the locale's AM or PM text. "n/a" when t is 0 or less (no received time).
+// locale, two-digit day, year, and the time of day as the list shows it (the
+// locale's short time, 12 or 24 hours, without seconds: "21:30" in a
+// French locale). "n/a" when t is 0 or less (no received time).
 QString details_date_line(int64_t t, const QLocale& locale = QLocale::system());
 
 // Returns the local time zone's abbreviation at t (now when t is 0 or less)

@@ -10,10 +10,10 @@ namespace {
 const QString kNotAvailable = QStringLiteral("n/a");
 const QString kEllipsis = QStringLiteral("...");
 
-// The system locale's short time format with the seconds (and the separator
-// before them) taken out; some locales' short form carries seconds.
-QString timeFormatWithoutSeconds() {
-    QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
+// The locale's short time format with the seconds (and the separator before
+// them) taken out; some locales' short form carries seconds.
+QString timeFormatWithoutSeconds(const QLocale& locale) {
+    QString format = locale.timeFormat(QLocale::ShortFormat);
     format.remove(QRegularExpression(QStringLiteral("[^hHmaApPt ]?s+")));
     return format.trimmed();
 }
@@ -21,8 +21,12 @@ QString timeFormatWithoutSeconds() {
 }  // namespace
 
 QString time_text(const QTime& time) {
-    static const QString format = timeFormatWithoutSeconds();
+    static const QString format = timeFormatWithoutSeconds(QLocale::system());
     return QLocale::system().toString(time, format);
+}
+
+QString time_text(const QTime& time, const QLocale& locale) {
+    return locale.toString(time, timeFormatWithoutSeconds(locale));
 }
 
 CDateTexts date_texts(int64_t t, const QDateTime& now) {

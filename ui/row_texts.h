@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QFontMetrics>
+#include <QLocale>
 #include <QString>
 
 #include <cstdint>
@@ -27,6 +28,8 @@ CDateTexts date_texts(int64_t t, const QDateTime& now);
 
 // Returns the time of day in the system locale's short form, without seconds.
 QString time_text(const QTime& time);
+// The same in the given locale's short form.
+QString time_text(const QTime& time, const QLocale& locale);
 
 // Returns "mm:ss" of a length in seconds (minutes not limited to two digits),
 // or "n/a" for a negative length.

@@ -1,5 +1,7 @@
 #include "ui/voicemail_list_model.h"
 
+#include <algorithm>
+
 #include "contacts/contacts.h"
 #include "contacts/number_forms.h"
 #include "ui/row_texts.h"
@@ -44,6 +46,7 @@ QVariant CVoiceMailListModel::data(const QModelIndex& index, int role) const {
 void CVoiceMailListModel::set_listing(contacts::VoicemailListing listing) {
     beginResetModel();
     rows_ = std::move(listing.records);
+    listed_ = std::move(listing.entries);
     folder_ = std::move(listing.folder);
     store_ = std::move(listing.store);
     endResetModel();
@@ -52,6 +55,7 @@ void CVoiceMailListModel::set_listing(contacts::VoicemailListing listing) {
 void CVoiceMailListModel::clear() {
     beginResetModel();
     rows_.clear();  // the records release their messages before the Inbox closes
+    listed_.clear();
     store::close_folder(folder_);
     store::close_store(store_);
     endResetModel();
@@ -77,6 +81,31 @@ bool CVoiceMailListModel::remove_row(int row) {
         --current_;
     endRemoveRows();
     return true;
+}
+
+void CVoiceMailListModel::insert_record(std::unique_ptr<store::CVoiceMailMessage> record) {
+    if (!record)
+        return;
+    if (rows_.size() == 1 && !rows_[0])
+        remove_row(0);  // the placeholder
+    const int64_t received = record->received_time();
+    const auto place = std::find_if(rows_.begin(), rows_.end(), [received](const auto& row) {
+        return row && row->received_time() < received;
+    });
+    const int row = int(place - rows_.begin());
+    beginInsertRows(QModelIndex(), row, row);
+    rows_.insert(place, std::move(record));
+    if (current_ >= row)
+        ++current_;
+    endInsertRows();
+}
+
+void CVoiceMailListModel::replace_record(int row,
+                                         std::unique_ptr<store::CVoiceMailMessage> record) {
+    if (!record || !record_at(row))
+        return;
+    rows_[size_t(row)] = std::move(record);
+    row_changed(row);
 }
 
 store::CVoiceMailMessage* CVoiceMailListModel::record_at(int row) const {

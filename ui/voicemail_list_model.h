@@ -57,6 +57,16 @@ public:
     void add_placeholder_if_empty();
     // Removes a row and frees its record; false for an invalid row.
     bool remove_row(int row);
+    // Inserts a record at its place among the rows, newest first and after
+    // the rows of the same received time, in the placeholder's place when
+    // that is the only row. The current row follows its voicemail.
+    void insert_record(std::unique_ptr<store::CVoiceMailMessage> record);
+    // Puts record (the row's message read again) in the row's place; nothing
+    // for the placeholder or an invalid row.
+    void replace_record(int row, std::unique_ptr<store::CVoiceMailMessage> record);
+    // Every message the Inbox listed when the rows were made, voicemail or
+    // not; empty when it could not be listed.
+    const std::vector<store::CEntryInfo>& listed() const { return listed_; }
     // Names again, from the contacts that list population uses, the caller
     // of every row whose number as stored is number (after the contacts
     // changed). Contacts that cannot be opened leave every name as it was.
@@ -87,6 +97,7 @@ private:
     std::unique_ptr<store::CMessageStore> store_;
     std::unique_ptr<store::CMessageFolder> folder_;
     std::vector<std::unique_ptr<store::CVoiceMailMessage>> rows_;  // null: placeholder
+    std::vector<store::CEntryInfo> listed_;
     int details_ = 0;
     int current_ = kNoRow;
     bool paused_ = false;

@@ -6,7 +6,8 @@
 
 namespace lyb::audio {
 
-// The decoding job refused its input ("Invalid wav header.", "Unsupported wav format (3).").
+// The decoding job refused its input; what() says why, for the user (see
+// kInvalidHeaderText and UnsupportedFormatText in wave_decoder.h).
 class CWaveDecoderException : public CException {
 public:
     using CException::CException;

@@ -78,6 +78,19 @@ FileIdentity FileIdentity::Of(int fd) {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), true};
 }
 
+std::string UnsupportedFormatText(const WaveHeader& header) {
+    const uint16_t bits = header.bits_per_sample;
+    // Sizes other than 8 and 16 bits are what an ordinary player meets in a
+    // wave file it cannot play (studio recordings at 24 or 32 bits).
+    if (bits != 0 && bits != 8 && bits != 16)
+        return "This recording uses " + std::to_string(bits) +
+               "-bit samples, which Lyrabell cannot play. A sound editor can save it as 16-bit "
+               "audio that Lyrabell plays.";
+    return "This recording is stored in a kind of wave file that Lyrabell cannot play (format " +
+           std::to_string(header.format_tag) +
+           "). A sound editor can save it as 16-bit audio that Lyrabell plays.";
+}
+
 WaveHeader DescribeDecodedOutput(const WaveHeader& input, bool raw_gsm, uint64_t available) {
     WaveHeader out = input;
     out.extension = {};
@@ -191,8 +204,7 @@ void CWaveDecoder::ReadInputHeader(bool raw_gsm) {
     if (!ParseWaveHeader(header_, *reader_))
         throw CWaveDecoderException(kInvalidHeaderText);
     if (!IsSupportedFormatTag(header_.format_tag)) {
-        const std::string refusal =
-            "Unsupported wav format (" + std::to_string(header_.format_tag) + ").";
+        const std::string refusal = UnsupportedFormatText(header_);
         reader_->Seek(static_cast<int64_t>(start), 0);
         OpenRecording(refusal.c_str());
         return;

@@ -10,15 +10,14 @@
 // mixed down to stereo; its header's sizes come from the container's
 // duration, or are the largest a wave file can hold when that is unknown,
 // and are corrected at the end like any other. An input they cannot decode
-// is refused as "Invalid wav header." (a wave file as "Unsupported wav
-// format (N).").
+// is refused with kInvalidHeaderText (a wave file with UnsupportedFormatText).
 //
 // Lifecycle:
 //  1. The constructor opens the input, reads its header (none for raw GSM)
 //     and only then creates the output (see OutputFile), so a refused input
 //     leaves no output behind. It throws CFileException when a file cannot be
-//     opened or created and CWaveDecoderException for "Invalid wav header.",
-//     "Unsupported wav format (N)." or a named output that is the input file
+//     opened or created and CWaveDecoderException for kInvalidHeaderText,
+//     UnsupportedFormatText or a named output that is the input file
 //     (for a stream, the file its bytes were read from, when the caller
 //     says which).
 //  2. Start runs the thread. It writes the complete 44-byte header first, with
@@ -35,7 +34,7 @@
 //     WM_DECODING_FINISHED to the notifier, so a reader told the file is
 //     complete finds a header that matches it. An OKI stream with an
 //     unsupported bit rate writes nothing and first posts WM_DECODING_ERROR
-//     with "Error: oki adpcm unsupported bit rate.".
+//     with kOkiUnsupportedText.
 //     Once the header and a first block of audio are in the file (a quarter
 //     of a second, or all of a shorter recording as announced) the thread
 //     posts WM_DECODING_STARTED, once, so a player can start at once: it
@@ -47,7 +46,7 @@
 //     joins the thread, then closes the input and the output.
 //
 // Bad input: a header with no channels, or an ADPCM header (tags 2 and 17)
-// with a block align of 0, is refused as "Invalid wav header."; header sizes
+// with a block align of 0, is refused with kInvalidHeaderText; header sizes
 // are computed in 64 bits and clamped to 0xFFFFFFFF; a short final block is
 // decoded as far as it holds whole units.
 //
@@ -75,8 +74,17 @@ constexpr uint32_t WM_DECODING_ERROR = 0x0400 + 102;
 // player may start on (WM_USER + 103); text is empty.
 constexpr uint32_t WM_DECODING_STARTED = 0x0400 + 103;
 
-constexpr const char* kInvalidHeaderText = "Invalid wav header.";
-constexpr const char* kOkiUnsupportedText = "Error: oki adpcm unsupported bit rate.";
+// The refusals, worded for the person who tried to play the recording: what
+// is wrong with it and, where there is something to do, what.
+constexpr const char* kInvalidHeaderText =
+    "This is not a recording Lyrabell can play: no sound was found in it, or it is damaged.";
+constexpr const char* kOkiUnsupportedText =
+    "This recording uses OKI ADPCM at a bit rate which Lyrabell cannot play.";
+// The refusal of a wave file in an encoding neither our decoders nor the
+// media libraries play: by its sample size when that is what stands out
+// ("This recording uses 24-bit samples, which Lyrabell cannot play. ..."),
+// else by its format tag.
+std::string UnsupportedFormatText(const WaveHeader& header);
 
 // Receives the job's notices. Called on the decoding thread, so an
 // implementation must be thread-safe (the application posts an event).

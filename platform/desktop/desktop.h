@@ -156,11 +156,24 @@ void quitOnEndSignals();
 // argument (posix_spawn, no shell, no wait; no argument when the text is
 // empty; both made bytes by encodeFileName, file_names.h), or a URL (http:,
 // https:, tel:, file:, mailto:) through the desktop's handler (the program
-// named by LYRABELL_URL_OPENER when that is set, else QDesktopServices in a
-// GUI program, else xdg-open; sms: is taken too). False when nothing started: a missing or
-// non-executable file among others. Started programs are waited for in the
-// background, so none stays a zombie.
+// named by LYRABELL_URL_OPENER when that is set, else xdg-open, else, in a
+// GUI program, QDesktopServices; sms: is taken too). False when nothing
+// started: a missing or non-executable file among others. Started programs
+// are waited for in the background, so none stays a zombie.
+// A URL that nothing opens is handed to the open-failure reporter: at once
+// when no handler starts, or when the handler ends with a status other than
+// 0 (xdg-open found no program for it, or the program failed).
 bool shellExecuteOpen(const QString& file, const QString& parameters);
+
+// Tells the user that something could not be opened: target is the URL, or
+// the program that could not be started. Runs on the application object's
+// thread, from its event loop.
+using OpenFailureReporter = std::function<void(const QString& target)>;
+// Installs the reporter; empty: none (failures then show nowhere).
+void setOpenFailureReporter(OpenFailureReporter reporter);
+// Hands target to the installed reporter from the event loop, from any
+// thread; nothing without an application object or a reporter.
+void reportOpenFailure(const QString& target);
 
 // Starts program (searched on PATH when it has no slash) with each argument
 // passed as one argument of its own, without a shell and without waiting;

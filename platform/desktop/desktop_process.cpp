@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -107,17 +108,23 @@ QString makeTemporaryFolder() {
 }
 
 // Waits for a started program in the background so that it does not stay a
-// zombie; waiting for one pid never takes another part's child.
-void reapLater(pid_t pid) {
-    std::thread([pid] {
+// zombie; waiting for one pid never takes another part's child. When the
+// program exits with a status other than 0, failed runs (on the waiting
+// thread).
+void reapLater(pid_t pid, std::function<void()> failed) {
+    std::thread([pid, failed = std::move(failed)] {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        pid_t done = -1;
+        while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
         }
+        if (done == pid && failed && WIFEXITED(status) && WEXITSTATUS(status) != 0)
+            failed();
     }).detach();
 }
 
-// Starts argv[0] (searched on PATH when it has no slash) without a shell.
-bool spawn(const QList<QByteArray>& args) {
+// Starts argv[0] (searched on PATH when it has no slash) without a shell;
+// failed as for reapLater.
+bool spawn(const QList<QByteArray>& args, std::function<void()> failed = {}) {
     std::vector<char*> argv;
     argv.reserve(size_t(args.size()) + 1);
     for (const QByteArray& a : args) {
@@ -138,8 +145,13 @@ bool spawn(const QList<QByteArray>& args) {
     if (rc != 0) {
         return false;
     }
-    reapLater(pid);
+    reapLater(pid, std::move(failed));
     return true;
+}
+
+OpenFailureReporter& openFailureReporter() {
+    static OpenFailureReporter reporter;  // the application object's thread only
+    return reporter;
 }
 
 bool isUrl(const QString& file) {
@@ -153,17 +165,24 @@ bool isUrl(const QString& file) {
 }
 
 bool openUrl(const QString& text) {
+    // The handler ends with a status other than 0 when it found no program
+    // for the URL (xdg-open: 3, or 4 when the program failed) or could not
+    // open it; nothing else would tell the user.
+    const auto failed = [text] { reportOpenFailure(text); };
     // LYRABELL_URL_OPENER names a program to take URLs instead of the
     // desktop's handler (scripts and tests use it).
     const QByteArray opener = qgetenv("LYRABELL_URL_OPENER");
     if (!opener.isEmpty()) {
-        return spawn({opener, text.toUtf8()});
-    }
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
-        QDesktopServices::openUrl(QUrl(text))) {
+        if (spawn({opener, text.toUtf8()}, failed))
+            return true;
+    } else if (spawn({QByteArrayLiteral("xdg-open"), text.toUtf8()}, failed)) {
         return true;
+    } else if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
+               QDesktopServices::openUrl(QUrl(text))) {
+        return true;  // without xdg-open, whatever Qt finds (a sandbox's portal)
     }
-    return spawn({QByteArrayLiteral("xdg-open"), text.toUtf8()});
+    reportOpenFailure(text);
+    return false;
 }
 
 // Returns the folder for the locks, which every process of the user must
@@ -351,6 +370,24 @@ void quitOnEndSignals() {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGHUP, &action, nullptr);
+}
+
+void setOpenFailureReporter(OpenFailureReporter reporter) {
+    openFailureReporter() = std::move(reporter);
+}
+
+void reportOpenFailure(const QString& target) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [target] {
+            // A copy: the reporter may install another while it runs.
+            if (const OpenFailureReporter reporter = openFailureReporter())
+                reporter(target);
+        },
+        Qt::QueuedConnection);
 }
 
 bool shellExecuteOpen(const QString& file, const QString& parameters) {

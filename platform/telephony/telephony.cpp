@@ -38,6 +38,7 @@ bool tapi_request_make_call(const QString& number, const QString& calledParty) {
     if (!dialler.isEmpty()) {
         if (desktop::startProgram(dialler, {number, calledParty}))
             return true;
+        desktop::reportOpenFailure(dialler);
         reportOnce(QStringLiteral("the dialler %1 (LYRABELL_DIALLER)").arg(dialler));
         return false;
     }

@@ -9,9 +9,11 @@
 // out.
 //
 // What happens next (a call placed at once, or offered to the user first) is
-// the handler's. The caller relies on nothing more; a handler that cannot be
-// started is named once per process on standard error, since the user would
-// otherwise see nothing at all.
+// the handler's. The caller relies on nothing more. A dialler or handler that
+// cannot be started, and a tel: URI that the handler finds no program for,
+// go to the desktop's open-failure reporter (desktop::reportOpenFailure),
+// which tells the user; one that cannot be started is also named once per
+// process on standard error.
 #pragma once
 
 #include <QString>

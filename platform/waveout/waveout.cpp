@@ -10,6 +10,7 @@
 #include <sonic.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -442,17 +443,26 @@ const DeviceChoice& ChosenDevice() {
                          "lyrabell: LYRABELL_AUDIO=%s names no sound device; using the default\n",
                          env);
         }
-        if (choice.kind == DeviceKind::Default) {
-            if (AlsaAvailable()) {
-                choice.kind = DeviceKind::Alsa;
-            } else {
-                choice.kind = DeviceKind::Null;
-                std::fprintf(stderr, "lyrabell: no ALSA sound output; playing silently\n");
-            }
-        }
         return choice;
     }();
     return chosen;
+}
+
+namespace {
+
+std::atomic<bool> outputMissing{false};
+
+// Notes whether the default device found a sound output at its last open;
+// standard error hears of each change to none, once.
+void noteOutputMissing(bool missing) {
+    if (!outputMissing.exchange(missing) && missing)
+        std::fprintf(stderr, "lyrabell: no ALSA sound output; playing silently\n");
+}
+
+}  // namespace
+
+bool SoundOutputMissing() {
+    return outputMissing.load();
 }
 
 uint32_t waveOutGetNumDevs() {
@@ -474,10 +484,24 @@ MMRESULT waveOutOpen(HWAVEOUT* device, uint32_t deviceId, const WAVEFORMATEX& fo
         format.nSamplesPerSec > 384000) {
         return WAVERR_BADFORMAT;
     }
-    std::unique_ptr<Sink> sink =
-        choice.kind == DeviceKind::Alsa ? MakeAlsaSink() : MakeClockSink(choice.capturePath);
-    auto opened = std::make_unique<WaveOutDevice>(std::move(sink), format, callback, instance);
-    if (!opened->Open())
+    const bool alsa = choice.kind == DeviceKind::Alsa || choice.kind == DeviceKind::Default;
+    auto opened = std::make_unique<WaveOutDevice>(
+        alsa ? MakeAlsaSink() : MakeClockSink(choice.capturePath), format, callback, instance);
+    bool open = opened->Open();
+    if (choice.kind == DeviceKind::Default) {
+        // The default is looked for again at every open, so a sound output
+        // that appears (a sound server started, a headset plugged in) is
+        // used from the next recording on. Only when ALSA has no output at
+        // all does the device play silently by its clock; a format that
+        // ALSA refuses stays an error.
+        const bool missing = !open && !AlsaAvailable();
+        noteOutputMissing(missing);
+        if (missing) {
+            opened = std::make_unique<WaveOutDevice>(MakeClockSink({}), format, callback, instance);
+            open = opened->Open();
+        }
+    }
+    if (!open)
         return MMSYSERR_ERROR;
     *device = opened.release();
     return MMSYSERR_NOERROR;

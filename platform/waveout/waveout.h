@@ -40,7 +40,10 @@
 //                 PATH (truncated at open, header completed at close)
 //   none          no device at all: waveOutGetNumDevs() reports 0
 // Unset or empty: ALSA when its default PCM opens, else null with one line on
-// standard error. An unknown value is treated like unset, with a line saying so.
+// standard error; looked for again at every waveOutOpen, so a sound output
+// that appears later is used from the next open on (SoundOutputMissing tells
+// which one the last open got). An unknown value is treated like unset, with
+// a line saying so.
 //
 // Thread safety: the waveOut functions may be called from any thread except
 // the device thread; calls on one handle are serialised by the device.
@@ -141,8 +144,13 @@ struct DeviceChoice {
 // or unknown means the default). "capture:" without a path is not recognised.
 DeviceChoice ParseDeviceChoice(std::string_view text);
 
-// Returns the device this process uses, resolved once at the first call
-// (Default becomes Alsa or Null after probing ALSA).
+// Returns the device this process was asked to use, read once at the first
+// call; Default stays Default (each open looks for ALSA).
 const DeviceChoice& ChosenDevice();
+
+// True when the last device opened is the default one and found no sound
+// output: it plays silently, by its clock. False once an open finds ALSA
+// again, and for devices asked for by name (alsa, null, capture).
+bool SoundOutputMissing();
 
 }  // namespace lyb::waveout

@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "app/voicemail_app.h"
 
+#include "audio/decode/wave_decoder.h"
 #include "platform/mapi/mapi_stream.h"
 #include "tests/platform/waveout/wave_files.h"
 
@@ -148,7 +149,9 @@ TEST(EnginePlayback, RefusalsReachTheCaller) {
     const std::string junk = TempPath("engine-junk.wav");
     std::ofstream(junk) << "not a wave file at all";
     EXPECT_FALSE(engine.startDecoding({QString::fromStdString(junk)}, outputPath(), &error));
-    EXPECT_EQ(error, QStringLiteral("Invalid wav header."));
+    // A file that is not a recording is named, with what is wrong.
+    EXPECT_EQ(error, QStringLiteral("Lyrabell cannot play \"engine-junk.wav\".\n\n") +
+                         QString::fromLatin1(audio::kInvalidHeaderText));
 
     // A file that cannot be opened is named with the reason.
     error.clear();
@@ -173,7 +176,8 @@ TEST(EnginePlayback, DecodingThreadRefusalIsShownThroughTheErrorCallback) {
     app::CEnginePlayback engine({}, [&](const QString& text) { errors << text; });
     ASSERT_TRUE(engine.startDecoding({QString::fromStdString(input)}, outputPath(), nullptr));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.decoding(); }, 10000));
-    EXPECT_EQ(errors, QStringList{QStringLiteral("Error: oki adpcm unsupported bit rate.")});
+    EXPECT_EQ(errors, QStringList{QStringLiteral("Lyrabell cannot play \"engine-oki.wav\".\n\n") +
+                                  QString::fromLatin1(audio::kOkiUnsupportedText)});
 }
 
 // The program's window shows that refusal in a box of its own, inside its

@@ -148,9 +148,7 @@ TEST(OpenFile, StartsInTheMusicFolderWhenThereIsOneElseHome) {
 }
 
 TEST(UpdatePage, OpensTheAddressThroughTheUrlHandler) {
-    EXPECT_EQ(
-        updatePageUrl(),
-        QStringLiteral("https://lyrabell.example/update.jsp?prod=Lyrabell_PPC&ver=" LYB_VERSION));
+    EXPECT_EQ(updatePageUrl(), QStringLiteral(LYB_HOMEPAGE));
     const QString record = QDir::temp().filePath(QStringLiteral("opened.txt"));
     const QString opener = QDir::temp().filePath(QStringLiteral("opener.sh"));
     QFile script(opener);

@@ -62,7 +62,7 @@ int64_t localTime(int year, int month, int day, int hour, int minute) {
 
 }  // namespace
 
-TEST(DetailsPopup, TextsNameTheCallerAndFormatTheDateInTheLocale) {
+TEST(DetailsPopup, TextsNameTheCallerAndFormatDateAndTimeInTheLocale) {
     const QLocale english(QLocale::English, QLocale::UnitedStates);
     const QLocale french(QLocale::French, QLocale::France);
     struct Case {
@@ -78,7 +78,7 @@ TEST(DetailsPopup, TextsNameTheCallerAndFormatTheDateInTheLocale) {
          "Tuesday, April 05, 2005, 9:30 PM", ", length 0:05"},
         {"", localTime(2026, 12, 13, 0, 0), 3600, english, "<Unknown caller>",
          "Sunday, December 13, 2026, 12:00 AM", ", length 60:00"},
-        {"Zoé", localTime(2005, 4, 5, 9, 5), 346, french, "Zoé", "mardi, avril 05, 2005, 9:05 AM",
+        {"Zoé", localTime(2005, 4, 5, 21, 5), 346, french, "Zoé", "mardi, avril 05, 2005, 21:05",
          ", length 5:46"},
         // No received time and no length.
         {"Bob", 0, -1, english, "Bob", "n/a", ""},

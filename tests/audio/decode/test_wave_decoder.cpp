@@ -204,8 +204,8 @@ TEST(DecodeJob, OkiSizesFollowTheBitRate) {
 
 TEST(DecodeJob, RefusesOkiAtAnUnsupportedBitRateWithANotice) {
     const Decoded run = DecodeStream(WaveBytes().header(16, 1, 11025, 1, 4).data(Pattern(100)));
-    const std::vector<Notice> expected = {
-        {WM_DECODING_ERROR, "Error: oki adpcm unsupported bit rate."}, {WM_DECODING_FINISHED, ""}};
+    const std::vector<Notice> expected = {{WM_DECODING_ERROR, kOkiUnsupportedText},
+                                          {WM_DECODING_FINISHED, ""}};
     EXPECT_EQ(run.notices, expected);
     EXPECT_TRUE(run.file.empty());
 }
@@ -365,16 +365,20 @@ TEST(DecodeJob, HeaderSizesCountNoMoreDataThanTheInputHolds) {
 TEST(DecodeJob, ConstructorRefusesBadHeadersAndReleasesTheStream) {
     const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
         // A tag neither our decoders nor the media libraries know.
+        // Said by what stands out: the sample size, else the format tag.
         {WaveBytes().header(0x1234, 1, 8000, 4, 32).data(Pattern(8)),
-         "Unsupported wav format (4660)."},
-        {WaveBytes().header(85, 1, 8000, 1, 0).data({}), "Unsupported wav format (85)."},
-        {Pattern(200), "Invalid wav header."},
-        {{}, "Invalid wav header."},
-        {WaveBytes().header(1, 1, 8000, 2, 16), "Invalid wav header."},
+         "This recording uses 32-bit samples, which Lyrabell cannot play. A sound editor can "
+         "save it as 16-bit audio that Lyrabell plays."},
+        {WaveBytes().header(85, 1, 8000, 1, 0).data({}),
+         "This recording is stored in a kind of wave file that Lyrabell cannot play (format "
+         "85). A sound editor can save it as 16-bit audio that Lyrabell plays."},
+        {Pattern(200), kInvalidHeaderText},
+        {{}, kInvalidHeaderText},
+        {WaveBytes().header(1, 1, 8000, 2, 16), kInvalidHeaderText},
         // No channels, or ADPCM without a block size.
-        {WaveBytes().header(6, 0, 8000, 1, 8).data(Pattern(8)), "Invalid wav header."},
-        {WaveBytes().header(17, 1, 8000, 0, 4).data(Pattern(8)), "Invalid wav header."},
-        {WaveBytes().header(2, 1, 8000, 0, 4).data(Pattern(8)), "Invalid wav header."},
+        {WaveBytes().header(6, 0, 8000, 1, 8).data(Pattern(8)), kInvalidHeaderText},
+        {WaveBytes().header(17, 1, 8000, 0, 4).data(Pattern(8)), kInvalidHeaderText},
+        {WaveBytes().header(2, 1, 8000, 0, 4).data(Pattern(8)), kInvalidHeaderText},
     };
     for (const auto& [input, message] : cases) {
         auto* stream = new CMemoryStream(input);
@@ -384,7 +388,7 @@ TEST(DecodeJob, ConstructorRefusesBadHeadersAndReleasesTheStream) {
             ADD_FAILURE() << "accepted, expected " << message;
         } catch (const CWaveDecoderException& e) {
             EXPECT_EQ(std::string(e.what()), message);
-            char buffer[64];
+            char buffer[256];
             EXPECT_TRUE(e.GetErrorMessage(buffer, sizeof buffer));
             EXPECT_EQ(std::string(buffer), message);
         }

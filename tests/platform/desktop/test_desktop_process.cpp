@@ -145,6 +145,38 @@ TEST(ShellExecuteOpen, HandsUrlsToTheUrlOpener) {
     unsetenv("LYRABELL_URL_OPENER");
 }
 
+// A URL is reported when no handler starts, and when the handler ends with
+// a status other than 0 (xdg-open found no program for it); the report
+// comes from the event loop.
+TEST(ShellExecuteOpen, ReportsUrlsThatNothingOpens) {
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    QStringList reported;
+    setOpenFailureReporter([&](const QString& target) { reported << target; });
+    const QString failing = tempPath("no-handler.sh");
+    QFile script(failing);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexit 3\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    ASSERT_EQ(setenv("LYRABELL_URL_OPENER", failing.toUtf8().constData(), 1), 0);
+    EXPECT_TRUE(shellExecuteOpen("sms:+15551234", QString()));
+    ASSERT_EQ(setenv("LYRABELL_URL_OPENER", tempPath("missing-opener").toUtf8().constData(), 1), 0);
+    EXPECT_FALSE(shellExecuteOpen("https://example.org/", QString()));
+    // Up to 30 s, so that a fault fails instead of hanging.
+    for (int i = 0; i < 3000 && reported.size() < 2; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    reported.sort();
+    EXPECT_EQ(reported, (QStringList{"https://example.org/", "sms:+15551234"}));
+    setOpenFailureReporter({});
+    unsetenv("LYRABELL_URL_OPENER");
+}
+
 TEST(ShellExecuteOpen, LeavesNoZombies) {
     const QString record = tempPath("zombie.txt");
     const QString script = recordingScript("zombie.sh", record);

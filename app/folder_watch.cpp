@@ -1,0 +1,154 @@
+#include "app/folder_watch.h"
+
+#include "contacts/voicemail_listing.h"
+#include "platform/mapi/mapi.h"
+#include "store/account_problem.h"
+#include "store/message_store.h"
+#include "ui/voicemail_list.h"
+
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace lyb::app {
+
+namespace {
+
+// Reads the Inbox's table: entry id to read flag. False when it cannot be
+// listed (the rows are then left as they are).
+bool readFlags(store::CMessageFolder& folder, std::map<QByteArray, bool>& flags) {
+    std::unique_ptr<mapi::IMAPITable> table;
+    if (!folder.folder || mapi::Failed(folder.folder->GetContentsTable(0, table)) || !table)
+        return false;
+    table->SetColumns({mapi::PR_ENTRYID, mapi::PR_MESSAGE_FLAGS}, 0);
+    for (;;) {
+        mapi::SRowSet rows;
+        if (mapi::Failed(table->QueryRows(64, 0, rows)) || rows.empty())
+            break;
+        for (const mapi::SRow& row : rows) {
+            QByteArray id;
+            bool read = false;
+            for (const mapi::SPropValue& value : row) {
+                if (value.ulPropTag == mapi::PR_ENTRYID)
+                    id = value.bin;
+                else if (value.ulPropTag == mapi::PR_MESSAGE_FLAGS)
+                    read = (value.l & mapi::MSGFLAG_READ) != 0;
+            }
+            if (!id.isEmpty())
+                flags[id] = read;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+CFolderWatch::CFolderWatch(ui::CVoiceMailList* list, std::function<bool()> canUpdate,
+                           QObject* parent)
+    : QObject(parent),
+      list_(list),
+      canUpdate_(std::move(canUpdate)),
+      watcher_(new QFileSystemWatcher(this)),
+      settle_(new QTimer(this)) {
+    settle_->setSingleShot(true);
+    settle_->setInterval(kSettleMs);
+    connect(settle_, &QTimer::timeout, this, &CFolderWatch::update);
+    // Not restarted by later changes: a folder that keeps changing is still
+    // followed every kSettleMs.
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+        if (!settle_->isActive())
+            settle_->start();
+    });
+    connect(list_->model(), &QAbstractItemModel::modelReset, this, &CFolderWatch::follow);
+}
+
+void CFolderWatch::follow() {
+    settle_->stop();
+    if (const QStringList watched = watcher_->directories(); !watched.isEmpty())
+        watcher_->removePaths(watched);
+    known_.clear();
+    const ui::CVoiceMailListModel* model = list_->list_model();
+    folder_ = model->folder() ? store::account_folder(model->open_account_name()) : QString();
+    if (folder_.isEmpty())
+        return;
+    for (const store::CEntryInfo& entry : model->listed())
+        known_.insert(entry.entry_id);
+    watcher_->addPaths({folder_ + QStringLiteral("/new"), folder_ + QStringLiteral("/cur")});
+    // What arrived while the list was being made, before the folders were
+    // watched, is looked for once.
+    settle_->start();
+}
+
+void CFolderWatch::update() {
+    ui::CVoiceMailListModel* model = list_->list_model();
+    store::CMessageFolder* folder = model->folder();
+    if (!folder || folder_.isEmpty())
+        return;
+    if (canUpdate_ && !canUpdate_()) {
+        settle_->start();
+        return;
+    }
+    std::map<QByteArray, bool> now;
+    if (!readFlags(*folder, now))
+        return;
+
+    // Rows from the bottom up, so removing one leaves those still to come
+    // where they were.
+    QSet<QByteArray> shown;
+    for (int row = model->rowCount() - 1; row >= 0; --row) {
+        store::CVoiceMailMessage* record = model->record_at(row);
+        if (!record)
+            continue;
+        const QByteArray id = record->entry_id();
+        const auto found = now.find(id);
+        if (found == now.end()) {
+            model->remove_row(row);
+            continue;
+        }
+        shown.insert(id);
+        if (found->second == (record->is_read() != 0))
+            continue;
+        // Another program marked it read or unread.
+        std::unique_ptr<store::CVoiceMailMessage> again =
+            store::open_voicemail(*folder, store::CEntryInfo{QString(), id});
+        if (!again) {
+            model->remove_row(row);
+            continue;
+        }
+        again->set_caller_name(record->caller_name());
+        model->replace_record(row, std::move(again));
+    }
+
+    std::vector<std::unique_ptr<store::CVoiceMailMessage>> fresh;
+    QSet<QByteArray> known;
+    for (const auto& [id, read] : now) {
+        known.insert(id);
+        if (known_.contains(id) || shown.contains(id))
+            continue;
+        if (auto record = store::open_voicemail(*folder, store::CEntryInfo{QString(), id}))
+            fresh.push_back(std::move(record));
+    }
+    known_ = std::move(known);
+    if (!fresh.empty()) {
+        auto contacts =
+            pim::Application::create(contacts::listing_contacts_folder(), pim::contactUi());
+        contacts::name_callers(fresh, contacts.get());
+        for (auto& record : fresh)
+            model->insert_record(std::move(record));
+    }
+    model->add_placeholder_if_empty();
+
+    // The selection stayed on its row through the changes; the list's mark
+    // follows it there.
+    if (list_->row_count() > 0) {
+        const QModelIndex current = list_->currentIndex();
+        list_->select_row(current.isValid() ? current.row() : 0);
+    }
+    list_->update_column_width();
+    emit updated();
+}
+
+}  // namespace lyb::app
