@@ -353,7 +353,7 @@ TEST(Launcher, RequestHandedOverDuringDecodingIsPlayedWhenTheWaitEnds) {
     dialog.initialise();
 
     EXPECT_TRUE(launcherEndedWhileDecoding);
-    QTRY_VERIFY_WITH_TIMEOUT(log->decoded.size() == 2, kTimeoutMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log->decoded.size() == 2; }, kTimeoutMs));
     EXPECT_EQ(log->decoded[1].path, QStringLiteral("/calls/second.wav"));
     EXPECT_EQ(dialog.infoPanelText(), QStringLiteral("\n Playing local file:\n \n second.wav"));
     EXPECT_EQ(s::autoPlay(), QString());

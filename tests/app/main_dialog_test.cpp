@@ -193,7 +193,7 @@ TEST(MainDialog, PlayMessageReadsEmptiesAndDispatchesAutoPlay) {
     s::setAutoPlay(QStringLiteral("/calls/new.wav"));
     w.dialog.handleMessage(playMessage(), 0, 0);
     EXPECT_EQ(s::autoPlay(), QString());
-    QTRY_VERIFY_WITH_TIMEOUT(w.log->decoded.size() == 1, kTimeoutMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.log->decoded.size() == 1; }, kTimeoutMs));
     EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/calls/new.wav"));
     EXPECT_EQ(s::autoPlay(), QString());
     EXPECT_FALSE(w.dialog.exitOnDone()) << "the window showed its list: it returns to it";
@@ -268,7 +268,7 @@ TEST(MainDialog, PlayMessageIsAnsweredBeforeTheWork) {
         s::setAutoPlay(QStringLiteral("/calls/new.wav"));
         EXPECT_TRUE(lyb::desktop::sendMessage(w.dialog.desktopHandle(), playMessage(), 0, 0));
         answered = true;
-        QTRY_VERIFY_WITH_TIMEOUT(answeredAtWork.size() == 1, kTimeoutMs);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return answeredAtWork.size() == 1; }, kTimeoutMs));
         EXPECT_TRUE(answeredAtWork[0]);
         setMessageBoxHandler({});
     }
@@ -300,7 +300,7 @@ TEST(MainDialog, PlayMessageDuringTheDecodingWaitIsHandledWhenItEnds) {
 
     EXPECT_EQ(captionWhenArrived, QStringLiteral("Decoding..."));
     EXPECT_TRUE(busyWhenArrived);
-    QTRY_VERIFY_WITH_TIMEOUT(w.log->decoded.size() == 2, kTimeoutMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.log->decoded.size() == 2; }, kTimeoutMs));
     EXPECT_EQ(w.log->decoded[1].path, QStringLiteral("/third.wav"));
     EXPECT_EQ(w.dialog.infoPanelText(), localFileText(QStringLiteral("third.wav")));
     EXPECT_EQ(s::autoPlay(), QString());
@@ -314,7 +314,7 @@ TEST(MainDialog, PlayMessageBeforeInitialisationWaitsForIt) {
     EXPECT_EQ(s::autoPlay(), QString());
 
     w.dialog.initialise();
-    QTRY_VERIFY_WITH_TIMEOUT(w.log->decoded.size() == 1, kTimeoutMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.log->decoded.size() == 1; }, kTimeoutMs));
     EXPECT_EQ(w.log->decoded[0].path, QStringLiteral("/early.wav"));
     EXPECT_EQ(s::autoPlay(), QString());
 }

@@ -121,7 +121,7 @@ TEST(VoicemailApp, OneInstanceRuleHandsOverAndBringsUpTheFirstWindow) {
     {  // With a request: handed over, then brought to the front.
         CVoiceMailApp second(nullptr);
         EXPECT_EQ(second.enforceOneInstance(QStringLiteral("/calls/b.wav")), -1);
-        QTRY_VERIFY_WITH_TIMEOUT(log->decoded.size() == 1, 20000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return log->decoded.size() == 1; }, 20000));
         EXPECT_EQ(log->decoded[0].path, QStringLiteral("/calls/b.wav"));
         EXPECT_EQ(dialog.infoPanelText(), QStringLiteral("\n Playing local file:\n \n b.wav"));
         EXPECT_EQ(s::autoPlay(), QString());
