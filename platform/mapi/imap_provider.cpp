@@ -202,8 +202,10 @@ public:
     }
 
 private:
-    static constexpr uint32_t kHead = 4096;        // encoded bytes read first
-    static constexpr uint32_t kTail = 256;         // and last
+    // Encoded bytes read first: 36 lines of 76 characters, the 2 KiB that
+    // hold a wave header (what a listing reads of a recording).
+    static constexpr uint32_t kHead = 2816;
+    static constexpr uint32_t kTail = 160;         // and last: the last lines and padding
     static constexpr uint32_t kChunk = 48 * 1024;  // decoded bytes per later fetch
 
     bool fetchWhole() {
