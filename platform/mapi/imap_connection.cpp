@@ -431,6 +431,8 @@ ImapConnection::ImapConnection(QString account, ImapAddress address)
 ImapConnection::~ImapConnection() {
     std::lock_guard lock(mutex_);
     if (imap_) {
+        // A server that stopped answering does not hold the program up long.
+        mailimap_set_timeout(imap_, 2);
         mailimap_logout(imap_);
         drop();
     }
@@ -471,7 +473,8 @@ HRESULT ImapConnection::connect() {
                                 .arg(account_)
                           : QStringLiteral("the password cannot be read: %1").arg(secretError));
     }
-    mailstream_network_delay.tv_sec = kImapTimeoutSeconds;
+    static std::once_flag once;
+    std::call_once(once, [] { mailstream_network_delay.tv_sec = kImapTimeoutSeconds; });
     imap_ = mailimap_new(0, nullptr);
     mailimap_set_timeout(imap_, kImapTimeoutSeconds);
     const QByteArray host = address_.host.toUtf8();

@@ -11,6 +11,7 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 namespace lyb::testing {
 
@@ -185,9 +187,14 @@ public:
                                  log().toStdString());
     }
 
+    // Stops the server and every process of it, so that open connections
+    // break as when a server goes away.
     void stop() {
         if (process_.state() == QProcess::NotRunning)
             return;
+        const std::vector<pid_t> children = childrenOf(static_cast<pid_t>(process_.processId()));
+        for (pid_t child : children)
+            ::kill(child, SIGKILL);
         process_.terminate();
         if (!process_.waitForFinished(10000)) {
             process_.kill();
@@ -223,6 +230,24 @@ public:
     int imapsPort = 0;
 
 private:
+    static std::vector<pid_t> childrenOf(pid_t parent) {
+        std::vector<pid_t> children;
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            bool number = false;
+            const pid_t pid = static_cast<pid_t>(entry.toInt(&number));
+            if (!number)
+                continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[1].toInt() == parent)
+                children.push_back(pid);
+        }
+        return children;
+    }
+
     static QStringList files(const QString& root) {
         QStringList all;
         for (const char* sub : {"cur", "new"})

@@ -288,3 +288,44 @@ TEST_F(ImapAccount, FailuresSayWhatWentWrong) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first attachment's content, or an empty array when it cannot be read.
+QByteArray firstAttachment(IMessage& m) {
+    std::unique_ptr<IAttach> attach;
+    IStream* stream = nullptr;
+    if (m.OpenAttach(0, 0, attach) != S_OK ||
+        attach->OpenProperty(PR_ATTACH_DATA_BIN, 0, 0, &stream) != S_OK)
+        return {};
+    QByteArray bytes = readAll(stream);
+    stream->Release();
+    return bytes;
+}
+
+TEST_F(ImapAccount, ComesBackAfterTheServerWentAway) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    auto folder = openInbox(*session, QStringLiteral("Remote"));
+    ASSERT_TRUE(folder);
+    std::unique_ptr<IMessage> message;
+    QByteArray before;
+    for (const QByteArray& id : entryIds(*folder)) {
+        std::unique_ptr<IMAPIProp> object;
+        ASSERT_EQ(folder->OpenEntry(id, 0, nullptr, object), S_OK);
+        message = entry_cast<IMessage>(std::move(object));
+        before = firstAttachment(*message);
+        if (!before.isEmpty())
+            break;
+    }
+    ASSERT_FALSE(before.isEmpty());
+
+    server->stop();
+    std::vector<SPropValue> raw;
+    message->GetProps({PR_MIME_RAW}, 0, raw);
+    EXPECT_EQ(PROP_TYPE(raw[0].ulPropTag), PT_ERROR);
+    server->start();
+    EXPECT_EQ(firstAttachment(*message), before);
+}
+
+}  // namespace
