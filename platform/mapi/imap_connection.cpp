@@ -607,37 +607,87 @@ mailimap_fetch_type* listingFetch() {
 
 }  // namespace
 
+namespace {
+
+// Reads "UID FETCH ... (items)" into listed, one entry per UID.
+int fetchListed(mailimap* imap, mailimap_set* set, mailimap_fetch_type* type,
+                std::map<uint32_t, ImapListed>& listed) {
+    FetchList result;
+    const int rc = mailimap_uid_fetch(imap, set, type, &result.p);
+    mailimap_fetch_type_free(type);
+    if (rc != MAILIMAP_NO_ERROR)
+        return rc;
+    for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
+        ImapListed m;
+        readListed(static_cast<mailimap_msg_att*>(clist_content(it)), m);
+        if (m.uid)
+            listed[m.uid] = std::move(m);
+    }
+    return MAILIMAP_NO_ERROR;
+}
+
+}  // namespace
+
 HRESULT ImapConnection::list(std::vector<ImapListed>& out, uint32_t* uidValidity) {
     out.clear();
     const HRESULT hr = run(0, [&]() -> int {
-        out.clear();
-        if (imap_->imap_selection_info && imap_->imap_selection_info->sel_exists == 0) {
-            // NOOP brings news of messages that came since the selection.
-            const int rc = mailimap_noop(imap_);
-            if (rc != MAILIMAP_NO_ERROR || imap_->imap_selection_info->sel_exists == 0)
-                return rc;
+        if (knownValidity_ != uidValidity_) {
+            known_.clear();
+            knownValidity_ = uidValidity_;
         }
-        Set set(mailimap_set_new_interval(1, 0));
-        mailimap_fetch_type* type = listingFetch();
-        FetchList result;
-        const int rc = mailimap_uid_fetch(imap_, set.p, type, &result.p);
-        mailimap_fetch_type_free(type);
+        // NOOP brings news of messages that came since the selection.
+        int rc = mailimap_noop(imap_);
         if (rc != MAILIMAP_NO_ERROR)
             return rc;
-        for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
-            ImapListed m;
-            readListed(static_cast<mailimap_msg_att*>(clist_content(it)), m);
-            if (m.uid)
-                out.push_back(std::move(m));
+        if (imap_->imap_selection_info && imap_->imap_selection_info->sel_exists == 0) {
+            known_.clear();
+            return MAILIMAP_NO_ERROR;
         }
+        if (known_.empty()) {
+            Set all(mailimap_set_new_interval(1, 0));
+            return fetchListed(imap_, all.p, listingFetch(), known_);
+        }
+        // A message's content never changes under its UID: only the UIDs
+        // and flags are asked for again, and everything of the new ones.
+        std::map<uint32_t, ImapListed> now;
+        Set all(mailimap_set_new_interval(1, 0));
+        mailimap_fetch_type* flags = mailimap_fetch_type_new_fetch_att_list_empty();
+        mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_uid());
+        mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_flags());
+        if ((rc = fetchListed(imap_, all.p, flags, now)) != MAILIMAP_NO_ERROR)
+            return rc;
+        Set fresh(mailimap_set_new_empty());
+        bool anyFresh = false;
+        for (auto& [uid, m] : now) {
+            auto it = known_.find(uid);
+            if (it == known_.end()) {
+                mailimap_set_add_single(fresh.p, uid);
+                anyFresh = true;
+            } else {
+                it->second.seen = m.seen;
+                m = it->second;
+            }
+        }
+        if (anyFresh) {
+            std::map<uint32_t, ImapListed> added;
+            if ((rc = fetchListed(imap_, fresh.p, listingFetch(), added)) != MAILIMAP_NO_ERROR)
+                return rc;
+            for (auto& [uid, m] : added) {
+                if (now.count(uid))
+                    now[uid] = std::move(m);
+            }
+        }
+        known_ = std::move(now);
         return MAILIMAP_NO_ERROR;
     });
-    if (uidValidity) {
-        std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex_);
+    if (uidValidity)
         *uidValidity = uidValidity_;
-    }
-    std::sort(out.begin(), out.end(),
-              [](const ImapListed& a, const ImapListed& b) { return a.uid < b.uid; });
+    if (Failed(hr))
+        return hr;
+    out.reserve(known_.size());
+    for (const auto& [uid, m] : known_)
+        out.push_back(m);  // in UID order
     return hr;
 }
 

@@ -22,6 +22,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -87,7 +88,9 @@ public:
     const ImapAddress& address() const { return address_; }
 
     // Lists the folder: UID, flags, internal date, size and structure of
-    // every message; *uidValidity gets the folder's UIDVALIDITY.
+    // every message, in UID order; *uidValidity gets the folder's
+    // UIDVALIDITY. After the first listing only UIDs and flags are fetched
+    // again, and the rest of new messages only.
     HRESULT list(std::vector<ImapListed>& out, uint32_t* uidValidity);
     // The listing of one message (opening an entry id that no listing gave).
     HRESULT listOne(uint32_t uidValidity, uint32_t uid, ImapListed& out);
@@ -121,6 +124,10 @@ private:
     bool reported_ = false;
     int64_t loginRefusedAt_ = 0;  // steady seconds; 0 when none
     std::optional<QString> trash_;
+    // The last listing, kept while UIDVALIDITY stays: later listings ask
+    // only for UIDs and flags, and for everything of new messages.
+    std::map<uint32_t, ImapListed> known_;
+    uint32_t knownValidity_ = 0;
 };
 
 // Folder names on the wire (modified UTF-7).

@@ -121,6 +121,52 @@ bool identityEncoding(const QByteArray& encoding) {
     return encoding.isEmpty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary";
 }
 
+// What was learnt of messages, kept for the process: an IMAP message's
+// content never changes under its entry id, so a second listing fetches
+// nothing of it again. Bounded: emptied when it holds kMaxCached entries.
+template <typename V>
+class CKnown {
+public:
+    std::optional<V> find(const QByteArray& key) {
+        std::lock_guard lock(mutex_);
+        auto it = map_.find(key);
+        return it == map_.end() ? std::nullopt : std::optional<V>(it->second);
+    }
+    void put(const QByteArray& key, V value) {
+        std::lock_guard lock(mutex_);
+        if (map_.size() >= kMaxCached)
+            map_.clear();
+        map_[key] = std::move(value);
+    }
+
+private:
+    static constexpr size_t kMaxCached = 20000;
+    std::mutex mutex_;
+    std::map<QByteArray, V> map_;
+};
+
+struct Shape {
+    uint64_t size = 0;
+    uint32_t lines = 0;
+    uint32_t breakBytes = 2;
+    uint64_t chars = 0;
+    QByteArray first;  // the decoded bytes from the start that are known
+};
+
+struct Content {
+    std::optional<QString> subject, text, html;
+    std::optional<uint64_t> delivery;
+};
+
+CKnown<Shape>& knownShapes() {
+    static CKnown<Shape> known;
+    return known;
+}
+CKnown<Content>& knownContent() {
+    static CKnown<Content> known;
+    return known;
+}
+
 // ---------------------------------------------------------------- part stream
 
 class CImapPartStream final : public IStream {
@@ -132,11 +178,26 @@ public:
     // Learns the decoded size (see imap_provider.h); false when the server
     // does not give the part or it decodes to nothing.
     bool open() {
+        const QByteArray key = messageId(*c_, uidValidity_, uid_) + '\0' + part_.section;
+        if (const std::optional<Shape> shape = knownShapes().find(key)) {
+            size_ = shape->size;
+            lines_ = shape->lines;
+            breakBytes_ = shape->breakBytes;
+            chars_ = shape->chars;
+            if (!shape->first.isEmpty())
+                segments_[0] = shape->first;
+            return size_ > 0;
+        }
         if (identityEncoding(part_.encoding)) {
             size_ = part_.octets;
         } else if (!(part_.encoding == "base64" && part_.octets > 2 * kHead && shapeFromEnds()) &&
                    !fetchWhole()) {
             return false;
+        }
+        if (!whole_) {
+            auto first = segments_.find(0);
+            knownShapes().put(key, {size_, lines_, breakBytes_, chars_,
+                                    first == segments_.end() ? QByteArray() : first->second});
         }
         return size_ > 0;
     }
@@ -516,6 +577,15 @@ private:
     bool load() {
         if (loaded_)
             return true;
+        const QByteArray key = messageId(*c_, uidValidity_, m_.uid);
+        if (const std::optional<Content> known = knownContent().find(key)) {
+            subject_ = known->subject;
+            text_ = known->text;
+            html_ = known->html;
+            delivery_ = known->delivery;
+            loaded_ = true;
+            return true;
+        }
         std::vector<ImapSection> sections{{"HF", 0, 0}};
         if (m_.structure.text)
             sections.push_back({m_.structure.text->section, 0, kImapBodyBytes});
@@ -540,6 +610,7 @@ private:
             if (!html_)
                 html_ = QString();
         }
+        knownContent().put(key, {subject_, text_, html_, delivery_});
         loaded_ = true;
         return true;
     }
