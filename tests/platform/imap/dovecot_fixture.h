@@ -220,6 +220,34 @@ public:
         return a;
     }
 
+    // Another mail program's work on the running server's Inbox: a message
+    // delivered into new/ under a unique name of its own, and a message's
+    // file renamed to carry the seen flag.
+    void deliver(const QString& messageFile, const QString& unique) {
+        const QString tmp = mailRoot + QStringLiteral("/tmp/") + unique;
+        QFile::copy(messageFile, tmp);
+        if (const passwd* pw = ::getpwnam("dovecot"))
+            ::chown(QFile::encodeName(tmp).constData(), pw->pw_uid, pw->pw_gid);
+        ::rename(QFile::encodeName(tmp).constData(),
+                 QFile::encodeName(mailRoot + QStringLiteral("/new/") + unique).constData());
+    }
+    void markSeen(const QString& unique) {
+        for (const char* sub : {"cur", "new"}) {
+            const QString dir = mailRoot + QLatin1Char('/') + QLatin1String(sub);
+            for (const QString& name : QDir(dir).entryList(QDir::Files)) {
+                if (name.section(QLatin1Char(':'), 0, 0) != unique)
+                    continue;
+                QString flags = name.section(QStringLiteral(":2,"), 1);
+                if (!flags.contains(QLatin1Char('S')))
+                    flags += QLatin1Char('S');
+                ::rename(QFile::encodeName(dir + QLatin1Char('/') + name).constData(),
+                         QFile::encodeName(mailRoot + QStringLiteral("/cur/") + unique +
+                                           QStringLiteral(":2,") + flags)
+                             .constData());
+            }
+        }
+    }
+
     // The Inbox's message files (cur/ and new/) and the Trash's.
     QStringList inboxFiles() const { return files(mailRoot); }
     QStringList trashFiles() const { return files(mailRoot + QStringLiteral("/.Trash")); }

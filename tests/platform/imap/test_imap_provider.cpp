@@ -232,6 +232,36 @@ QString uniqueOfUid(const QString& mailRoot, uint32_t uid) {
     return {};
 }
 
+TEST_F(ImapAccount, ListingFollowsOtherMailPrograms) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    auto folder = openInbox(*session, QStringLiteral("Remote"));
+    ASSERT_TRUE(folder);
+    auto rows = [&] {
+        std::map<QByteArray, int32_t> flags;
+        std::unique_ptr<IMAPITable> table;
+        EXPECT_EQ(folder->GetContentsTable(0, table), S_OK);
+        table->SetColumns({PR_ENTRYID, PR_MESSAGE_FLAGS}, 0);
+        for (SRowSet r; table->QueryRows(1, 0, r) == S_OK && r.size() == 1;)
+            flags[r[0][0].bin] = r[0][1].l;
+        return flags;
+    };
+    const std::map<QByteArray, int32_t> before = rows();
+    auto unread = std::find_if(before.begin(), before.end(),
+                               [](const auto& row) { return !(row.second & MSGFLAG_READ); });
+    ASSERT_NE(unread, before.end());
+    const QByteArray id = unread->first;
+    server->markSeen(uniqueOfUid(server->mailRoot, id.mid(id.lastIndexOf('\0') + 1).toUInt()));
+    const QString demo = QStringLiteral(LYB_BINARY_DIR "/bin/demo/Maildir/cur");
+    server->deliver(demo + QLatin1Char('/') + QDir(demo).entryList(QDir::Files).first(),
+                    QStringLiteral("1800000000.M1P1.other"));
+
+    const std::map<QByteArray, int32_t> after = rows();
+    EXPECT_EQ(after.size(), before.size() + 1);
+    ASSERT_TRUE(after.count(id));
+    EXPECT_TRUE(after.at(id) & MSGFLAG_READ);
+}
+
 TEST_F(ImapAccount, MarksAndDeletesOnTheServer) {
     std::unique_ptr<IMAPISession> session;
     ASSERT_EQ(MAPILogonEx(0, session), S_OK);
