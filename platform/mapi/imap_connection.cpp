@@ -412,17 +412,19 @@ QByteArray imapFolderName(const QString& name) {
 
 std::shared_ptr<ImapConnection> ImapConnection::forAccount(const QString& account,
                                                            const ImapAddress& address) {
-    static std::map<QString, std::weak_ptr<ImapConnection>> connections;
+    // Kept for the whole run, so that a program that logs on again for each
+    // count or refresh keeps one logged-in connection and its last listing;
+    // never destroyed, as the end of the process closes the socket anyway.
+    static auto* connections = new std::map<QString, std::shared_ptr<ImapConnection>>;
     const QString key = account + QLatin1Char('\n') + address.user + QLatin1Char('@') +
                         address.host + QLatin1Char(':') + QString::number(address.port) +
                         QLatin1Char('/') + address.folder + QLatin1Char('?') + address.caFile +
                         (address.implicitTls ? QLatin1Char('s') : QLatin1Char('p'));
     std::lock_guard lock(registryMutex());
-    if (auto existing = connections[key].lock())
-        return existing;
-    auto made = std::make_shared<ImapConnection>(account, address);
-    connections[key] = made;
-    return made;
+    std::shared_ptr<ImapConnection>& slot = (*connections)[key];
+    if (!slot)
+        slot = std::make_shared<ImapConnection>(account, address);
+    return slot;
 }
 
 ImapConnection::ImapConnection(QString account, ImapAddress address)

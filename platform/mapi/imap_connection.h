@@ -74,8 +74,8 @@ struct ImapSection {
 
 class ImapConnection {
 public:
-    // The process's connection for an account (made on first use; no network
-    // until a call needs it).
+    // The process's connection for an account: made on first use (no
+    // network until a call needs it) and kept until the process ends.
     static std::shared_ptr<ImapConnection> forAccount(const QString& account,
                                                       const ImapAddress& address);
 
