@@ -12,7 +12,8 @@
 //   id not found.
 // - The store's receive folder is the address's folder.
 // - The contents table lists the folder with one UID FETCH of flags, internal
-//   date, RFC822.SIZE and BODYSTRUCTURE; its rows, in UID order, carry
+//   date, RFC822.SIZE and BODYSTRUCTURE (later listings on the connection:
+//   UIDs and flags, and all of new messages only); its rows, in UID order, carry
 //   PR_ENTRYID, PR_MESSAGE_FLAGS (read bit from \Seen), PR_MESSAGE_SIZE
 //   (RFC822.SIZE) and PR_MESSAGE_DELIVERY_TIME (INTERNALDATE).
 // - Opening a message costs nothing: its attachment table comes from the
@@ -20,6 +21,8 @@
 //   exchange, the Subject, Received and Date header fields and the first
 //   text/plain and text/html parts (at most kImapBodyBytes each); subject,
 //   delivery time and bodies follow the Maildir rules on those bytes.
+// - What was fetched of a message's content and a recording's shape is kept
+//   for the process (bounded), so listing again fetches none of it.
 // - PR_MIME_RAW is the message's first kImapRawBytes only (callers read the
 //   start of a body from it), never the whole message.
 // - An attachment's PR_ATTACH_DATA_BIN stream fetches the part in ranges as
