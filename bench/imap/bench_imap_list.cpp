@@ -7,7 +7,7 @@
 // and connection with nothing kept from the last. Prints the elapsed time of
 // the server's first look at the folder (it indexes the Maildir) and the best
 // and median of three runs after it, each in a new process, with the time of
-// listing again in that process (only UIDs and flags fetched), and the bytes
+// listing again in that process (only what changed is fetched), and the bytes
 // the server sent for a first listing against the size of the mailbox.
 //
 // Needs a session bus for the Secret Service: run it as
@@ -107,7 +107,7 @@ bool listInNewProcess(double& first, double& again, long& found, bool twice = tr
 // The bytes the server sent in each session so far, from its log.
 std::vector<qint64> sentBytes(const QByteArray& log) {
     std::vector<qint64> sent;
-    static const QRegularExpression out(QStringLiteral("Logged out in=\\d+ out=(\\d+)"));
+    static const QRegularExpression out(QStringLiteral("Disconnected: .* in=\\d+ out=(\\d+)"));
     auto it = out.globalMatch(QString::fromLatin1(log));
     while (it.hasNext())
         sent.push_back(it.next().captured(1).toLongLong());
@@ -180,7 +180,7 @@ int main(int argc, char** argv) {
     std::printf("first listing of a new process: best %.3f s, median %.3f s\n", times.front(),
                 times[1]);
     std::printf(
-        "listing again in the same process (UIDs and flags only): best %.3f s, median "
+        "listing again in the same process (only what changed): best %.3f s, median "
         "%.3f s\n",
         agains.front(), agains[1]);
     if (!sent.empty())

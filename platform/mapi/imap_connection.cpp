@@ -207,6 +207,14 @@ void readListed(mailimap_msg_att* att, ImapListed& m) {
             }
             continue;
         }
+        if (item->att_type == MAILIMAP_MSG_ATT_ITEM_EXTENSION) {
+            const mailimap_extension_data* ext = item->att_data.att_extension_data;
+            if (ext && ext->ext_extension == &mailimap_extension_condstore &&
+                ext->ext_type == MAILIMAP_CONDSTORE_TYPE_FETCH_DATA && ext->ext_data)
+                m.modseq =
+                    static_cast<mailimap_condstore_fetch_mod_resp*>(ext->ext_data)->cs_modseq_value;
+            continue;
+        }
         if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC || !item->att_data.att_static)
             continue;
         const mailimap_msg_att_static* s = item->att_data.att_static;
@@ -547,7 +555,12 @@ HRESULT ImapConnection::connect() {
     if (mailimap_capability(imap_, &caps) == MAILIMAP_NO_ERROR && caps)
         mailimap_capability_data_free(caps);
     const QByteArray folder = imapFolderName(address_.folder);
-    rc = mailimap_select(imap_, folder.constData());
+    highestModseq_ = 0;
+    if (mailimap_has_condstore(imap_)) {
+        rc = mailimap_select_condstore(imap_, folder.constData(), &highestModseq_);
+    } else {
+        rc = mailimap_select(imap_, folder.constData());
+    }
     if (rc != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
         const QString said = responseText(imap_);
         drop();
@@ -646,8 +659,55 @@ HRESULT ImapConnection::list(std::vector<ImapListed>& out, uint32_t* uidValidity
             return MAILIMAP_NO_ERROR;
         }
         if (known_.empty()) {
+            knownModseq_ = highestModseq_;
             Set all(mailimap_set_new_interval(1, 0));
             return fetchListed(imap_, all.p, listingFetch(), known_);
+        }
+        // With CONDSTORE, what changed since the last listing: flags set and
+        // messages added. When the count then differs, messages went away,
+        // and the UIDs and flags of all are asked for below.
+        if (knownModseq_ && highestModseq_) {
+            std::map<uint32_t, ImapListed> changed;
+            Set all(mailimap_set_new_interval(1, 0));
+            mailimap_fetch_type* flags = mailimap_fetch_type_new_fetch_att_list_empty();
+            mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_uid());
+            mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_flags());
+            FetchList result;
+            rc = mailimap_uid_fetch_changedsince(imap_, all.p, flags, knownModseq_, &result.p);
+            mailimap_fetch_type_free(flags);
+            if (rc != MAILIMAP_NO_ERROR)
+                return rc;
+            for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
+                ImapListed m;
+                readListed(static_cast<mailimap_msg_att*>(clist_content(it)), m);
+                if (m.uid)
+                    changed[m.uid] = std::move(m);
+            }
+            Set fresh(mailimap_set_new_empty());
+            size_t added = 0;
+            uint64_t highest = knownModseq_;
+            for (const auto& [uid, m] : changed) {
+                highest = std::max(highest, m.modseq);
+                if (auto it = known_.find(uid); it != known_.end()) {
+                    it->second.seen = m.seen;
+                } else {
+                    mailimap_set_add_single(fresh.p, uid);
+                    ++added;
+                }
+            }
+            if (added) {
+                std::map<uint32_t, ImapListed> got;
+                if ((rc = fetchListed(imap_, fresh.p, listingFetch(), got)) != MAILIMAP_NO_ERROR)
+                    return rc;
+                for (auto& [uid, m] : got) {
+                    m.seen = changed[uid].seen;
+                    known_[uid] = std::move(m);
+                }
+            }
+            knownModseq_ = highest;
+            if (imap_->imap_selection_info &&
+                imap_->imap_selection_info->sel_exists == known_.size())
+                return MAILIMAP_NO_ERROR;
         }
         // A message's content never changes under its UID: only the UIDs
         // and flags are asked for again, and everything of the new ones.

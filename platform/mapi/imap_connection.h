@@ -60,6 +60,7 @@ struct ImapListed {
     bool seen = false;
     uint64_t internalDate = 0;  // file time
     uint32_t size = 0;          // RFC822.SIZE
+    uint64_t modseq = 0;        // with CONDSTORE, in a listing of changes
     ImapStructure structure;
 };
 
@@ -89,8 +90,9 @@ public:
 
     // Lists the folder: UID, flags, internal date, size and structure of
     // every message, in UID order; *uidValidity gets the folder's
-    // UIDVALIDITY. After the first listing only UIDs and flags are fetched
-    // again, and the rest of new messages only.
+    // UIDVALIDITY. After the first listing only what changed is fetched:
+    // with CONDSTORE the messages changed since (and all UIDs only when some
+    // went away), else all UIDs and flags; everything of new messages.
     HRESULT list(std::vector<ImapListed>& out, uint32_t* uidValidity);
     // The listing of one message (opening an entry id that no listing gave).
     HRESULT listOne(uint32_t uidValidity, uint32_t uid, ImapListed& out);
@@ -128,6 +130,8 @@ private:
     // only for UIDs and flags, and for everything of new messages.
     std::map<uint32_t, ImapListed> known_;
     uint32_t knownValidity_ = 0;
+    uint64_t highestModseq_ = 0;  // of the selection (CONDSTORE); 0 without
+    uint64_t knownModseq_ = 0;    // what known_ is up to date with
 };
 
 // Folder names on the wire (modified UTF-7).
