@@ -359,3 +359,31 @@ TEST_F(ImapAccount, ComesBackAfterTheServerWentAway) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ImapAccount, ARenumberedFolderGivesNewIdsAndNoneOfTheOld) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    auto folder = openInbox(*session, QStringLiteral("Remote"));
+    ASSERT_TRUE(folder);
+    const std::vector<QByteArray> before = entryIds(*folder);
+    ASSERT_FALSE(before.empty());
+
+    // Without its index and UID list the server numbers the folder afresh.
+    server->stop();
+    for (const QString& name : QDir(server->mailRoot).entryList({QStringLiteral("dovecot*")}))
+        QFile::remove(server->mailRoot + QLatin1Char('/') + name);
+    server->start();
+
+    std::unique_ptr<IMAPIProp> object;
+    EXPECT_NE(session->OpenEntry(before.front(), 0, nullptr, object), S_OK);
+    const std::vector<QByteArray> after = entryIds(*folder);
+    EXPECT_EQ(after.size(), before.size());
+    for (const QByteArray& id : after)
+        EXPECT_EQ(std::count(before.begin(), before.end(), id), 0);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(session->OpenEntry(after.front(), 0, nullptr, object), S_OK);
+}
+
+}  // namespace
