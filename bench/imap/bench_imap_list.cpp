@@ -8,7 +8,9 @@
 // the server's first look at the folder (it indexes the Maildir) and the best
 // and median of three runs after it, each in a new process, with the time of
 // listing again in that process (only what changed is fetched), and the bytes
-// the server sent for a first listing against the size of the mailbox.
+// the server sent for a first listing against the size of the mailbox; and
+// the time a tap on a voicemail takes to the decoder's first block (the
+// recording opened and its first 32 KiB read).
 //
 // Needs a session bus for the Secret Service: run it as
 //   dbus-run-session -- bench_imap_list
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "bench/store/bench_inbox.h"
+#include "platform/mapi/mapi_stream.h"
 #include "platform/secrets/secrets.h"
 #include "store/message_store.h"
 #include "tests/platform/imap/dovecot_fixture.h"
@@ -89,18 +92,19 @@ double listOnce(lyb::store::CMapiSession& session, long& found,
 
 // A listing in a process of its own (this program with --list): its first
 // listing and a second one in the same process; -1 on failure.
-bool listInNewProcess(double& first, double& again, long& found, bool twice = true) {
+bool listInNewProcess(double& first, double& again, long& found, double& tap, bool twice = true) {
     QProcess p;
     p.start(QCoreApplication::applicationFilePath(),
             {twice ? QStringLiteral("--list") : QStringLiteral("--list-once")});
     if (!p.waitForFinished(120000))
         return false;
     const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
-    if (f.size() != 3)
+    if (f.size() != 4)
         return false;
     first = f[0].toDouble();
     again = f[1].toDouble();
     found = f[2].toLong();
+    tap = f[3].toDouble();
     return first >= 0;
 }
 
@@ -124,7 +128,23 @@ int main(int argc, char** argv) {
         long found = 0;
         const double first = listOnce(session, found, kept);
         const double again = qstrcmp(argv[1], "--list") == 0 ? listOnce(session, found, kept) : 0;
-        std::printf("%.4f %.4f %ld\n", first, again, found);
+        // A tap on the newest voicemail: its recording opened and the
+        // decoder's first block read.
+        double tap = -1;
+        for (auto it = kept.rbegin(); it != kept.rend() && tap < 0; ++it) {
+            if (!*it)
+                continue;
+            QElapsedTimer timer;
+            timer.start();
+            if (lyb::mapi::IStream* stream = (*it)->open_audio_stream()) {
+                char block[32768];
+                uint32_t got = 0;
+                stream->Read(block, sizeof block, &got);
+                stream->Release();
+                tap = got > 0 ? timer.nsecsElapsed() / 1e9 : -1;
+            }
+        }
+        std::printf("%.4f %.4f %ld %.4f\n", first, again, found, tap);
         return 0;
     }
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
@@ -157,23 +177,25 @@ int main(int argc, char** argv) {
     }
 
     long found = 0;
-    double cold = 0, again = 0;
-    listInNewProcess(cold, again, found);
-    std::vector<double> times, agains;
+    double cold = 0, again = 0, tap = 0;
+    listInNewProcess(cold, again, found, tap);
+    std::vector<double> times, agains, taps;
     for (int run = 0; run < 3; ++run) {
         double first = -1;
-        if (!listInNewProcess(first, again, found)) {
+        if (!listInNewProcess(first, again, found, tap)) {
             std::fprintf(stderr, "bench_imap_list: a listing failed\n%s", server.log().constData());
             return 1;
         }
         times.push_back(first);
         agains.push_back(again);
+        taps.push_back(tap);
     }
-    listInNewProcess(cold, again, found, false);  // for the bytes of one listing
-    QThread::msleep(500);                         // the last session's log line
+    listInNewProcess(cold, again, found, tap, false);  // for the bytes of one listing
+    QThread::msleep(500);                              // the last session's log line
     const std::vector<qint64> sent = sentBytes(server.log());
     std::sort(times.begin(), times.end());
     std::sort(agains.begin(), agains.end());
+    std::sort(taps.begin(), taps.end());
     std::printf("IMAP Inbox: %d messages, %ld voicemails with a length, %.1f MB\n", count, found,
                 mailbox / 1e6);
     std::printf("first look of the server (it indexes the folder): %.3f s\n", cold);
@@ -183,6 +205,10 @@ int main(int argc, char** argv) {
         "listing again in the same process (only what changed): best %.3f s, median "
         "%.3f s\n",
         agains.front(), agains[1]);
+    std::printf(
+        "a recording opened and its first 32 KiB read after the listing: best %.1f ms, "
+        "median %.1f ms\n",
+        taps.front() * 1e3, taps[1] * 1e3);
     if (!sent.empty())
         std::printf(
             "bytes sent by the server for a first listing: %.2f MB (%.1f %% of the "
