@@ -1,13 +1,17 @@
 // The IMAP provider against a real Dovecot holding the demo Maildir's
-// messages, compared with the Maildir provider reading the same messages.
+// messages, compared with the Maildir provider reading the same messages:
+// listings, content, recordings and what they decode to.
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
 #include <QFile>
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
+#include "audio/decode/wave_decoder.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
 #include "tests/platform/imap/dovecot_fixture.h"
@@ -109,8 +113,43 @@ QByteArray readAll(IStream* stream) {
     return all;
 }
 
+class CNotices final : public lyb::audio::IDecodeNotifier {
+public:
+    void post(uint32_t message, const std::string&) override {
+        std::lock_guard lock(mutex_);
+        finished_ = finished_ || message == lyb::audio::WM_DECODING_FINISHED;
+        changed_.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return finished_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool finished_ = false;
+};
+
+// What playing a recording gives: the decoding job's output, the job
+// reading the stream on a thread of its own; "refused" when it takes none.
+QByteArray decoded(IStream* stream, bool gsm) {
+    const QString out = lyb::testing::tempRoot() + QStringLiteral("/decoded.wav");
+    CNotices notices;
+    try {
+        lyb::audio::CWaveDecoder decoder(stream, QFile::encodeName(out).toStdString(), &notices,
+                                         gsm);
+        decoder.Start();
+        notices.wait();
+    } catch (...) {
+        return "refused";
+    }
+    QFile f(out);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("no output");
+}
+
 // What the store reads of a message: subject, delivery time, flags, bodies
-// and each attachment's row and content.
+// and each attachment's row and content, and what a recording decodes to.
 std::string describe(IMessage& m) {
     std::vector<SPropValue> v;
     m.GetProps(
@@ -131,6 +170,15 @@ std::string describe(IMessage& m) {
             d += QString::fromLatin1(
                 QCryptographicHash::hash(readAll(stream), QCryptographicHash::Sha256).toHex());
             stream->Release();
+            if (rows[0][1].str.startsWith(QLatin1String("audio/")) &&
+                attach->OpenProperty(PR_ATTACH_DATA_BIN, 0, 0, &stream) == S_OK) {
+                const bool gsm =
+                    rows[0][3].str.compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
+                d += QStringLiteral(" decoded ") +
+                     QString::fromLatin1(
+                         QCryptographicHash::hash(decoded(stream, gsm), QCryptographicHash::Sha256)
+                             .toHex());
+            }
         }
     }
     return d.toStdString();
