@@ -187,19 +187,18 @@ public:
                                  log().toStdString());
     }
 
-    // Stops the server and every process of it, so that open connections
-    // break as when a server goes away.
+    // Stops the server and every process of it at once, so that open
+    // connections break as when a server goes away. The master is held
+    // first, so that it starts no process in the meantime.
     void stop() {
         if (process_.state() == QProcess::NotRunning)
             return;
-        const std::vector<pid_t> children = childrenOf(static_cast<pid_t>(process_.processId()));
-        for (pid_t child : children)
+        const pid_t master = static_cast<pid_t>(process_.processId());
+        ::kill(master, SIGSTOP);
+        for (pid_t child : childrenOf(master))
             ::kill(child, SIGKILL);
-        process_.terminate();
-        if (!process_.waitForFinished(10000)) {
-            process_.kill();
-            process_.waitForFinished();
-        }
+        ::kill(master, SIGKILL);
+        process_.waitForFinished();
     }
 
     QByteArray log() const {
