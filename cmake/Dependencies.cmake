@@ -12,6 +12,11 @@ pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(BCG729 REQUIRED IMPORTED_TARGET libbcg729)
 pkg_check_modules(SPANDSP IMPORTED_TARGET spandsp)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
+# IMAP accounts: the protocol (libetpan), the certificate check (GnuTLS, the
+# library libetpan's TLS runs on) and the passwords (libsecret).
+pkg_check_modules(ETPAN REQUIRED IMPORTED_TARGET libetpan)
+pkg_check_modules(GNUTLS REQUIRED IMPORTED_TARGET gnutls)
+pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
 
 # Libraries without pkg-config files.
 function(lyb_find_plain_library target lib header)

@@ -24,6 +24,7 @@
 
 #include "platform/files/file_names.h"
 #include "platform/files/regular_file.h"
+#include "platform/mapi/imap_url.h"
 #include "platform/mapi/mime_content.h"
 #include "platform/paths/paths.h"
 #include "platform/paths/private_files.h"
@@ -831,6 +832,11 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) 
         if (a.displayName.isEmpty())
             continue;
         QString path = line.mid(eq + 1).trimmed();
+        if (isImapAddress(path)) {
+            a.imapAddress = path;
+            accounts.push_back(std::move(a));
+            continue;
+        }
         if (path == QLatin1String("~")) {
             path = QDir::homePath();
         } else if (path.startsWith(QLatin1String("~/"))) {
@@ -864,8 +870,8 @@ std::vector<Account> loadAccounts() {
         std::vector<Account> defaults;
         const QString demo = demoMaildir();
         if (!demo.isEmpty())
-            defaults.push_back({QStringLiteral("Demo Voicemail"), demo});
-        defaults.push_back({QStringLiteral("SMS"), QString()});
+            defaults.push_back({QStringLiteral("Demo Voicemail"), demo, QString()});
+        defaults.push_back({QStringLiteral("SMS"), QString(), QString()});
         return defaults;
     }
     if (fd < 0)
@@ -890,10 +896,9 @@ std::vector<Account> loadAccounts() {
     return parseAccounts(files::decodeFileName(text), QFileInfo(path).absolutePath());
 }
 
-HRESULT MAPILogonEx(uint32_t, std::unique_ptr<IMAPISession>& session) {
+std::unique_ptr<IMAPISession> makeMaildirSession(std::vector<Account> accounts) {
     ensureMimeInitialised();
-    session = std::make_unique<CMaildirSession>(loadAccounts());
-    return S_OK;
+    return std::make_unique<CMaildirSession>(std::move(accounts));
 }
 
 HRESULT OpenMessageFile(const QString& path, std::unique_ptr<IMessage>& message, int* error) {

@@ -12,7 +12,9 @@
 // The display name is everything before the first '=', the Maildir folder
 // everything after it, both trimmed. "~/" at the start of a path is the home
 // folder; a relative path is taken from the accounts file's folder. An empty
-// path gives an account with an empty Inbox. Lines without '=' or with an
+// path gives an account with an empty Inbox. A value that starts with
+// imap:// or imaps:// is an IMAP account instead (imap_provider.h), kept as
+// written. Lines without '=' or with an
 // empty name are ignored. Accounts keep the file's order.
 // When the accounts file does not exist, two accounts are offered: "Demo
 // Voicemail", the demo Maildir made by the build (demoMaildir() below), and
@@ -87,7 +89,8 @@ namespace lyb::mapi {
 
 struct Account {
     QString displayName;
-    QString maildir;  // absolute; empty for an account with an empty Inbox
+    QString maildir;      // absolute; empty for an account with an empty Inbox
+    QString imapAddress;  // an imap:// or imaps:// line (imap_provider.h); maildir is then empty
 };
 
 // The accounts file in use (LYRABELL_ACCOUNTS or the XDG default).
@@ -100,6 +103,10 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir);
 // program's is the user's copy of the installed demo); empty when it is not
 // there (a build without the demo).
 QString demoMaildir();
+
+// The session over the Maildir accounts given (MAPILogonEx chooses the
+// provider of each account).
+std::unique_ptr<IMAPISession> makeMaildirSession(std::vector<Account> accounts);
 
 // Builds the entry id of a message in a Maildir.
 QByteArray messageEntryId(const QString& maildir, const QString& uniqueName);

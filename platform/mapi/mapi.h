@@ -22,8 +22,9 @@
 // Tables answer SetColumns once, then QueryRows one row per call; a call that
 // gives no row ends the table.
 //
-// The provider behind these objects is chosen in one place, MAPILogonEx; the
-// only provider is the Maildir one (maildir_provider.h).
+// The provider behind these objects is chosen in one place, MAPILogonEx
+// (provider_choice.cpp): Maildir accounts (maildir_provider.h) and IMAP
+// accounts (imap_provider.h).
 #pragma once
 
 #include <QByteArray>
@@ -195,7 +196,7 @@ public:
                               std::unique_ptr<IMAPIProp>& object) = 0;
 };
 
-// Logs on to the message store (the Maildir accounts of this user).
+// Logs on to the message store (the Maildir and IMAP accounts of this user).
 HRESULT MAPILogonEx(uint32_t flags, std::unique_ptr<IMAPISession>& session);
 
 // Casts an object from OpenEntry to the kind wanted; null when it is another.

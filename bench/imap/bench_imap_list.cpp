@@ -1,0 +1,218 @@
+// bench_imap_list [COUNT [VOICEMAILS]]: the first listing of an IMAP Inbox of
+// COUNT messages (default 10000) of which VOICEMAILS (default 1000) are
+// voicemails with 10 s GSM wave recordings, the rest ordinary mail (a text
+// and an HTML alternative, about 6 KB), on a Dovecot started here on
+// loopback. Listing is what a refresh does: every message opened and, for a
+// voicemail, its record built, length included. Each run is a new session
+// and connection with nothing kept from the last. Prints the elapsed time of
+// the server's first look at the folder (it indexes the Maildir) and the best
+// and median of three runs after it, each in a new process, with the time of
+// listing again in that process (only what changed is fetched), and the bytes
+// the server sent for a first listing against the size of the mailbox; and
+// the time a tap on a voicemail takes to the decoder's first block (the
+// recording opened and its first 32 KiB read).
+//
+// Needs a session bus for the Secret Service: run it as
+//   dbus-run-session -- bench_imap_list
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "bench/store/bench_inbox.h"
+#include "platform/mapi/mapi_stream.h"
+#include "platform/secrets/secrets.h"
+#include "store/message_store.h"
+#include "tests/platform/imap/dovecot_fixture.h"
+
+namespace {
+
+using namespace lyb::bench;
+
+QByteArray ordinaryMail(int i) {
+    const QByteArray text = QByteArray("Minutes of the meeting, line of text. ").repeated(60);
+    return "From: Bob <bob@example.org>\r\nTo: a@example.org\r\nSubject: Minutes " +
+           QByteArray::number(i) +
+           "\r\nDate: Mon, 30 Nov 2026 08:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\n--a\r\n"
+           "Content-Type: text/plain; charset=utf-8\r\n\r\n" +
+           text + "\r\n--a\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<html><body><p>" +
+           text + "</p></body></html>\r\n--a--\r\n";
+}
+
+qint64 makeInbox(const QString& root, int count, int voicemails) {
+    for (const char* sub : {"cur", "new", "tmp"})
+        QDir(root).mkpath(QString::fromLatin1(sub));
+    const int every = voicemails > 0 ? std::max(1, count / voicemails) : count + 1;
+    const QByteArray wave = gsmWave(10);
+    qint64 total = 0;
+    for (int i = 0; i < count; ++i) {
+        QFile f(QStringLiteral("%1/cur/%2.M%3P1.bench:2,S").arg(root).arg(1790000000 + i).arg(i));
+        f.open(QIODevice::WriteOnly);
+        const QByteArray m = i % every == 0 && i / every < voicemails
+                                 ? mail(i, "message.wav", "audio/wav", wave)
+                                 : ordinaryMail(i);
+        f.write(m);
+        total += m.size();
+    }
+    return total;
+}
+
+// One listing on a session; the records stay in kept (and with them the
+// connection).
+double listOnce(lyb::store::CMapiSession& session, long& found,
+                std::vector<std::unique_ptr<lyb::store::CVoiceMailMessage>>& kept) {
+    QElapsedTimer timer;
+    timer.start();
+    if (!session.is_logged_on())
+        lyb::store::logon(session);
+    auto store = lyb::store::open_store_by_name(session, QStringLiteral("Remote"));
+    auto inbox = store ? lyb::store::open_inbox(*store) : nullptr;
+    std::vector<lyb::store::CEntryInfo> entries;
+    if (!inbox || !lyb::store::list_messages(*inbox, entries))
+        return -1;
+    auto records = lyb::store::open_voicemails(*inbox, entries);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    found = 0;
+    for (auto& r : records) {
+        found += r && r->length_seconds() >= 0;
+        kept.push_back(std::move(r));
+    }
+    return seconds;
+}
+
+// A listing in a process of its own (this program with --list): its first
+// listing and a second one in the same process; -1 on failure.
+bool listInNewProcess(double& first, double& again, long& found, double& tap, bool twice = true) {
+    QProcess p;
+    p.start(QCoreApplication::applicationFilePath(),
+            {twice ? QStringLiteral("--list") : QStringLiteral("--list-once")});
+    if (!p.waitForFinished(120000))
+        return false;
+    const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
+    if (f.size() != 4)
+        return false;
+    first = f[0].toDouble();
+    again = f[1].toDouble();
+    found = f[2].toLong();
+    tap = f[3].toDouble();
+    return first >= 0;
+}
+
+// The bytes the server sent in each session so far, from its log.
+std::vector<qint64> sentBytes(const QByteArray& log) {
+    std::vector<qint64> sent;
+    static const QRegularExpression out(QStringLiteral("Disconnected: .* in=\\d+ out=(\\d+)"));
+    auto it = out.globalMatch(QString::fromLatin1(log));
+    while (it.hasNext())
+        sent.push_back(it.next().captured(1).toLongLong());
+    return sent;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc > 1 && (qstrcmp(argv[1], "--list") == 0 || qstrcmp(argv[1], "--list-once") == 0)) {
+        lyb::store::CMapiSession session;
+        std::vector<std::unique_ptr<lyb::store::CVoiceMailMessage>> kept;
+        long found = 0;
+        const double first = listOnce(session, found, kept);
+        const double again = qstrcmp(argv[1], "--list") == 0 ? listOnce(session, found, kept) : 0;
+        // A tap on the newest voicemail: its recording opened and the
+        // decoder's first block read.
+        double tap = -1;
+        for (auto it = kept.rbegin(); it != kept.rend() && tap < 0; ++it) {
+            if (!*it)
+                continue;
+            QElapsedTimer timer;
+            timer.start();
+            if (lyb::mapi::IStream* stream = (*it)->open_audio_stream()) {
+                char block[32768];
+                uint32_t got = 0;
+                stream->Read(block, sizeof block, &got);
+                stream->Release();
+                tap = got > 0 ? timer.nsecsElapsed() / 1e9 : -1;
+            }
+        }
+        std::printf("%.4f %.4f %ld %.4f\n", first, again, found, tap);
+        return 0;
+    }
+    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const int voicemails = argc > 2 ? std::atoi(argv[2]) : 1000;
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        std::fprintf(stderr, "bench_imap_list: run it as dbus-run-session -- bench_imap_list\n");
+        return 2;
+    }
+    QTemporaryDir dir;
+    for (const char* sub : {"data", "runtime", "tmp"})
+        QDir(dir.path()).mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(dir.path() + "/runtime",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + "/data"));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path() + "/runtime"));
+    qputenv("TMPDIR", QFile::encodeName(dir.path() + "/tmp"));
+    lyb::testing::Keyring keyring;
+    lyb::testing::DovecotServer server;
+    const qint64 mailbox = makeInbox(server.mailRoot, count, voicemails);
+    server.start();
+    QFile accounts(dir.path() + QStringLiteral("/accounts.conf"));
+    accounts.open(QIODevice::WriteOnly);
+    accounts.write("Remote = " + server.address().toUtf8() + "\n");
+    accounts.close();
+    qputenv("LYRABELL_ACCOUNTS", QFile::encodeName(accounts.fileName()));
+    if (!lyb::secrets::storePassword(QStringLiteral("Remote"),
+                                     QString::fromLatin1(lyb::testing::DovecotServer::kPassword))) {
+        std::fprintf(stderr, "bench_imap_list: the password could not be stored\n");
+        return 1;
+    }
+
+    long found = 0;
+    double cold = 0, again = 0, tap = 0;
+    listInNewProcess(cold, again, found, tap);
+    std::vector<double> times, agains, taps;
+    for (int run = 0; run < 3; ++run) {
+        double first = -1;
+        if (!listInNewProcess(first, again, found, tap)) {
+            std::fprintf(stderr, "bench_imap_list: a listing failed\n%s", server.log().constData());
+            return 1;
+        }
+        times.push_back(first);
+        agains.push_back(again);
+        taps.push_back(tap);
+    }
+    listInNewProcess(cold, again, found, tap, false);  // for the bytes of one listing
+    QThread::msleep(500);                              // the last session's log line
+    const std::vector<qint64> sent = sentBytes(server.log());
+    std::sort(times.begin(), times.end());
+    std::sort(agains.begin(), agains.end());
+    std::sort(taps.begin(), taps.end());
+    std::printf("IMAP Inbox: %d messages, %ld voicemails with a length, %.1f MB\n", count, found,
+                mailbox / 1e6);
+    std::printf("first look of the server (it indexes the folder): %.3f s\n", cold);
+    std::printf("first listing of a new process: best %.3f s, median %.3f s\n", times.front(),
+                times[1]);
+    std::printf(
+        "listing again in the same process (only what changed): best %.3f s, median "
+        "%.3f s\n",
+        agains.front(), agains[1]);
+    std::printf(
+        "a recording opened and its first 32 KiB read after the listing: best %.1f ms, "
+        "median %.1f ms\n",
+        taps.front() * 1e3, taps[1] * 1e3);
+    if (!sent.empty())
+        std::printf(
+            "bytes sent by the server for a first listing: %.2f MB (%.1f %% of the "
+            "mailbox)\n",
+            sent.back() / 1e6, 100.0 * sent.back() / mailbox);
+    return 0;
+}

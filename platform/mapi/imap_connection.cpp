@@ -1,0 +1,917 @@
+// GLib's and GnuTLS's headers come before Qt's (the "signals" macro).
+#include <gmime/gmime.h>
+#include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
+#include <libetpan/libetpan.h>
+
+#include "platform/mapi/imap_connection.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "platform/mapi/maildir_provider.h"
+#include "platform/mapi/mime_content.h"
+#include "platform/secrets/secrets.h"
+
+namespace lyb::mapi {
+
+namespace {
+
+int64_t steadySeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+QString lower(const char* s) {
+    return s ? QString::fromUtf8(s).toLower() : QString();
+}
+
+// ---------------------------------------------------------------- structure
+
+const char* param(const mailimap_body_fld_param* params, const char* name) {
+    if (!params || !params->pa_list)
+        return nullptr;
+    for (clistiter* it = clist_begin(params->pa_list); it; it = clist_next(it)) {
+        auto* p = static_cast<mailimap_single_body_fld_param*>(clist_content(it));
+        if (p->pa_name && g_ascii_strcasecmp(p->pa_name, name) == 0)
+            return p->pa_value;
+    }
+    return nullptr;
+}
+
+// A file name parameter: RFC 2231 (name*=charset''text) or plain, RFC 2047
+// encoded words decoded as the MIME parser decodes them.
+QString fileNameParam(const mailimap_body_fld_param* params, const char* name) {
+    const QByteArray extended = QByteArray(name) + '*';
+    if (const char* v = param(params, extended.constData())) {
+        const QByteArray value(v);
+        const qsizetype first = value.indexOf('\''), second = value.indexOf('\'', first + 1);
+        if (first >= 0 && second > first) {
+            const QByteArray charset = value.left(first);
+            const QByteArray bytes = QByteArray::fromPercentEncoding(value.mid(second + 1));
+            QStringDecoder decoder(charset.isEmpty() ? "UTF-8" : charset.constData());
+            if (decoder.isValid())
+                return decoder.decode(bytes);
+            return QString::fromUtf8(bytes);
+        }
+    }
+    if (const char* v = param(params, name)) {
+        char* decoded = g_mime_utils_header_decode_text(nullptr, v);
+        QString text = QString::fromUtf8(decoded ? decoded : v);
+        g_free(decoded);
+        return text;
+    }
+    return {};
+}
+
+QByteArray encodingName(const mailimap_body_fld_enc* enc) {
+    if (!enc)
+        return {};
+    switch (enc->enc_type) {
+        case MAILIMAP_BODY_FLD_ENC_8BIT:
+            return "8bit";
+        case MAILIMAP_BODY_FLD_ENC_BINARY:
+            return "binary";
+        case MAILIMAP_BODY_FLD_ENC_BASE64:
+            return "base64";
+        case MAILIMAP_BODY_FLD_ENC_QUOTED_PRINTABLE:
+            return "quoted-printable";
+        case MAILIMAP_BODY_FLD_ENC_OTHER:
+            return QByteArray(enc->enc_value ? enc->enc_value : "").toLower();
+        default:
+            return {};
+    }
+}
+
+QString basicType(const mailimap_media_basic* media) {
+    switch (media->med_type) {
+        case MAILIMAP_MEDIA_BASIC_APPLICATION:
+            return QStringLiteral("application");
+        case MAILIMAP_MEDIA_BASIC_AUDIO:
+            return QStringLiteral("audio");
+        case MAILIMAP_MEDIA_BASIC_IMAGE:
+            return QStringLiteral("image");
+        case MAILIMAP_MEDIA_BASIC_MESSAGE:
+            return QStringLiteral("message");
+        case MAILIMAP_MEDIA_BASIC_VIDEO:
+            return QStringLiteral("video");
+        default:
+            return lower(media->med_basic_type);
+    }
+}
+
+// Sorts the leaves as the Maildir provider's MIME walk does: attachments
+// (named, marked "attachment", not text, or embedded messages) and the first
+// text/plain and text/html bodies.
+void walk(const mailimap_body* body, const QByteArray& section, int depth, ImapStructure& out) {
+    if (!body || depth > 32)
+        return;
+    if (body->bd_type == MAILIMAP_BODY_MPART) {
+        const mailimap_body_type_mpart* m = body->bd_data.bd_body_mpart;
+        if (!m || !m->bd_list)
+            return;
+        int n = 1;
+        for (clistiter* it = clist_begin(m->bd_list); it; it = clist_next(it), ++n) {
+            const QByteArray child =
+                section.isEmpty() ? QByteArray::number(n) : section + '.' + QByteArray::number(n);
+            walk(static_cast<mailimap_body*>(clist_content(it)), child, depth + 1, out);
+        }
+        return;
+    }
+    const mailimap_body_type_1part* one = body->bd_data.bd_body_1part;
+    if (!one)
+        return;
+    ImapPart part;
+    part.section = section.isEmpty() ? QByteArray("1") : section;
+    const mailimap_body_fields* fields = nullptr;
+    switch (one->bd_type) {
+        case MAILIMAP_BODY_TYPE_1PART_BASIC:
+            fields = one->bd_data.bd_type_basic->bd_fields;
+            part.mimeType = basicType(one->bd_data.bd_type_basic->bd_media_basic) +
+                            QLatin1Char('/') +
+                            lower(one->bd_data.bd_type_basic->bd_media_basic->med_subtype);
+            break;
+        case MAILIMAP_BODY_TYPE_1PART_MSG:
+            fields = one->bd_data.bd_type_msg->bd_fields;
+            part.mimeType = QStringLiteral("message/rfc822");
+            part.message = true;
+            break;
+        case MAILIMAP_BODY_TYPE_1PART_TEXT:
+            fields = one->bd_data.bd_type_text->bd_fields;
+            part.mimeType =
+                QStringLiteral("text/") + lower(one->bd_data.bd_type_text->bd_media_text);
+            break;
+        default:
+            return;
+    }
+    if (fields) {
+        part.octets = fields->bd_size;
+        part.encoding = encodingName(fields->bd_encoding);
+        if (const char* charset = param(fields->bd_parameter, "charset"))
+            part.charset = charset;
+    }
+    const mailimap_body_fld_dsp* disposition =
+        one->bd_ext_1part ? one->bd_ext_1part->bd_disposition : nullptr;
+    if (disposition)
+        part.fileName = fileNameParam(disposition->dsp_attributes, "filename");
+    if (part.fileName.isEmpty() && fields)
+        part.fileName = fileNameParam(fields->bd_parameter, "name");
+    const bool isText = part.mimeType.startsWith(QLatin1String("text/"));
+    const bool marked = disposition && disposition->dsp_type &&
+                        g_ascii_strcasecmp(disposition->dsp_type, "attachment") == 0;
+    part.attachment = part.message || marked || !part.fileName.isEmpty() || !isText;
+    if (part.attachment) {
+        out.attachments.push_back(std::move(part));
+        return;
+    }
+    if (part.mimeType == QLatin1String("text/plain") && !out.text)
+        out.text = std::move(part);
+    else if (part.mimeType == QLatin1String("text/html") && !out.html)
+        out.html = std::move(part);
+}
+
+uint64_t dateToFileTime(const mailimap_date_time* d) {
+    if (!d)
+        return 0;
+    struct tm t {};
+    t.tm_year = d->dt_year - 1900;
+    t.tm_mon = d->dt_month - 1;
+    t.tm_mday = d->dt_day;
+    t.tm_hour = d->dt_hour;
+    t.tm_min = d->dt_min;
+    t.tm_sec = d->dt_sec;
+    const int zone = d->dt_zone;  // +HHMM as a number
+    const int sign = zone < 0 ? -1 : 1;
+    const int offset = sign * ((std::abs(zone) / 100) * 3600 + (std::abs(zone) % 100) * 60);
+    return unixToFileTime(static_cast<int64_t>(timegm(&t)) - offset);
+}
+
+void readListed(mailimap_msg_att* att, ImapListed& m) {
+    for (clistiter* it = clist_begin(att->att_list); it; it = clist_next(it)) {
+        auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
+        if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
+            if (!item->att_data.att_dyn || !item->att_data.att_dyn->att_list)
+                continue;
+            for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f;
+                 f = clist_next(f)) {
+                auto* flag = static_cast<mailimap_flag_fetch*>(clist_content(f));
+                if (flag->fl_type == MAILIMAP_FLAG_FETCH_OTHER && flag->fl_flag &&
+                    flag->fl_flag->fl_type == MAILIMAP_FLAG_SEEN)
+                    m.seen = true;
+            }
+            continue;
+        }
+        if (item->att_type == MAILIMAP_MSG_ATT_ITEM_EXTENSION) {
+            const mailimap_extension_data* ext = item->att_data.att_extension_data;
+            if (ext && ext->ext_extension == &mailimap_extension_condstore &&
+                ext->ext_type == MAILIMAP_CONDSTORE_TYPE_FETCH_DATA && ext->ext_data)
+                m.modseq =
+                    static_cast<mailimap_condstore_fetch_mod_resp*>(ext->ext_data)->cs_modseq_value;
+            continue;
+        }
+        if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC || !item->att_data.att_static)
+            continue;
+        const mailimap_msg_att_static* s = item->att_data.att_static;
+        switch (s->att_type) {
+            case MAILIMAP_MSG_ATT_UID:
+                m.uid = s->att_data.att_uid;
+                break;
+            case MAILIMAP_MSG_ATT_INTERNALDATE:
+                m.internalDate = dateToFileTime(s->att_data.att_internal_date);
+                break;
+            case MAILIMAP_MSG_ATT_RFC822_SIZE:
+                m.size = s->att_data.att_rfc822_size;
+                break;
+            case MAILIMAP_MSG_ATT_BODYSTRUCTURE:
+                walk(s->att_data.att_bodystructure, QByteArray(), 0, m.structure);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- sections
+
+// The key of a section as the requests name it: "" whole, "HF" header
+// fields, else the part number.
+QByteArray sectionKey(const mailimap_section* section) {
+    if (!section || !section->sec_spec)
+        return {};
+    const mailimap_section_spec* spec = section->sec_spec;
+    if (spec->sec_type == MAILIMAP_SECTION_SPEC_SECTION_MSGTEXT)
+        return "HF";
+    QByteArray key;
+    if (spec->sec_data.sec_part && spec->sec_data.sec_part->sec_id) {
+        for (clistiter* it = clist_begin(spec->sec_data.sec_part->sec_id); it;
+             it = clist_next(it)) {
+            if (!key.isEmpty())
+                key += '.';
+            key += QByteArray::number(*static_cast<uint32_t*>(clist_content(it)));
+        }
+    }
+    if (spec->sec_text)
+        key += "/T";
+    return key;
+}
+
+mailimap_section* makeSection(const QByteArray& key) {
+    if (key.isEmpty())
+        return mailimap_section_new(nullptr);
+    if (key == "HF") {
+        clist* names = clist_new();
+        for (const char* n : {"SUBJECT", "RECEIVED", "DATE"})
+            clist_append(names, strdup(n));
+        return mailimap_section_new_header_fields(mailimap_header_list_new(names));
+    }
+    clist* ids = clist_new();
+    for (const QByteArray& n : key.split('.')) {
+        auto* id = static_cast<uint32_t*>(malloc(sizeof(uint32_t)));
+        *id = n.toUInt();
+        clist_append(ids, id);
+    }
+    return mailimap_section_new_part(mailimap_section_part_new(ids));
+}
+
+struct FetchList {
+    clist* p = nullptr;
+    ~FetchList() {
+        if (p)
+            mailimap_fetch_list_free(p);
+    }
+};
+
+struct Set {
+    mailimap_set* p;
+    explicit Set(mailimap_set* s) : p(s) {}
+    ~Set() { mailimap_set_free(p); }
+};
+
+QString responseText(mailimap* imap) {
+    return imap && imap->imap_response ? QString::fromUtf8(imap->imap_response).trimmed()
+                                       : QString();
+}
+
+// ---------------------------------------------------------------- certificates
+
+QString verifyChain(mailimap* imap, const ImapAddress& address) {
+    mailstream_low* low = mailstream_get_low(imap->imap_stream);
+    carray* chain = low ? mailstream_low_get_certificate_chain(low) : nullptr;
+    if (!chain || carray_count(chain) == 0) {
+        if (chain)
+            carray_free(chain);
+        return QStringLiteral("the server sent no certificate");
+    }
+    std::vector<gnutls_x509_crt_t> certs;
+    for (unsigned i = 0; i < carray_count(chain); ++i) {
+        auto* der = static_cast<MMAPString*>(carray_get(chain, i));
+        gnutls_x509_crt_t crt;
+        gnutls_x509_crt_init(&crt);
+        gnutls_datum_t datum{reinterpret_cast<unsigned char*>(der->str),
+                             static_cast<unsigned>(der->len)};
+        if (gnutls_x509_crt_import(crt, &datum, GNUTLS_X509_FMT_DER) < 0) {
+            gnutls_x509_crt_deinit(crt);
+            break;
+        }
+        certs.push_back(crt);
+        mmap_string_free(der);
+    }
+    carray_free(chain);
+    QString why;
+    if (certs.empty())
+        return QStringLiteral("the server's certificate cannot be read");
+
+    gnutls_x509_trust_list_t trust;
+    gnutls_x509_trust_list_init(&trust, 0);
+    gnutls_x509_trust_list_add_system_trust(trust, 0, 0);
+    if (!address.caFile.isEmpty()) {
+        const QByteArray ca = QFile::encodeName(address.caFile);
+        if (gnutls_x509_trust_list_add_trust_file(trust, ca.constData(), nullptr,
+                                                  GNUTLS_X509_FMT_PEM, 0, 0) <= 0)
+            why = QStringLiteral("the ca= file %1 holds no certificate that can be read")
+                      .arg(address.caFile);
+    }
+    if (why.isEmpty()) {
+        const QByteArray host = address.host.toUtf8();
+        gnutls_typed_vdata_st data[2] = {
+            {GNUTLS_DT_DNS_HOSTNAME,
+             reinterpret_cast<unsigned char*>(const_cast<char*>(host.constData())), 0},
+            {GNUTLS_DT_KEY_PURPOSE_OID,
+             reinterpret_cast<unsigned char*>(const_cast<char*>(GNUTLS_KP_TLS_WWW_SERVER)), 0}};
+        unsigned status = 0;
+        const int rc = gnutls_x509_trust_list_verify_crt2(
+            trust, certs.data(), static_cast<unsigned>(certs.size()), data, 2, 0, &status, nullptr);
+        if (rc < 0 || status != 0) {
+            gnutls_datum_t text{};
+            QString reason = QStringLiteral("it cannot be checked");
+            if (rc >= 0 && gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509,
+                                                                        &text, 0) == 0) {
+                reason = QString::fromUtf8(reinterpret_cast<const char*>(text.data)).trimmed();
+                gnutls_free(text.data);
+            }
+            unsigned char digest[32];
+            size_t size = sizeof digest;
+            QString fingerprint;
+            if (gnutls_x509_crt_get_fingerprint(certs[0], GNUTLS_DIG_SHA256, digest, &size) == 0)
+                fingerprint = QString::fromLatin1(
+                    QByteArray(reinterpret_cast<const char*>(digest), qsizetype(size))
+                        .toHex(':')
+                        .toUpper());
+            why = QStringLiteral(
+                      "the server's certificate is not trusted (%1); its SHA-256 "
+                      "fingerprint is %2")
+                      .arg(reason, fingerprint);
+        }
+    }
+    gnutls_x509_trust_list_deinit(trust, 1);
+    for (gnutls_x509_crt_t c : certs)
+        gnutls_x509_crt_deinit(c);
+    return why;
+}
+
+void setServerName(mailstream_ssl_context* context, void* data) {
+    const auto* host = static_cast<const QByteArray*>(data);
+    // A name, never an address, goes into the server name indication.
+    if (!host->contains(':') && !QByteArray(*host).replace('.', "").toULongLong())
+        mailstream_ssl_set_server_name(context, const_cast<char*>(host->constData()));
+}
+
+std::mutex& registryMutex() {
+    static std::mutex m;
+    return m;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- names
+
+QByteArray imapFolderName(const QString& name) {
+    QByteArray out;
+    QByteArray pending;  // UTF-16BE of a run of non-ASCII characters
+    auto flush = [&] {
+        if (pending.isEmpty())
+            return;
+        QByteArray b64 = pending.toBase64(QByteArray::OmitTrailingEquals);
+        b64.replace('/', ',');
+        out += '&' + b64 + '-';
+        pending.clear();
+    };
+    for (QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u >= 0x20 && u <= 0x7E) {
+            flush();
+            out += u == '&' ? QByteArray("&-") : QByteArray(1, static_cast<char>(u));
+        } else {
+            pending += static_cast<char>(u >> 8);
+            pending += static_cast<char>(u & 0xFF);
+        }
+    }
+    flush();
+    return out;
+}
+
+// ---------------------------------------------------------------- connection
+
+std::shared_ptr<ImapConnection> ImapConnection::forAccount(const QString& account,
+                                                           const ImapAddress& address) {
+    // Kept for the whole run, so that a program that logs on again for each
+    // count or refresh keeps one logged-in connection and its last listing;
+    // never destroyed, as the end of the process closes the socket anyway.
+    static auto* connections = new std::map<QString, std::shared_ptr<ImapConnection>>;
+    const QString key = account + QLatin1Char('\n') + address.user + QLatin1Char('@') +
+                        address.host + QLatin1Char(':') + QString::number(address.port) +
+                        QLatin1Char('/') + address.folder + QLatin1Char('?') + address.caFile +
+                        (address.implicitTls ? QLatin1Char('s') : QLatin1Char('p'));
+    std::lock_guard lock(registryMutex());
+    std::shared_ptr<ImapConnection>& slot = (*connections)[key];
+    if (!slot)
+        slot = std::make_shared<ImapConnection>(account, address);
+    return slot;
+}
+
+ImapConnection::ImapConnection(QString account, ImapAddress address)
+    : account_(std::move(account)), address_(std::move(address)) {}
+
+ImapConnection::~ImapConnection() {
+    std::lock_guard lock(mutex_);
+    if (imap_) {
+        // A server that stopped answering does not hold the program up long.
+        mailimap_set_timeout(imap_, 2);
+        mailimap_logout(imap_);
+        drop();
+    }
+}
+
+QString ImapConnection::lastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+void ImapConnection::drop() {
+    if (imap_)
+        mailimap_free(imap_);
+    imap_ = nullptr;
+    uidValidity_ = 0;
+}
+
+HRESULT ImapConnection::failed(HRESULT hr, const QString& why) {
+    lastError_ = why;
+    if (!reported_) {
+        std::fprintf(stderr, "lyrabell: IMAP account \"%s\": %s\n", account_.toUtf8().constData(),
+                     why.toUtf8().constData());
+        reported_ = true;
+    }
+    return hr;
+}
+
+HRESULT ImapConnection::connect() {
+    drop();
+    if (loginRefusedAt_ && steadySeconds() - loginRefusedAt_ < 60)
+        return failed(MAPI_E_LOGON_FAILED, lastError_);
+    QString secretError;
+    const std::optional<QString> password = secrets::lookupPassword(account_, &secretError);
+    if (!password) {
+        return failed(MAPI_E_LOGON_FAILED,
+                      secretError.isEmpty()
+                          ? QStringLiteral("no password is stored (lybtool account password %1)")
+                                .arg(account_)
+                          : QStringLiteral("the password cannot be read: %1").arg(secretError));
+    }
+    static std::once_flag once;
+    std::call_once(once, [] { mailstream_network_delay.tv_sec = kImapTimeoutSeconds; });
+    imap_ = mailimap_new(0, nullptr);
+    mailimap_set_timeout(imap_, kImapTimeoutSeconds);
+    const QByteArray host = address_.host.toUtf8();
+    const QString where = QStringLiteral("%1:%2").arg(address_.host).arg(address_.port);
+    int rc;
+    if (address_.implicitTls) {
+        rc = mailimap_ssl_connect_with_callback(imap_, host.constData(), address_.port,
+                                                setServerName, const_cast<QByteArray*>(&host));
+    } else {
+        rc = mailimap_socket_connect(imap_, host.constData(), address_.port);
+    }
+    if (rc != MAILIMAP_NO_ERROR_AUTHENTICATED && rc != MAILIMAP_NO_ERROR_NON_AUTHENTICATED) {
+        drop();
+        if (rc == MAILIMAP_ERROR_SSL)
+            return failed(
+                MAPI_E_LOGON_FAILED,
+                QStringLiteral("no secure (TLS) connection to %1 could be made").arg(where));
+        return failed(MAPI_E_LOGON_FAILED,
+                      QStringLiteral("the server %1 cannot be reached (not found, refused or not "
+                                     "answering)")
+                          .arg(where));
+    }
+    if (!address_.implicitTls) {
+        // The capabilities the greeting or a CAPABILITY command names.
+        if (!imap_->imap_connection_info || !imap_->imap_connection_info->imap_capability) {
+            mailimap_capability_data* caps = nullptr;
+            if (mailimap_capability(imap_, &caps) == MAILIMAP_NO_ERROR && caps)
+                mailimap_capability_data_free(caps);
+        }
+        if (!mailimap_has_extension(imap_, "STARTTLS")) {
+            drop();
+            return failed(MAPI_E_LOGON_FAILED,
+                          QStringLiteral("the server %1 does not offer STARTTLS; the password is "
+                                         "never sent without encryption")
+                              .arg(where));
+        }
+        rc = mailimap_socket_starttls_with_callback(imap_, setServerName,
+                                                    const_cast<QByteArray*>(&host));
+        if (rc != MAILIMAP_NO_ERROR) {
+            drop();
+            return failed(MAPI_E_LOGON_FAILED,
+                          QStringLiteral("STARTTLS with %1 failed").arg(where));
+        }
+    }
+    if (const QString why = verifyChain(imap_, address_); !why.isEmpty()) {
+        drop();
+        return failed(MAPI_E_LOGON_FAILED, why);
+    }
+    const QByteArray user = address_.user.toUtf8();
+    const QByteArray pass = password->toUtf8();
+    rc = mailimap_login(imap_, user.constData(), pass.constData());
+    if (rc != MAILIMAP_NO_ERROR) {
+        const QString said = responseText(imap_);
+        drop();
+        if (rc == MAILIMAP_ERROR_LOGIN) {
+            loginRefusedAt_ = steadySeconds();
+            return failed(
+                MAPI_E_LOGON_FAILED,
+                QStringLiteral("the server refused the login of %1 (wrong password?)%2")
+                    .arg(address_.user, said.isEmpty() ? QString() : QStringLiteral(": ") + said));
+        }
+        return failed(MAPI_E_LOGON_FAILED,
+                      QStringLiteral("the connection to %1 broke during the login").arg(where));
+    }
+    loginRefusedAt_ = 0;
+    // The capabilities after the login can differ from those before it.
+    mailimap_capability_data* caps = nullptr;
+    if (mailimap_capability(imap_, &caps) == MAILIMAP_NO_ERROR && caps)
+        mailimap_capability_data_free(caps);
+    const QByteArray folder = imapFolderName(address_.folder);
+    highestModseq_ = 0;
+    if (mailimap_has_condstore(imap_)) {
+        rc = mailimap_select_condstore(imap_, folder.constData(), &highestModseq_);
+    } else {
+        rc = mailimap_select(imap_, folder.constData());
+    }
+    if (rc != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
+        const QString said = responseText(imap_);
+        drop();
+        return failed(
+            MAPI_E_NOT_FOUND,
+            QStringLiteral("the folder \"%1\" cannot be opened%2")
+                .arg(address_.folder, said.isEmpty() ? QString() : QStringLiteral(": ") + said));
+    }
+    uidValidity_ = imap_->imap_selection_info->sel_uidvalidity;
+    return S_OK;
+}
+
+HRESULT ImapConnection::ready() {
+    if (imap_)
+        return S_OK;
+    return connect();
+}
+
+template <typename Op>
+HRESULT ImapConnection::run(uint32_t uidValidity, Op op) {
+    std::lock_guard lock(mutex_);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (const HRESULT hr = ready(); Failed(hr))
+            return hr;
+        if (uidValidity && uidValidity != uidValidity_)
+            return failed(MAPI_E_NOT_FOUND,
+                          QStringLiteral("the folder was renumbered (UIDVALIDITY changed)"));
+        const int rc = op();
+        if (rc == MAILIMAP_NO_ERROR) {
+            reported_ = false;
+            lastError_.clear();
+            return S_OK;
+        }
+        if (rc != MAILIMAP_ERROR_STREAM || attempt == 1) {
+            const QString said = responseText(imap_);
+            if (rc == MAILIMAP_ERROR_STREAM)
+                drop();
+            return failed(rc == MAILIMAP_ERROR_STREAM ? MAPI_E_NOT_FOUND : E_FAIL,
+                          rc == MAILIMAP_ERROR_STREAM
+                              ? QStringLiteral("the connection to the server was lost")
+                              : QStringLiteral("the server refused: %1").arg(said));
+        }
+        drop();  // the connection was gone: once more on a new one
+    }
+    return E_FAIL;
+}
+
+namespace {
+
+mailimap_fetch_type* listingFetch() {
+    mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_flags());
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_internaldate());
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_rfc822_size());
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_bodystructure());
+    return type;
+}
+
+}  // namespace
+
+namespace {
+
+// Reads "UID FETCH ... (items)" into listed, one entry per UID.
+int fetchListed(mailimap* imap, mailimap_set* set, mailimap_fetch_type* type,
+                std::map<uint32_t, ImapListed>& listed) {
+    FetchList result;
+    const int rc = mailimap_uid_fetch(imap, set, type, &result.p);
+    mailimap_fetch_type_free(type);
+    if (rc != MAILIMAP_NO_ERROR)
+        return rc;
+    for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
+        ImapListed m;
+        readListed(static_cast<mailimap_msg_att*>(clist_content(it)), m);
+        if (m.uid)
+            listed[m.uid] = std::move(m);
+    }
+    return MAILIMAP_NO_ERROR;
+}
+
+}  // namespace
+
+HRESULT ImapConnection::list(std::vector<ImapListed>& out, uint32_t* uidValidity) {
+    out.clear();
+    const HRESULT hr = run(0, [&]() -> int {
+        if (knownValidity_ != uidValidity_) {
+            known_.clear();
+            knownValidity_ = uidValidity_;
+        }
+        // NOOP brings news of messages that came since the selection.
+        int rc = mailimap_noop(imap_);
+        if (rc != MAILIMAP_NO_ERROR)
+            return rc;
+        if (imap_->imap_selection_info && imap_->imap_selection_info->sel_exists == 0) {
+            known_.clear();
+            return MAILIMAP_NO_ERROR;
+        }
+        if (known_.empty()) {
+            knownModseq_ = highestModseq_;
+            Set all(mailimap_set_new_interval(1, 0));
+            return fetchListed(imap_, all.p, listingFetch(), known_);
+        }
+        // With CONDSTORE, what changed since the last listing: flags set and
+        // messages added. When the count then differs, messages went away,
+        // and the UIDs and flags of all are asked for below.
+        if (knownModseq_ && highestModseq_) {
+            std::map<uint32_t, ImapListed> changed;
+            Set all(mailimap_set_new_interval(1, 0));
+            mailimap_fetch_type* flags = mailimap_fetch_type_new_fetch_att_list_empty();
+            mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_uid());
+            mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_flags());
+            FetchList result;
+            rc = mailimap_uid_fetch_changedsince(imap_, all.p, flags, knownModseq_, &result.p);
+            mailimap_fetch_type_free(flags);
+            if (rc != MAILIMAP_NO_ERROR)
+                return rc;
+            for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
+                ImapListed m;
+                readListed(static_cast<mailimap_msg_att*>(clist_content(it)), m);
+                if (m.uid)
+                    changed[m.uid] = std::move(m);
+            }
+            Set fresh(mailimap_set_new_empty());
+            size_t added = 0;
+            uint64_t highest = knownModseq_;
+            for (const auto& [uid, m] : changed) {
+                highest = std::max(highest, m.modseq);
+                if (auto it = known_.find(uid); it != known_.end()) {
+                    it->second.seen = m.seen;
+                } else {
+                    mailimap_set_add_single(fresh.p, uid);
+                    ++added;
+                }
+            }
+            if (added) {
+                std::map<uint32_t, ImapListed> got;
+                if ((rc = fetchListed(imap_, fresh.p, listingFetch(), got)) != MAILIMAP_NO_ERROR)
+                    return rc;
+                for (auto& [uid, m] : got) {
+                    m.seen = changed[uid].seen;
+                    known_[uid] = std::move(m);
+                }
+            }
+            knownModseq_ = highest;
+            if (imap_->imap_selection_info &&
+                imap_->imap_selection_info->sel_exists == known_.size())
+                return MAILIMAP_NO_ERROR;
+        }
+        // A message's content never changes under its UID: only the UIDs
+        // and flags are asked for again, and everything of the new ones.
+        std::map<uint32_t, ImapListed> now;
+        Set all(mailimap_set_new_interval(1, 0));
+        mailimap_fetch_type* flags = mailimap_fetch_type_new_fetch_att_list_empty();
+        mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_uid());
+        mailimap_fetch_type_new_fetch_att_list_add(flags, mailimap_fetch_att_new_flags());
+        if ((rc = fetchListed(imap_, all.p, flags, now)) != MAILIMAP_NO_ERROR)
+            return rc;
+        Set fresh(mailimap_set_new_empty());
+        bool anyFresh = false;
+        for (auto& [uid, m] : now) {
+            auto it = known_.find(uid);
+            if (it == known_.end()) {
+                mailimap_set_add_single(fresh.p, uid);
+                anyFresh = true;
+            } else {
+                it->second.seen = m.seen;
+                m = it->second;
+            }
+        }
+        if (anyFresh) {
+            std::map<uint32_t, ImapListed> added;
+            if ((rc = fetchListed(imap_, fresh.p, listingFetch(), added)) != MAILIMAP_NO_ERROR)
+                return rc;
+            for (auto& [uid, m] : added) {
+                if (now.count(uid))
+                    now[uid] = std::move(m);
+            }
+        }
+        known_ = std::move(now);
+        return MAILIMAP_NO_ERROR;
+    });
+    std::lock_guard lock(mutex_);
+    if (uidValidity)
+        *uidValidity = uidValidity_;
+    if (Failed(hr))
+        return hr;
+    out.reserve(known_.size());
+    for (const auto& [uid, m] : known_)
+        out.push_back(m);  // in UID order
+    return hr;
+}
+
+HRESULT ImapConnection::listOne(uint32_t uidValidity, uint32_t uid, ImapListed& out) {
+    bool found = false;
+    const HRESULT hr = run(uidValidity, [&]() -> int {
+        Set set(mailimap_set_new_single(uid));
+        mailimap_fetch_type* type = listingFetch();
+        FetchList result;
+        const int rc = mailimap_uid_fetch(imap_, set.p, type, &result.p);
+        mailimap_fetch_type_free(type);
+        if (rc != MAILIMAP_NO_ERROR)
+            return rc;
+        for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
+            ImapListed m;
+            readListed(static_cast<mailimap_msg_att*>(clist_content(it)), m);
+            if (m.uid == uid) {
+                out = std::move(m);
+                found = true;
+            }
+        }
+        return MAILIMAP_NO_ERROR;
+    });
+    if (Failed(hr))
+        return hr;
+    return found ? S_OK : MAPI_E_NOT_FOUND;
+}
+
+HRESULT ImapConnection::fetch(uint32_t uidValidity, uint32_t uid,
+                              const std::vector<ImapSection>& sections,
+                              std::vector<QByteArray>& out) {
+    out.assign(sections.size(), QByteArray());
+    bool any = false;
+    const HRESULT hr = run(uidValidity, [&]() -> int {
+        Set set(mailimap_set_new_single(uid));
+        mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
+        for (const ImapSection& s : sections) {
+            mailimap_section* section = makeSection(s.section);
+            mailimap_fetch_att* att = s.length || s.origin
+                                          ? mailimap_fetch_att_new_body_peek_section_partial(
+                                                section, s.origin, s.length ? s.length : UINT32_MAX)
+                                          : mailimap_fetch_att_new_body_peek_section(section);
+            mailimap_fetch_type_new_fetch_att_list_add(type, att);
+        }
+        FetchList result;
+        const int rc = mailimap_uid_fetch(imap_, set.p, type, &result.p);
+        mailimap_fetch_type_free(type);
+        if (rc != MAILIMAP_NO_ERROR)
+            return rc;
+        for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
+            auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+            ImapListed which;
+            readListed(att, which);
+            if (which.uid && which.uid != uid)
+                continue;
+            for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
+                auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+                if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC || !item->att_data.att_static ||
+                    item->att_data.att_static->att_type != MAILIMAP_MSG_ATT_BODY_SECTION)
+                    continue;
+                const mailimap_msg_att_body_section* body =
+                    item->att_data.att_static->att_data.att_body_section;
+                if (!body)
+                    continue;
+                const QByteArray key = sectionKey(body->sec_section);
+                for (size_t k = 0; k < sections.size(); ++k) {
+                    if (sections[k].section == key &&
+                        sections[k].origin == body->sec_origin_octet) {
+                        if (body->sec_body_part)
+                            out[k] = QByteArray(body->sec_body_part,
+                                                static_cast<qsizetype>(body->sec_length));
+                        any = true;
+                    }
+                }
+            }
+        }
+        return MAILIMAP_NO_ERROR;
+    });
+    if (Failed(hr))
+        return hr;
+    return any ? S_OK : MAPI_E_NOT_FOUND;
+}
+
+HRESULT ImapConnection::setSeen(uint32_t uidValidity, uint32_t uid, bool seen) {
+    return run(uidValidity, [&]() -> int {
+        Set set(mailimap_set_new_single(uid));
+        mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+        mailimap_flag_list_add(flags, mailimap_flag_new_seen());
+        mailimap_store_att_flags* store =
+            seen ? mailimap_store_att_flags_new_add_flags_silent(flags)
+                 : mailimap_store_att_flags_new_remove_flags_silent(flags);
+        const int rc = mailimap_uid_store(imap_, set.p, store);
+        mailimap_store_att_flags_free(store);
+        return rc;
+    });
+}
+
+HRESULT ImapConnection::moveToTrash(uint32_t uidValidity, uint32_t uid) {
+    return run(uidValidity, [&]() -> int {
+        if (!trash_) {
+            clist* boxes = nullptr;
+            int rc = mailimap_list(imap_, "", "*", &boxes);
+            if (rc != MAILIMAP_NO_ERROR)
+                return rc;
+            QString special, named;
+            for (clistiter* it = clist_begin(boxes); it; it = clist_next(it)) {
+                auto* box = static_cast<mailimap_mailbox_list*>(clist_content(it));
+                if (!box->mb_name)
+                    continue;
+                if (box->mb_flag && box->mb_flag->mbf_oflags) {
+                    for (clistiter* f = clist_begin(box->mb_flag->mbf_oflags); f;
+                         f = clist_next(f)) {
+                        auto* flag = static_cast<mailimap_mbx_list_oflag*>(clist_content(f));
+                        if (flag->of_type == MAILIMAP_MBX_LIST_OFLAG_FLAG_EXT &&
+                            flag->of_flag_ext &&
+                            g_ascii_strcasecmp(flag->of_flag_ext, "Trash") == 0 &&
+                            special.isEmpty())
+                            special = QString::fromUtf8(box->mb_name);
+                    }
+                }
+                QString leaf = QString::fromUtf8(box->mb_name);
+                if (box->mb_delimiter)
+                    leaf = leaf.section(QLatin1Char(box->mb_delimiter), -1);
+                if (named.isEmpty() &&
+                    (leaf.compare(QLatin1String("Trash"), Qt::CaseInsensitive) == 0 ||
+                     leaf.compare(QLatin1String("Deleted Items"), Qt::CaseInsensitive) == 0 ||
+                     leaf.compare(QLatin1String("Deleted Messages"), Qt::CaseInsensitive) == 0))
+                    named = QString::fromUtf8(box->mb_name);
+            }
+            mailimap_list_result_free(boxes);
+            // Names on the wire are kept as the server sent them.
+            if (!special.isEmpty()) {
+                trash_ = special;
+            } else if (!named.isEmpty()) {
+                trash_ = named;
+            } else {
+                rc = mailimap_create(imap_, "Trash");
+                if (rc != MAILIMAP_NO_ERROR)
+                    return rc;
+                trash_ = QStringLiteral("Trash");
+            }
+        }
+        const QByteArray trash = trash_->toUtf8();
+        Set set(mailimap_set_new_single(uid));
+        if (mailimap_has_extension(imap_, "MOVE"))
+            return mailimap_uid_move(imap_, set.p, trash.constData());
+        int rc = mailimap_uid_copy(imap_, set.p, trash.constData());
+        if (rc != MAILIMAP_NO_ERROR)
+            return rc;
+        mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+        mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
+        mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
+        rc = mailimap_uid_store(imap_, set.p, store);
+        mailimap_store_att_flags_free(store);
+        if (rc != MAILIMAP_NO_ERROR)
+            return rc;
+        // Without UIDPLUS an EXPUNGE would remove every message marked
+        // deleted, also those another program marked: the mark stays.
+        if (mailimap_has_extension(imap_, "UIDPLUS"))
+            return mailimap_uid_expunge(imap_, set.p);
+        return MAILIMAP_NO_ERROR;
+    });
+}
+
+}  // namespace lyb::mapi

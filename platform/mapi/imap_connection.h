@@ -1,0 +1,140 @@
+// One IMAP connection per account and process, shared by every object of the
+// IMAP provider (imap_provider.h) and serialised by a lock: each call is one
+// exchange with the server and may be made from any thread.
+//
+// Security. TLS always: from the first byte (imaps) or after STARTTLS (imap),
+// and a server that does not offer STARTTLS is refused before anything else
+// is sent. The server's certificate chain must verify against the system's
+// authorities or the account's ca= file, for the account's host name (or IP
+// address); otherwise the connection is closed before the login, and the
+// error names the certificate's SHA-256 fingerprint. The password comes from
+// the Secret Service (platform/secrets). After a refused login the next
+// attempt waits a minute; every call in between fails at once.
+//
+// Failures. Every network wait ends after kTimeoutSeconds. A call that finds
+// the connection gone reconnects once. Failed calls leave lastError() set, and
+// the first failure after a success is printed as one line on standard error.
+//
+// Reading never changes the mailbox: every fetch is BODY.PEEK.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/mapi/imap_url.h"
+#include "platform/mapi/mapi.h"
+
+struct mailimap;
+
+namespace lyb::mapi {
+
+constexpr int kImapTimeoutSeconds = 8;
+
+// One leaf of a message's MIME structure, as BODYSTRUCTURE describes it.
+struct ImapPart {
+    QByteArray section;  // "1", "2.1": the part's number for BODY[...]
+    QString mimeType;    // lower case, "type/subtype"
+    QString fileName;    // from Content-Disposition filename, else Content-Type name
+    QByteArray charset;
+    QByteArray encoding;  // lower case transfer encoding; empty for 7bit
+    uint32_t octets = 0;  // encoded size
+    bool attachment = false;
+    bool message = false;  // an embedded message/rfc822
+};
+
+struct ImapStructure {
+    std::vector<ImapPart> attachments;  // in message order
+    std::optional<ImapPart> text;       // the first text/plain body part
+    std::optional<ImapPart> html;       // the first text/html body part
+};
+
+struct ImapListed {
+    uint32_t uid = 0;
+    bool seen = false;
+    uint64_t internalDate = 0;  // file time
+    uint32_t size = 0;          // RFC822.SIZE
+    uint64_t modseq = 0;        // with CONDSTORE, in a listing of changes
+    ImapStructure structure;
+};
+
+// What to fetch of one message: a section ("" the whole message, "HF" the
+// Subject, Received and Date header fields, else a part number), from
+// `origin`, at most `length` bytes (0: all).
+struct ImapSection {
+    QByteArray section;
+    uint32_t origin = 0;
+    uint32_t length = 0;
+};
+
+class ImapConnection {
+public:
+    // The process's connection for an account: made on first use (no
+    // network until a call needs it) and kept until the process ends.
+    static std::shared_ptr<ImapConnection> forAccount(const QString& account,
+                                                      const ImapAddress& address);
+
+    ImapConnection(QString account, ImapAddress address);
+    ~ImapConnection();
+    ImapConnection(const ImapConnection&) = delete;
+    ImapConnection& operator=(const ImapConnection&) = delete;
+
+    const QString& account() const { return account_; }
+    const ImapAddress& address() const { return address_; }
+
+    // Lists the folder: UID, flags, internal date, size and structure of
+    // every message, in UID order; *uidValidity gets the folder's
+    // UIDVALIDITY. After the first listing only what changed is fetched:
+    // with CONDSTORE the messages changed since (and all UIDs only when some
+    // went away), else all UIDs and flags; everything of new messages.
+    HRESULT list(std::vector<ImapListed>& out, uint32_t* uidValidity);
+    // The listing of one message (opening an entry id that no listing gave).
+    HRESULT listOne(uint32_t uidValidity, uint32_t uid, ImapListed& out);
+    // Fetches sections of one message, in the order asked; a section the
+    // server does not give comes back empty.
+    HRESULT fetch(uint32_t uidValidity, uint32_t uid, const std::vector<ImapSection>& sections,
+                  std::vector<QByteArray>& out);
+    // Sets or clears \Seen.
+    HRESULT setSeen(uint32_t uidValidity, uint32_t uid, bool seen);
+    // Moves the message to the Trash (the \Trash folder, else one named
+    // Trash or Deleted Items/Messages, else a new "Trash"), by MOVE or by
+    // COPY, \Deleted and UID EXPUNGE of that message only.
+    HRESULT moveToTrash(uint32_t uidValidity, uint32_t uid);
+
+    QString lastError() const;
+
+private:
+    HRESULT ready();  // connected, logged in, folder selected; lock held
+    HRESULT connect();
+    void drop();
+    HRESULT failed(HRESULT hr, const QString& why);
+    template <typename Op>
+    HRESULT run(uint32_t uidValidity, Op op);
+
+    QString account_;
+    ImapAddress address_;
+    mutable std::mutex mutex_;
+    mailimap* imap_ = nullptr;
+    uint32_t uidValidity_ = 0;
+    QString lastError_;
+    bool reported_ = false;
+    int64_t loginRefusedAt_ = 0;  // steady seconds; 0 when none
+    std::optional<QString> trash_;
+    // The last listing, kept while UIDVALIDITY stays: later listings ask
+    // only for UIDs and flags, and for everything of new messages.
+    std::map<uint32_t, ImapListed> known_;
+    uint32_t knownValidity_ = 0;
+    uint64_t highestModseq_ = 0;  // of the selection (CONDSTORE); 0 without
+    uint64_t knownModseq_ = 0;    // what known_ is up to date with
+};
+
+// Folder names on the wire (modified UTF-7).
+QByteArray imapFolderName(const QString& name);
+
+}  // namespace lyb::mapi

@@ -1,0 +1,104 @@
+// The one place that chooses a provider for each account: an account whose
+// line is an imap:// or imaps:// address is the IMAP provider's
+// (imap_provider.h), every other one the Maildir provider's
+// (maildir_provider.h). The session lists the accounts in the file's order
+// and hands each entry id to the provider that made it.
+#include <algorithm>
+
+#include "platform/mapi/imap_provider.h"
+#include "platform/mapi/maildir_provider.h"
+#include "platform/mapi/mapi.h"
+
+namespace lyb::mapi {
+
+namespace {
+
+class CRows final : public IMAPITable {
+public:
+    explicit CRows(SRowSet rows) : rows_(std::move(rows)) {}
+    HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
+        columns_ = tags;
+        return S_OK;
+    }
+    HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
+        rows.clear();
+        for (; count > 0 && next_ < rows_.size(); --count, ++next_) {
+            SRow row;
+            for (uint32_t tag : columns_) {
+                const SRow& full = rows_[next_];
+                auto it = std::find_if(full.begin(), full.end(),
+                                       [tag](const SPropValue& v) { return v.ulPropTag == tag; });
+                row.push_back(it != full.end() ? *it : SPropValue::error(tag, MAPI_E_NOT_FOUND));
+            }
+            rows.push_back(std::move(row));
+        }
+        return S_OK;
+    }
+
+private:
+    SRowSet rows_;
+    std::vector<uint32_t> columns_{PR_ENTRYID};
+    size_t next_ = 0;
+};
+
+class CSession final : public IMAPISession {
+public:
+    explicit CSession(std::vector<Account> accounts) : accounts_(std::move(accounts)) {
+        std::vector<Account> maildirs;
+        for (const Account& a : accounts_) {
+            if (a.imapAddress.isEmpty())
+                maildirs.push_back(a);
+            else
+                imap_.push_back({a.displayName, a.imapAddress});
+        }
+        maildir_ = makeMaildirSession(std::move(maildirs));
+    }
+
+    HRESULT GetMsgStoresTable(uint32_t flags, std::unique_ptr<IMAPITable>& table) override {
+        SRowSet maildirRows;
+        std::unique_ptr<IMAPITable> inner;
+        if (const HRESULT hr = maildir_->GetMsgStoresTable(flags, inner); Failed(hr))
+            return hr;
+        inner->SetColumns({PR_DISPLAY_NAME_W, PR_ENTRYID}, 0);
+        for (SRowSet rows; inner->QueryRows(1, 0, rows) == S_OK && rows.size() == 1;)
+            maildirRows.push_back(std::move(rows[0]));
+        SRowSet rows;
+        size_t nextMaildir = 0, nextImap = 0;
+        for (const Account& a : accounts_) {
+            if (a.imapAddress.isEmpty()) {
+                if (nextMaildir < maildirRows.size())
+                    rows.push_back(std::move(maildirRows[nextMaildir++]));
+            } else {
+                rows.push_back(imapStoreRow(imap_[nextImap++]));
+            }
+        }
+        table = std::make_unique<CRows>(std::move(rows));
+        return S_OK;
+    }
+    HRESULT OpenMsgStore(const QByteArray& entryId, uint32_t flags,
+                         std::unique_ptr<IMsgStore>& store) override {
+        if (isImapEntryId(entryId))
+            return imapOpenStore(imap_, entryId, store);
+        return maildir_->OpenMsgStore(entryId, flags, store);
+    }
+    HRESULT OpenEntry(const QByteArray& entryId, uint32_t flags, uint32_t* objType,
+                      std::unique_ptr<IMAPIProp>& object) override {
+        if (isImapEntryId(entryId))
+            return imapOpenEntry(imap_, entryId, objType, object);
+        return maildir_->OpenEntry(entryId, flags, objType, object);
+    }
+
+private:
+    std::vector<Account> accounts_;
+    std::vector<ImapAccount> imap_;
+    std::unique_ptr<IMAPISession> maildir_;
+};
+
+}  // namespace
+
+HRESULT MAPILogonEx(uint32_t, std::unique_ptr<IMAPISession>& session) {
+    session = std::make_unique<CSession>(loadAccounts());
+    return S_OK;
+}
+
+}  // namespace lyb::mapi

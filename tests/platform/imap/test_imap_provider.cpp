@@ -1,0 +1,437 @@
+// The IMAP provider against a real Dovecot holding the demo Maildir's
+// messages, compared with the Maildir provider reading the same messages:
+// listings, content, recordings and what they decode to.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+
+#include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+#include "audio/decode/wave_decoder.h"
+#include "platform/mapi/maildir_provider.h"
+#include "platform/mapi/mapi.h"
+#include "tests/platform/imap/dovecot_fixture.h"
+
+using namespace lyb::mapi;
+using lyb::testing::DovecotServer;
+using lyb::testing::Keyring;
+using lyb::testing::runProgram;
+
+namespace {
+
+const QString kLybtool = QStringLiteral(LYB_BINARY_DIR "/bin/lybtool");
+
+struct ToolRun {
+    int status;
+    QByteArray output;
+};
+
+ToolRun lybtool(const QStringList& args, const QByteArray& input = {}) {
+    ToolRun r;
+    r.status = runProgram(kLybtool, args, &r.output, input);
+    return r;
+}
+
+// The lines of `lybtool list`, each without its entry id (the 7th field),
+// the one field that names the provider's message.
+QStringList listing(const QString& account) {
+    const ToolRun r = lybtool({QStringLiteral("list"), account});
+    EXPECT_EQ(r.status, 0) << r.output.toStdString();
+    QStringList lines = QString::fromUtf8(r.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (QString& line : lines) {
+        QStringList f = line.split(QLatin1Char('\t'));
+        if (f.size() > 6)
+            f[6].clear();
+        line = f.join(QLatin1Char('\t'));
+    }
+    return lines;
+}
+
+// The unique names (file names before ':') of the files flagged seen.
+QStringList seenNames(const QStringList& files) {
+    QStringList seen;
+    for (const QString& f : files) {
+        const qsizetype info = f.indexOf(QLatin1String(":2,"));
+        if (info >= 0 && f.mid(info + 3).contains(QLatin1Char('S')))
+            seen << f.left(f.indexOf(QLatin1Char(':')));
+    }
+    return seen;
+}
+
+std::unique_ptr<IMAPIFolder> openInbox(IMAPISession& session, const QString& name) {
+    std::unique_ptr<IMAPITable> stores;
+    session.GetMsgStoresTable(0, stores);
+    stores->SetColumns({PR_DISPLAY_NAME_W, PR_ENTRYID}, 0);
+    for (SRowSet rows; stores->QueryRows(1, 0, rows) == S_OK && rows.size() == 1;) {
+        if (rows[0][0].str != name)
+            continue;
+        std::unique_ptr<IMsgStore> store;
+        QByteArray inbox;
+        std::unique_ptr<IMAPIProp> folder;
+        uint32_t type = 0;
+        if (session.OpenMsgStore(rows[0][1].bin, 0, store) != S_OK ||
+            store->GetReceiveFolder(QString(), 0, inbox) != S_OK ||
+            store->OpenEntry(inbox, 0, &type, folder) != S_OK)
+            return nullptr;
+        return entry_cast<IMAPIFolder>(std::move(folder));
+    }
+    return nullptr;
+}
+
+std::vector<QByteArray> entryIds(IMAPIFolder& folder) {
+    std::unique_ptr<IMAPITable> table;
+    std::vector<QByteArray> ids;
+    if (folder.GetContentsTable(0, table) != S_OK)
+        return ids;
+    table->SetColumns({PR_ENTRYID}, 0);
+    for (SRowSet rows; table->QueryRows(1, 0, rows) == S_OK && rows.size() == 1;)
+        ids.push_back(rows[0][0].bin);
+    return ids;
+}
+
+// A stream read from its last bytes backwards in odd-sized steps, then
+// forwards, checked to agree.
+QByteArray readAll(IStream* stream) {
+    STATSTG stat;
+    stream->Stat(&stat, STATFLAG_NONAME);
+    QByteArray tail(qsizetype(std::min<uint64_t>(stat.cbSize, 5000)), '\0');
+    uint32_t got = 0;
+    stream->Seek(int64_t(stat.cbSize) - tail.size(), STREAM_SEEK_SET, nullptr);
+    stream->Read(tail.data(), uint32_t(tail.size()), &got);
+    tail.truncate(got);
+    stream->Seek(0, STREAM_SEEK_SET, nullptr);
+    QByteArray all;
+    char buffer[7777];
+    while (stream->Read(buffer, sizeof buffer, &got) != E_FAIL && got > 0)
+        all.append(buffer, got);
+    EXPECT_TRUE(all.endsWith(tail));
+    EXPECT_EQ(uint64_t(all.size()), stat.cbSize);
+    return all;
+}
+
+class CNotices final : public lyb::audio::IDecodeNotifier {
+public:
+    void post(uint32_t message, const std::string&) override {
+        std::lock_guard lock(mutex_);
+        finished_ = finished_ || message == lyb::audio::WM_DECODING_FINISHED;
+        changed_.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return finished_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool finished_ = false;
+};
+
+// What playing a recording gives: the decoding job's output, the job
+// reading the stream on a thread of its own; "refused" when it takes none.
+QByteArray decoded(IStream* stream, bool gsm) {
+    const QString out = lyb::testing::tempRoot() + QStringLiteral("/decoded.wav");
+    CNotices notices;
+    try {
+        lyb::audio::CWaveDecoder decoder(stream, QFile::encodeName(out).toStdString(), &notices,
+                                         gsm);
+        decoder.Start();
+        notices.wait();
+    } catch (...) {
+        return "refused";
+    }
+    QFile f(out);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("no output");
+}
+
+// What the store reads of a message: subject, delivery time, flags, bodies
+// and each attachment's row and content, and what a recording decodes to.
+std::string describe(IMessage& m) {
+    std::vector<SPropValue> v;
+    m.GetProps(
+        {PR_SUBJECT_W, PR_MESSAGE_DELIVERY_TIME, PR_MESSAGE_FLAGS, PR_BODY_W, PR_BODY_HTML_W}, 0,
+        v);
+    QString d = v[0].str + QLatin1Char('|') + QString::number(v[1].ft) + QLatin1Char('|') +
+                QString::number(v[2].l) + QLatin1Char('|') + v[3].str + QLatin1Char('|') + v[4].str;
+    std::unique_ptr<IMAPITable> table;
+    m.GetAttachmentTable(0, table);
+    table->SetColumns(
+        {PR_ATTACH_NUM, PR_ATTACH_MIME_TAG_W, PR_ATTACH_LONG_FILENAME_W, PR_ATTACH_EXTENSION_W}, 0);
+    for (SRowSet rows; table->QueryRows(1, 0, rows) == S_OK && rows.size() == 1;) {
+        d += QStringLiteral("|%1 %2 %3").arg(rows[0][1].str, rows[0][2].str, rows[0][3].str);
+        std::unique_ptr<IAttach> attach;
+        IStream* stream = nullptr;
+        if (m.OpenAttach(uint32_t(rows[0][0].l), 0, attach) == S_OK &&
+            attach->OpenProperty(PR_ATTACH_DATA_BIN, 0, 0, &stream) == S_OK) {
+            d += QString::fromLatin1(
+                QCryptographicHash::hash(readAll(stream), QCryptographicHash::Sha256).toHex());
+            stream->Release();
+            if (rows[0][1].str.startsWith(QLatin1String("audio/")) &&
+                attach->OpenProperty(PR_ATTACH_DATA_BIN, 0, 0, &stream) == S_OK) {
+                const bool gsm =
+                    rows[0][3].str.compare(QLatin1String(".gsm"), Qt::CaseInsensitive) == 0;
+                d += QStringLiteral(" decoded ") +
+                     QString::fromLatin1(
+                         QCryptographicHash::hash(decoded(stream, gsm), QCryptographicHash::Sha256)
+                             .toHex());
+            }
+        }
+    }
+    return d.toStdString();
+}
+
+class ImapAccount : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const QString demo = QStringLiteral(LYB_BINARY_DIR "/bin/demo/Maildir");
+        ASSERT_TRUE(QFile::exists(demo + QStringLiteral("/cur"))) << "the demo Maildir is built";
+        keyring = new Keyring;
+        server = new DovecotServer(true);
+        server->addMaildir(demo);
+        server->start();
+        plain = new DovecotServer(false);
+        plain->start();
+        QString accounts = QStringLiteral("Local = %1\n").arg(demo);
+        accounts += QStringLiteral("Remote = %1\n").arg(server->address());
+        accounts += QStringLiteral("Starttls = %1\n").arg(server->address(false));
+        accounts += QStringLiteral("Untrusted = %1\n").arg(server->address(true, false));
+        accounts += QStringLiteral("WrongPassword = %1\n").arg(server->address());
+        accounts += QStringLiteral("NoPassword = %1\n").arg(server->address());
+        accounts += QStringLiteral("NoStarttls = %1\n").arg(plain->address(false));
+        accounts += QStringLiteral("Closed = imaps://alice@127.0.0.1:%1/INBOX\n")
+                        .arg(lyb::testing::freePort());
+        const QString file = QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS"));
+        ASSERT_TRUE(lyb::testing::writeFile(file, accounts.toUtf8()));
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        for (const char* name : {"Remote", "Starttls", "Untrusted", "NoStarttls", "Closed"}) {
+            const ToolRun r = lybtool(
+                {QStringLiteral("account"), QStringLiteral("password"), QLatin1String(name)},
+                QByteArray(DovecotServer::kPassword) + "\n");
+            ASSERT_EQ(r.status, 0) << r.output.toStdString();
+        }
+        ASSERT_EQ(lybtool({QStringLiteral("account"), QStringLiteral("password"),
+                           QStringLiteral("WrongPassword")},
+                          "not-the-password\n")
+                      .status,
+                  0);
+    }
+    static void TearDownTestSuite() {
+        delete plain;
+        delete server;
+        delete keyring;
+    }
+
+    static Keyring* keyring;
+    static DovecotServer* server;
+    static DovecotServer* plain;
+};
+
+Keyring* ImapAccount::keyring = nullptr;
+DovecotServer* ImapAccount::server = nullptr;
+DovecotServer* ImapAccount::plain = nullptr;
+
+TEST_F(ImapAccount, ListsWhatTheMaildirListsAndMarksNothingRead) {
+    const QStringList seenBefore = seenNames(server->inboxFiles());
+    const QStringList local = listing(QStringLiteral("Local"));
+    ASSERT_FALSE(local.isEmpty());
+    for (const char* account : {"Remote", "Starttls"}) {
+        SCOPED_TRACE(account);
+        EXPECT_EQ(listing(QLatin1String(account)), local) << server->log().toStdString();
+    }
+    EXPECT_EQ(seenNames(server->inboxFiles()), seenBefore);
+}
+
+TEST_F(ImapAccount, GivesTheMaildirsContentAndRecordings) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    std::map<QString, std::vector<std::string>> seen;
+    for (const char* account : {"Local", "Remote"}) {
+        auto folder = openInbox(*session, QLatin1String(account));
+        ASSERT_TRUE(folder) << account;
+        std::vector<std::string>& messages = seen[QLatin1String(account)];
+        for (const QByteArray& id : entryIds(*folder)) {
+            std::unique_ptr<IMAPIProp> object;
+            uint32_t type = 0;
+            ASSERT_EQ(session->OpenEntry(id, 0, &type, object), S_OK);
+            auto message = entry_cast<IMessage>(std::move(object));
+            ASSERT_TRUE(message);
+            messages.push_back(describe(*message));
+        }
+        std::sort(messages.begin(), messages.end());
+    }
+    ASSERT_FALSE(seen[QStringLiteral("Local")].empty());
+    EXPECT_EQ(seen[QStringLiteral("Remote")], seen[QStringLiteral("Local")]);
+}
+
+// Dovecot's map of UIDs to Maildir unique names.
+QString uniqueOfUid(const QString& mailRoot, uint32_t uid) {
+    QFile f(mailRoot + QStringLiteral("/dovecot-uidlist"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() >= 2 && fields[0].toUInt() == uid)
+            return QString::fromUtf8(fields.last().mid(fields.last().indexOf(':') + 1));
+    }
+    return {};
+}
+
+TEST_F(ImapAccount, ListingFollowsOtherMailPrograms) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    auto folder = openInbox(*session, QStringLiteral("Remote"));
+    ASSERT_TRUE(folder);
+    auto rows = [&] {
+        std::map<QByteArray, int32_t> flags;
+        std::unique_ptr<IMAPITable> table;
+        EXPECT_EQ(folder->GetContentsTable(0, table), S_OK);
+        table->SetColumns({PR_ENTRYID, PR_MESSAGE_FLAGS}, 0);
+        for (SRowSet r; table->QueryRows(1, 0, r) == S_OK && r.size() == 1;)
+            flags[r[0][0].bin] = r[0][1].l;
+        return flags;
+    };
+    const std::map<QByteArray, int32_t> before = rows();
+    auto unread = std::find_if(before.begin(), before.end(),
+                               [](const auto& row) { return !(row.second & MSGFLAG_READ); });
+    ASSERT_NE(unread, before.end());
+    const QByteArray id = unread->first;
+    server->markSeen(uniqueOfUid(server->mailRoot, id.mid(id.lastIndexOf('\0') + 1).toUInt()));
+    const QString demo = QStringLiteral(LYB_BINARY_DIR "/bin/demo/Maildir/cur");
+    server->deliver(demo + QLatin1Char('/') + QDir(demo).entryList(QDir::Files).first(),
+                    QStringLiteral("1800000000.M1P1.other"));
+
+    const std::map<QByteArray, int32_t> after = rows();
+    EXPECT_EQ(after.size(), before.size() + 1);
+    ASSERT_TRUE(after.count(id));
+    EXPECT_TRUE(after.at(id) & MSGFLAG_READ);
+}
+
+TEST_F(ImapAccount, MarksAndDeletesOnTheServer) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    auto folder = openInbox(*session, QStringLiteral("Remote"));
+    ASSERT_TRUE(folder);
+    const std::vector<QByteArray> ids = entryIds(*folder);
+    ASSERT_FALSE(ids.empty());
+    const QByteArray id = ids.front();
+    const uint32_t uid = id.mid(id.lastIndexOf('\0') + 1).toUInt();
+    const QString unique = uniqueOfUid(server->mailRoot, uid);
+    ASSERT_FALSE(unique.isEmpty());
+
+    std::unique_ptr<IMAPIProp> object;
+    ASSERT_EQ(folder->OpenEntry(id, 0, nullptr, object), S_OK);
+    auto message = entry_cast<IMessage>(std::move(object));
+    for (bool read : {true, false, true}) {
+        SPropValue flags;
+        flags.ulPropTag = PR_MESSAGE_FLAGS;
+        flags.l = read ? MSGFLAG_READ : 0;
+        ASSERT_EQ(message->SetProps({flags}), S_OK);
+        EXPECT_EQ(seenNames(server->inboxFiles()).contains(unique), read);
+    }
+
+    const qsizetype trashBefore = server->trashFiles().size();
+    ASSERT_EQ(folder->DeleteMessages({id}, 0), S_OK) << server->log().toStdString();
+    auto named = [&](const QStringList& files) {
+        return std::count_if(files.begin(), files.end(),
+                             [&](const QString& f) { return f.startsWith(unique); });
+    };
+    EXPECT_EQ(named(server->inboxFiles()), 0);
+    EXPECT_EQ(server->trashFiles().size(), trashBefore + 1);
+    EXPECT_EQ(entryIds(*folder).size(), ids.size() - 1);
+    std::unique_ptr<IMAPIProp> gone;
+    EXPECT_NE(session->OpenEntry(id, 0, nullptr, gone), S_OK);
+}
+
+TEST_F(ImapAccount, FailuresSayWhatWentWrong) {
+    const struct {
+        const char* account;
+        const char* says;
+    } cases[] = {
+        {"WrongPassword", "refused the login"},
+        {"NoPassword", "no password is stored"},
+        {"Untrusted", "certificate is not trusted"},
+        {"NoStarttls", "does not offer STARTTLS"},
+        {"Closed", "cannot be reached"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        const ToolRun r = lybtool({QStringLiteral("list"), QLatin1String(c.account)});
+        EXPECT_NE(r.status, 0);
+        EXPECT_TRUE(r.output.contains(c.says)) << r.output.toStdString();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The first attachment's content, or an empty array when it cannot be read.
+QByteArray firstAttachment(IMessage& m) {
+    std::unique_ptr<IAttach> attach;
+    IStream* stream = nullptr;
+    if (m.OpenAttach(0, 0, attach) != S_OK ||
+        attach->OpenProperty(PR_ATTACH_DATA_BIN, 0, 0, &stream) != S_OK)
+        return {};
+    QByteArray bytes = readAll(stream);
+    stream->Release();
+    return bytes;
+}
+
+TEST_F(ImapAccount, ComesBackAfterTheServerWentAway) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    auto folder = openInbox(*session, QStringLiteral("Remote"));
+    ASSERT_TRUE(folder);
+    std::unique_ptr<IMessage> message;
+    QByteArray before;
+    for (const QByteArray& id : entryIds(*folder)) {
+        std::unique_ptr<IMAPIProp> object;
+        ASSERT_EQ(folder->OpenEntry(id, 0, nullptr, object), S_OK);
+        message = entry_cast<IMessage>(std::move(object));
+        before = firstAttachment(*message);
+        if (!before.isEmpty())
+            break;
+    }
+    ASSERT_FALSE(before.isEmpty());
+
+    server->stop();
+    std::vector<SPropValue> raw;
+    message->GetProps({PR_MIME_RAW}, 0, raw);
+    EXPECT_EQ(PROP_TYPE(raw[0].ulPropTag), PT_ERROR);
+    server->start();
+    EXPECT_EQ(firstAttachment(*message), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ImapAccount, ARenumberedFolderGivesNewIdsAndNoneOfTheOld) {
+    std::unique_ptr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    auto folder = openInbox(*session, QStringLiteral("Remote"));
+    ASSERT_TRUE(folder);
+    const std::vector<QByteArray> before = entryIds(*folder);
+    ASSERT_FALSE(before.empty());
+
+    // Without its index and UID list the server numbers the folder afresh.
+    server->stop();
+    for (const QString& name : QDir(server->mailRoot).entryList({QStringLiteral("dovecot*")}))
+        QFile::remove(server->mailRoot + QLatin1Char('/') + name);
+    server->start();
+
+    std::unique_ptr<IMAPIProp> object;
+    EXPECT_NE(session->OpenEntry(before.front(), 0, nullptr, object), S_OK);
+    const std::vector<QByteArray> after = entryIds(*folder);
+    EXPECT_EQ(after.size(), before.size());
+    for (const QByteArray& id : after)
+        EXPECT_EQ(std::count(before.begin(), before.end(), id), 0);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(session->OpenEntry(after.front(), 0, nullptr, object), S_OK);
+}
+
+}  // namespace
