@@ -130,12 +130,12 @@ TEST_F(AccountWindowTest, AccountThatCannotBeReadSaysWhatAndWhere) {
     QDir().mkpath(base + QStringLiteral("/plain/cur"));
     QFile(base + QStringLiteral("/file")).open(QIODevice::WriteOnly);
     const std::vector<lyb::mapi::Account> accounts = {
-        {QStringLiteral("Work"), base + QStringLiteral("/wrk")},
-        {QStringLiteral("File"), base + QStringLiteral("/file")},
-        {QStringLiteral("Plain"), base + QStringLiteral("/plain")},
-        {QStringLiteral("Voicemail"), md.root},
-        {QStringLiteral("SMS"), QString()},
-        {QStringLiteral("Home"), QDir::homePath() + QStringLiteral("/Mail/wrk")},
+        {QStringLiteral("Work"), base + QStringLiteral("/wrk"), {}},
+        {QStringLiteral("File"), base + QStringLiteral("/file"), {}},
+        {QStringLiteral("Plain"), base + QStringLiteral("/plain"), {}},
+        {QStringLiteral("Voicemail"), md.root, {}},
+        {QStringLiteral("SMS"), QString(), {}},
+        {QStringLiteral("Home"), QDir::homePath() + QStringLiteral("/Mail/wrk"), {}},
     };
     const QString file = md.root + QStringLiteral("-accounts.conf");
     const struct {
