@@ -223,7 +223,8 @@ TEST(Tips, KeysPageNamesThePlayersFastFactor) {
     const QString factor =
         QString::fromStdString(lyb::waveout::RateFactorText(lyb::waveout::kRateFast));
     EXPECT_EQ(factor, QStringLiteral("1.4"));
-    EXPECT_TRUE(text.contains(factor + QChar(0x00D7) + QStringLiteral(" as fast"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(factor + QChar(0x00D7) + QStringLiteral(" as fast")))
+        << text.toStdString();
     EXPECT_FALSE(text.contains(QStringLiteral("9.9"))) << text.toStdString();
 }
 
