@@ -82,6 +82,7 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     player_->setPixelOf([this](qint64 ms) { return slider()->thumbCentre(int(ms / 10)); });
     connect(player_, &CPlaybackController::positionChanged, this, &CMainDialog::showPosition);
     connect(player_, &CPlaybackController::stateChanged, this, &CMainDialog::showState);
+    connect(player_, &CPlaybackController::rateChanged, strip_, &CPlayerStrip::showRateMode);
     connect(player_, &CPlaybackController::ended, this, &CMainDialog::close_playback);
     // The pen going down on the strip (the slider too) pauses the player.
     connect(strip_, &CPlayerStrip::pressed, this, &CMainDialog::pause_player);

@@ -61,6 +61,7 @@ bool CPlaybackController::startPlayer(const QString& path) {
     if (!notified_)
         poll_.start(kPollMs, this);
     emit stateChanged(IPlayback::kPlaying);
+    emit rateChanged(playback_->rateMode());
     return true;
 }
 
@@ -115,11 +116,13 @@ void CPlaybackController::toggleSpeed() {
     playback_->setRateMode(playback_->rateMode() == IPlayback::kRateNormal
                                ? IPlayback::kRateFast
                                : IPlayback::kRateNormal);
+    emit rateChanged(playback_->rateMode());
 }
 
 void CPlaybackController::close() {
     poll_.stop();
     told_.reset();
+    emit rateChanged(IPlayback::kRateNormal);
     if (playback_->hasPlayer()) {
         const int state = playback_->state();
         if (state == IPlayback::kPlaying || state == IPlayback::kPaused)

@@ -72,6 +72,9 @@ public:
 
 signals:
     void positionChanged(qint64 ms);
+    // IPlayback::kRateNormal or kRateFast: at a speed toggle, when a player
+    // starts (at the normal rate) and at close.
+    void rateChanged(int mode);
     // IPlayback::kPlaying or kPaused.
     void stateChanged(int state);
     void ended();

@@ -149,12 +149,14 @@ int Play(const QStringList& args) {
     return interrupted ? 130 : status;
 }
 
+// Made before the registration below, which keeps a pointer to it.
+const std::string kPlaySummary =
+    "decode a recording (wave, raw GSM, MP3, AAC/M4A, AMR, Ogg, FLAC, WMA, ...; or with --message "
+    "the recording of a stored voice mail, by its entry identifier from lybtool list) and play it "
+    "on the sound output (LYRABELL_AUDIO chooses: alsa, null, capture:PATH, none); --fast plays " +
+    lyb::waveout::RateFactorText(lyb::waveout::kRateFast) + "\u00D7 as fast, at the same pitch";
+
 const lyb::tool::Registration reg{
-    {"play", "[--fast] [--message] FILE|ENTRYID",
-     "decode a recording (wave, raw GSM, MP3, AAC/M4A, AMR, Ogg, FLAC, WMA, ...; or with --message "
-     "the recording of a stored voice mail, by "
-     "its entry identifier from lybtool list) and play it on the sound output (LYRABELL_AUDIO "
-     "chooses: alsa, null, capture:PATH, none); --fast plays about 1.4 times faster",
-     Play}};
+    {"play", "[--fast] [--message] FILE|ENTRYID", kPlaySummary.c_str(), Play}};
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -10,6 +11,7 @@
 
 #include "platform/names/names.h"
 #include "platform/paths/paths.h"
+#include "platform/waveout/waveout.h"
 #include "ui/settings_values.h"
 
 namespace lyb::ui {
@@ -46,6 +48,17 @@ void fillOwner(QDialog* screen, QWidget* owner) {
         screen->resize(360, 560);
 }
 
+// The page with the real fast factor in its fast-factor spans.
+QString withFastFactor(const QByteArray& page) {
+    // The pages say what the player does, whatever the copy on disk says.
+    static const QRegularExpression factor(
+        QStringLiteral("(<span id=\"fast-factor\">)[^<]*(</span>)"));
+    QString text = QString::fromUtf8(page);
+    return text.replace(
+        factor, QStringLiteral("\\1%1\\2")
+                    .arg(QString::fromStdString(waveout::RateFactorText(waveout::kRateFast))));
+}
+
 }  // namespace
 
 QString help_folder() {
@@ -65,6 +78,8 @@ CHtmlView::CHtmlView(QWidget* parent) : QTextBrowser(parent) {
 
 QVariant CHtmlView::loadResource(int type, const QUrl& name) {
     const QVariant resource = QTextBrowser::loadResource(type, name);
+    if (type == QTextDocument::HtmlResource && resource.isValid())
+        return withFastFactor(resource.toByteArray());
     if (type != QTextDocument::HtmlResource || resource.isValid())
         return resource;
     const QString where = name.isLocalFile() ? name.toLocalFile() : name.toString();
@@ -188,7 +203,8 @@ QString CAboutBoxHtml::about_document(const QString& folder) {
                "<html><head><title>About Lyrabell</title></head><body>"
                "<table cellpadding=\"4\"><tr>"
                "<td align=\"center\" valign=\"middle\"><img src=\"%1\" alt=\"Lyrabell\"></td>"
-               "<td><h3>Lyrabell</h3><i>Version " LYB_VERSION "</i></td>"
+               "<td><h3>Lyrabell</h3><i>Version " LYB_VERSION
+               "</i></td>"
                "</tr></table><br></body></html>")
         .arg(picture);
 }

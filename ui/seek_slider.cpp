@@ -53,19 +53,10 @@ QAccessibleInterface* accessibleSlider(const QString& className, QObject* object
     return nullptr;
 }
 
-// Draws the columns [from, to) of an image at the same columns of the control.
-void drawColumns(QPainter& painter, const QPixmap& image, int from, int to) {
-    if (to <= from)
-        return;
-    const qreal ratio = image.devicePixelRatio();
-    const qreal height = image.height() / ratio;
-    painter.drawPixmap(QRectF(from, 0, to - from, height), image,
-                       QRectF(from * ratio, 0, (to - from) * ratio, image.height()));
-}
-
 }  // namespace
 
 bool CSeekSlider::Image::load(qreal devicePixelRatio) {
+    middle = QPixmap();
     pixmap = load_pixmap(name, devicePixelRatio);
     if (pixmap.isNull())
         return false;
@@ -83,9 +74,10 @@ CSeekSlider::CSeekSlider(int controlId, QWidget* parent) : QWidget(parent), cont
     ensure_resources();
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_NoSystemBackground);
+    // As long as its place allows; as tall as its images.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // The main window may give a better name; a screen reader never meets a nameless slider.
     setAccessibleName(QStringLiteral("Playing position"));
-    width_ = width();
     height_ = height();
 }
 
@@ -94,8 +86,8 @@ CSeekSlider::~CSeekSlider() = default;
 bool CSeekSlider::loadPair(Image& first, Image& second, const QString& firstName,
                            const QString& secondName, bool transparent, QColor key,
                            QPoint keyPixel) {
-    first = Image{firstName, transparent, key, keyPixel, {}};
-    second = Image{secondName, transparent, key, keyPixel, {}};
+    first = Image{firstName, transparent, key, keyPixel, {}, {}};
+    second = Image{secondName, transparent, key, keyPixel, {}, {}};
     if (firstName.isEmpty())
         return true;
     const qreal ratio = devicePixelRatioF();
@@ -113,11 +105,9 @@ bool CSeekSlider::set_track_bitmaps(const QString& track, const QString& filledT
     const bool loaded =
         loadPair(track_, filledTrack_, track, filledTrack, transparent, key, keyPixel);
     if (track_.pixmap.isNull()) {
-        width_ = width();
         height_ = height();
     } else {
         const QSize size = track_.pixmap.deviceIndependentSize().toSize();
-        width_ = size.width();
         height_ = size.height();
         resize(size);
     }
@@ -134,10 +124,8 @@ bool CSeekSlider::set_thumb_bitmaps(const QString& thumb, const QString& pressed
     const QSize size = thumb_.pixmap.deviceIndependentSize().toSize();
     thumbWidth_ = size.width();
     thumbHeight_ = size.height();
-    if (track_.pixmap.isNull()) {
-        width_ = width();
+    if (track_.pixmap.isNull())
         height_ = height();
-    }
     update();
     return loaded;
 }
@@ -170,17 +158,24 @@ void CSeekSlider::set_margins(int left, int right) {
     rightMargin_ = right;
 }
 
+void CSeekSlider::set_track_ends(int left, int right) {
+    leftEnd_ = left;
+    rightEnd_ = right;
+    track_.middle = filledTrack_.middle = QPixmap();
+    update();
+}
+
 int CSeekSlider::thumbCentre(int position) const {
     const int rest = thumbWidth_ / 2 + leftMargin_;
     if (maximum_ == minimum_)
         return rest;
     const double span = double(maximum_) - double(minimum_);
-    const double travel = width_ - thumbWidth_ - leftMargin_ - rightMargin_;
+    const double travel = width() - thumbWidth_ - leftMargin_ - rightMargin_;
     return int(std::trunc((double(position) - minimum_) / span * travel)) + rest;
 }
 
 int CSeekSlider::positionAt(int x) const {
-    const double travel = double(width_) - leftMargin_ - thumbWidth_ - rightMargin_;
+    const double travel = double(width()) - leftMargin_ - thumbWidth_ - rightMargin_;
     if (maximum_ == minimum_ || travel == 0)
         return minimum_;
     const double span = double(maximum_) - double(minimum_);
@@ -195,6 +190,12 @@ QSize CSeekSlider::sizeHint() const {
     if (!track_.pixmap.isNull())
         return track_.pixmap.deviceIndependentSize().toSize();
     return QSize(std::max(thumbWidth_ * 4, 100), std::max(thumbHeight_, 16));
+}
+
+QSize CSeekSlider::minimumSizeHint() const {
+    const int ends = track_.pixmap.isNull() ? 0 : std::max(leftEnd_, 0) + std::max(rightEnd_, 0);
+    const int length = std::max(ends, leftMargin_ + thumbWidth_ * 2 + rightMargin_);
+    return QSize(length, sizeHint().height());
 }
 
 int CSeekSlider::store(qint64 value) {
@@ -259,7 +260,7 @@ void CSeekSlider::mouseMoveEvent(QMouseEvent* event) {
 
 void CSeekSlider::penMove(int x) {
     int target = std::max(x - grabOffset_, leftMargin_ + thumbWidth_ / 2);
-    target = std::min(target, width_ - thumbWidth_ / 2 - rightMargin_);
+    target = std::min(target, width() - thumbWidth_ / 2 - rightMargin_);
     if (target == thumbCentre(position_))
         return;
     store(positionAt(target));
@@ -315,11 +316,44 @@ void CSeekSlider::focusOutEvent(QFocusEvent*) {
 }
 
 void CSeekSlider::resizeEvent(QResizeEvent*) {
-    // Without a track the control's own size is the track's length.
-    if (track_.pixmap.isNull()) {
-        width_ = width();
+    // Without a track the control's own size is the track's.
+    if (track_.pixmap.isNull())
         height_ = height();
+}
+
+void CSeekSlider::drawTrack(QPainter& painter, Image& image, int from, int to) {
+    from = std::max(from, 0);
+    to = std::min(to, width());
+    if (to <= from || image.pixmap.isNull())
+        return;
+    painter.save();
+    painter.setClipRect(QRect(from, 0, to - from, height_));
+    const QPixmap& whole = image.pixmap;
+    const qreal ratio = whole.devicePixelRatio();
+    const QSizeF size = whole.deviceIndependentSize();
+    const int imageWidth = qRound(size.width());
+    if (width() == imageWidth) {
+        painter.drawPixmap(0, 0, whole);
+    } else {
+        const int half = qRound(size.height()) / 2;
+        const int left = std::clamp(leftEnd_ < 0 ? half : leftEnd_, 0, imageWidth / 2);
+        const int right = std::clamp(rightEnd_ < 0 ? half : rightEnd_, 0, imageWidth / 2);
+        const qreal rows = whole.height();
+        painter.drawPixmap(QRectF(0, 0, left, size.height()), whole,
+                           QRectF(0, 0, left * ratio, rows));
+        painter.drawPixmap(QRectF(width() - right, 0, right, size.height()), whole,
+                           QRectF((imageWidth - right) * ratio, 0, right * ratio, rows));
+        if (image.middle.isNull() && imageWidth > left + right) {
+            image.middle = whole.copy(
+                QRectF((left * ratio), 0, (imageWidth - left - right) * ratio, rows).toRect());
+            image.middle.setDevicePixelRatio(ratio);
+        }
+        if (!image.middle.isNull() && width() > left + right) {
+            painter.drawTiledPixmap(QRectF(left, 0, width() - left - right, size.height()),
+                                    image.middle);
+        }
     }
+    painter.restore();
 }
 
 void CSeekSlider::paintEvent(QPaintEvent*) {
@@ -337,11 +371,10 @@ void CSeekSlider::paintEvent(QPaintEvent*) {
     QPainter painter(&buffer_);
     const int centre = thumbCentre(position_);
     if (filledTrack_.pixmap.isNull()) {
-        if (!track_.pixmap.isNull())
-            painter.drawPixmap(0, 0, track_.pixmap);
+        drawTrack(painter, track_, 0, width());
     } else {
-        drawColumns(painter, filledTrack_.pixmap, 0, centre);
-        drawColumns(painter, track_.pixmap, centre, width_);
+        drawTrack(painter, filledTrack_, 0, centre);
+        drawTrack(painter, track_, centre, width());
     }
     const QPixmap& thumb =
         dragging_ && !pressedThumb_.pixmap.isNull() ? pressedThumb_.pixmap : thumb_.pixmap;

@@ -1,6 +1,10 @@
 // CSeekSlider: the playing position as a horizontal slider drawn from images,
 // a track and a thumb that moves along it.
 //
+// The control takes the track's size when the track is loaded and may then
+// be made longer or shorter: the track is drawn in three slices, its two ends
+// as they are and its middle repeated to fill the length between them.
+//
 // The position lives in [minimum, maximum] and is clamped whenever it is set,
 // except that set_range leaves it alone (a later set_position clamps). The
 // thumb centre for a position, and the position for a pixel, are computed in
@@ -27,6 +31,8 @@
 #include <QWidget>
 
 #include <utility>
+
+class QPainter;
 
 namespace lyb::ui {
 
@@ -60,6 +66,10 @@ public:
     int set_page_size(int value);
     // Pixels kept free at the ends of the track; takes effect at the next redraw.
     void set_margins(int left, int right);
+    // The widths of the track's end slices, drawn as they are at any length
+    // (by default half the track's height each); the rest of the track
+    // image is its middle, repeated.
+    void set_track_ends(int left, int right);
 
     int position() const { return position_; }
     std::pair<int, int> range() const { return {minimum_, maximum_}; }
@@ -72,7 +82,9 @@ public:
     // The position for a thumb centre at x (not clamped into the range).
     int positionAt(int x) const;
 
+    // The track's own size; at least its ends and the thumb.
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 signals:
     void pressed();
@@ -100,12 +112,16 @@ private:
         QColor key;
         QPoint keyPixel;
         QPixmap pixmap;
+        QPixmap middle;  // the columns between the end slices, made when first drawn
         bool load(qreal devicePixelRatio);
     };
 
     bool loadPair(Image& first, Image& second, const QString& firstName, const QString& secondName,
                   bool transparent, QColor key, QPoint keyPixel);
     void reloadImages(qreal devicePixelRatio);
+    // Draws a track image at the control's length, its ends kept and its
+    // middle repeated, clipped to the columns [from, to).
+    void drawTrack(QPainter& painter, Image& image, int from, int to);
     // Clamps, stores, redraws and tells screen readers; returns the new position.
     int store(qint64 value);
     // Moves as a key step does: stores value and tells positionChanged.
@@ -120,12 +136,13 @@ private:
     int maximum_ = 100;
     int position_ = 0;
     int pageSize_ = 20;
-    int width_ = 0;
     int height_ = 0;
     int thumbWidth_ = 0;
     int thumbHeight_ = 0;
     int leftMargin_ = 0;
     int rightMargin_ = 0;
+    int leftEnd_ = -1;  // -1: half the track's height
+    int rightEnd_ = -1;
     Image track_, filledTrack_, thumb_, pressedThumb_;
     qreal imagesRatio_ = 1.0;
     bool dragging_ = false;

@@ -15,6 +15,20 @@ constexpr int kOneLineHeights[3] = {18, 24, 28};
 constexpr int kTwoLineHeights[3] = {34, 40, 44};
 constexpr int kBandHeights[3] = {16, 20, 24};
 
+// A wide row keeps a readable measure: its symbol and texts stand in a
+// column of at most this many average characters of its font (about 450
+// pixels at the usual font), centred in the row; the background, the
+// selection and the separator still run the row's whole width.
+constexpr int kMeasureChars = 64;
+
+QRect readableMeasure(const QRect& row, const QFont& font) {
+    const int measure =
+        CVoiceMailRowDelegate::kSymbolWidth + kMeasureChars * QFontMetrics(font).averageCharWidth();
+    if (row.width() <= measure)
+        return row;
+    return QRect(row.left() + (row.width() - measure) / 2, row.top(), measure, row.height());
+}
+
 int clampSize(int fontSize) {
     return fontSize < 0 ? 0 : fontSize > 2 ? 2 : fontSize;
 }
@@ -103,6 +117,7 @@ void CVoiceMailRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         painter->setFont(fonts.placeholder);
         painter->drawText(row, Qt::AlignCenter, CVoiceMailListModel::kPlaceholderText);
     } else {
+        const QRect content = readableMeasure(option.rect, fonts.normal);
         const int band = band_height(font_size_);
         const Symbol* symbol = texts.symbol == CRowTexts::Symbol::Play     ? &play_
                                : texts.symbol == CRowTexts::Symbol::Pause  ? &pause_
@@ -115,11 +130,12 @@ void CVoiceMailRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
                                                    : 1;
             if (!pixmap.isNull())
                 painter->drawPixmap(
-                    QRect(row.left(), row.top() + lift, kSymbolWidth, kSymbolHeight), pixmap);
+                    QRect(content.left(), content.top() + lift, kSymbolWidth, kSymbolHeight),
+                    pixmap);
         }
 
-        const QRect first(row.left() + kSymbolWidth, row.top(), row.width() - kSymbolWidth - 2,
-                          band);
+        const QRect first(content.left() + kSymbolWidth, content.top(),
+                          content.width() - kSymbolWidth - 2, band);
         painter->setFont(texts.unread ? fonts.bold : fonts.normal);
         QFontMetrics metrics = painter->fontMetrics();
         painter->drawText(first, Qt::AlignRight | Qt::AlignVCenter, texts.first_right);
@@ -128,7 +144,7 @@ void CVoiceMailRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
                           shorten_to_width(texts.name, metrics, nameSpace));
 
         if (details_ == 1) {
-            const QRect second(first.left(), row.top(), first.width(), row.height() - 3);
+            const QRect second(first.left(), content.top(), first.width(), content.height() - 3);
             painter->setFont(fonts.normal);
             metrics = painter->fontMetrics();
             if (!selected)

@@ -1,6 +1,8 @@
 // Paints the rows of the voicemail list: background, symbol, caller and day
 // on the first line, number, length and time on the second (two-line mode),
-// the separator, or the placeholder's italic text. It paints only from what
+// the separator, or the placeholder's italic text. On a wide list the symbol
+// and the texts keep a readable measure (a column centred in the row; the
+// background and the separator run the whole width). It paints only from what
 // the model holds (CVoiceMailListModel::row_texts); it never opens a message
 // or a contact.
 #pragma once

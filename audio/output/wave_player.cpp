@@ -10,12 +10,6 @@ namespace lyb::audio {
 
 using namespace lyb::waveout;
 
-namespace {
-
-constexpr auto kStep = std::chrono::milliseconds(40);
-
-}  // namespace
-
 const char* CWaveIOException::MessageFor(int code) {
     switch (code) {
         case kNoError:
@@ -33,6 +27,24 @@ const char* CWaveIOException::MessageFor(int code) {
         default:
             return "Unknown error.";
     }
+}
+
+void CWavePlayer::Wake::Raise() {
+    std::lock_guard lock(mutex_);
+    raised_ = true;
+    cv_.notify_one();
+}
+
+void CWavePlayer::Wake::Wait() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return raised_; });
+    raised_ = false;
+}
+
+void CWavePlayer::Wake::WaitUntil(std::chrono::steady_clock::time_point until) {
+    std::unique_lock lock(mutex_);
+    cv_.wait_until(lock, until, [this] { return raised_; });
+    raised_ = false;
 }
 
 void CWavePlayer::Queue::Push(WAVEHDR* h) {
@@ -157,12 +169,15 @@ void CWavePlayer::Resume() {
         return;
     waveOutRestart(device_);
     state_ = kPlaying;
+    writerWake_.Raise();
 }
 
 void CWavePlayer::Stop() {
     if (state_ == kStopped)
         return;
     stop_ = true;
+    feederWake_.Raise();
+    writerWake_.Raise();
     feeder_.join();
     writer_.join();
     {
@@ -218,6 +233,8 @@ bool CWavePlayer::Seek(uint32_t ms) {
         waveOutRestart(device_);
         state_ = kPlaying;
     }
+    // Free buffers to fill from the new place, and the position to tell.
+    feederWake_.Raise();
     return true;
 }
 
@@ -273,6 +290,7 @@ void CWavePlayer::set_source_complete() {
     sourceBytes_ = bytes - bytes % frameBytes_;
     sourceComplete_ = true;
     CheckEnded(position_.load());
+    feederWake_.Raise();  // the end may be there to tell
 }
 
 void CWavePlayer::CheckEnded(uint64_t position) {
@@ -288,8 +306,11 @@ void CWavePlayer::CALLBACK_Done(HWAVEOUT, uint32_t message, void* instance, WAVE
     if (message != WOM_DONE)
         return;
     auto* self = static_cast<CWavePlayer*>(instance);
-    std::lock_guard lock(self->countMutex_);
-    ++self->completed_;
+    {
+        std::lock_guard lock(self->countMutex_);
+        ++self->completed_;
+    }
+    self->feederWake_.Raise();
 }
 
 bool CWavePlayer::SetListener(Listener listener, uint32_t stepMs) {
@@ -301,13 +322,33 @@ bool CWavePlayer::SetListener(Listener listener, uint32_t stepMs) {
 }
 
 void CWavePlayer::FeederLoop() {
+    using Clock = std::chrono::steady_clock;
     reportedStep_ = UINT32_MAX;
     reportedEnd_ = false;
+    Clock::time_point fillAt = Clock::now();  // no fill before, while waiting for data
     while (!stop_) {
-        Fill();
-        Collect();
+        const Clock::time_point now = Clock::now();
+        bool again = false;
+        if (now >= fillAt) {
+            switch (Fill()) {
+                case FillNext::kAgain:
+                    again = true;
+                    break;
+                case FillNext::kLater:
+                    fillAt = now + kDataWaitMs;
+                    break;
+                case FillNext::kIdle:
+                    break;
+            }
+        }
+        again |= Collect();
         Report();
-        std::this_thread::sleep_for(kStep);
+        if (again)
+            continue;
+        if (fillAt > now)
+            feederWake_.WaitUntil(fillAt);
+        else
+            feederWake_.Wait();
     }
 }
 
@@ -325,11 +366,11 @@ void CWavePlayer::Report() {
     }
 }
 
-void CWavePlayer::Fill() {
+CWavePlayer::FillNext CWavePlayer::Fill() {
     std::lock_guard file(fileMutex_);
     WAVEHDR* h = free_.Pop();
     if (!h)
-        return;
+        return FillNext::kIdle;
     char* data = h->lpData;
     *h = WAVEHDR{};
     h->lpData = data;
@@ -340,20 +381,33 @@ void CWavePlayer::Fill() {
         file_->Seek(-static_cast<int64_t>(split), 1);
         got -= split;
     }
-    h->dwBufferLength = got;
-    ready_.Push(h);
+    if (got == 0) {
+        free_.Push(h);
+    } else {
+        h->dwBufferLength = got;
+        ready_.Push(h);
+        writerWake_.Raise();
+    }
+    if (got == bufferSize_)
+        return FillNext::kAgain;
+    // Less than a buffer: the file's end for now, or for good.
+    const uint64_t read = file_->GetPosition() - dataStart_;
+    const bool allRead = sourceComplete_
+                             ? read >= std::min(announcedBytes_.load(), sourceBytes_.load())
+                             : !growing_ && read >= announcedBytes_;
+    return allRead ? FillNext::kIdle : FillNext::kLater;
 }
 
-void CWavePlayer::Collect() {
+bool CWavePlayer::Collect() {
     std::lock_guard transport(transportMutex_);
     {
         std::lock_guard lock(countMutex_);
         if (completed_ == 0)
-            return;
+            return false;
     }
     WAVEHDR* h = playing_.Pop();
     if (!h)
-        return;
+        return false;
     {
         std::lock_guard lock(countMutex_);
         --completed_;
@@ -364,10 +418,12 @@ void CWavePlayer::Collect() {
     position_ = position;
     CheckEnded(position);
     free_.Push(h);
+    return true;
 }
 
 void CWavePlayer::WriterLoop() {
     while (!stop_) {
+        bool wrote = false;
         {
             std::lock_guard transport(transportMutex_);
             if (state_ == kPlaying) {
@@ -375,10 +431,12 @@ void CWavePlayer::WriterLoop() {
                     waveOutPrepareHeader(device_, h);
                     waveOutWrite(device_, h);
                     playing_.Push(h);
+                    wrote = true;
                 }
             }
         }
-        std::this_thread::sleep_for(kStep);
+        if (!wrote)
+            writerWake_.Wait();
     }
 }
 

@@ -3,18 +3,20 @@
 // decoding job is still writing.
 //
 // Threads. Every public operation runs on the owner's (user-interface) thread.
-// Play starts two workers, each stepping every 40 ms until Stop (a fifth of
-// a buffer: the device never runs dry, even at the fast rate, and the
-// workers wake seldom enough to cost little processor time while playing;
-// the first buffer is filled before they start, so sound begins at once):
-//  - the feeder fills a free buffer from the file into the ready queue, and
-//    collects one buffer the device has finished (counted by the device's
-//    done callback) from the playing queue back to the free queue, adding its
-//    length to the position;
-//  - the writer hands the oldest ready buffer to the device (not while
-//    paused) and puts it on the playing queue.
+// Play starts two workers that sleep until there is something for them to do
+// (the first buffer is filled before they start, so sound begins at once):
+//  - the feeder fills free buffers from the file into the ready queue, and
+//    collects the buffers the device has finished (counted by the device's
+//    done callback, which wakes it) from the playing queue back to the free
+//    queue, adding their lengths to the position. When the file holds less
+//    than a buffer more, the feeder looks again kDataWaitMs later while the
+//    file may still grow, and not at all once everything it will ever hold
+//    has been read (a seek wakes it);
+//  - the writer hands the ready buffers to the device (not while paused) and
+//    puts them on the playing queue; a filled buffer, Resume and Stop wake it.
 // Four buffers cycle free -> ready -> playing -> free; each is always in one
-// queue, inside one worker step, or held by the device.
+// queue, inside one worker step, or held by the device. Nothing empty is
+// written: a buffer that got no data goes back to the free queue.
 //
 // Notices. An owner that shows the position sets a listener instead of
 // asking for it: the feeder tells the position whenever it crosses into
@@ -26,16 +28,17 @@
 // transport lock (the device hand-off, collection, pause, resume, seek and the
 // rate) and the file lock (the file's read position). The order is always
 // transport, then file, then one queue or count lock, so nothing can wait in
-// a cycle. The device's callback takes only the count lock.
+// a cycle. The device's callback takes only the count lock. The workers'
+// wake-up locks come last of all and are never held with another.
 //
 // Ending. A whole file ends when the bytes played reach the header's data
-// size. A file that holds less than it announces plays on (empty buffers)
+// size. A file that holds less than it announces plays on (in silence)
 // until set_source_complete() says that the file will not grow any more; from
 // then on it also ends once everything in the file has been played.
 // A growing file (Source::kGrowing: a decoding job writes it, and may write
 // more or less than its header first announced) never ends before
-// set_source_complete(): when the player catches up with the writer it plays
-// empty buffers until more data is there. set_source_complete() reads the
+// set_source_complete(): when the player catches up with the writer it
+// waits, in silence, until more data is there. set_source_complete() reads the
 // header's data size again (the writer corrects it before it says it is
 // done), and the file then ends at that size or at what it holds, whichever
 // comes first.
@@ -43,6 +46,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,9 +86,12 @@ public:
     enum State { kPlaying = 0, kPaused = 1, kStopped = 2 };
     enum RateModeValue { kRateNormal = 1, kRateFast = 2 };
     // The fast rate, about 1.417 times normal speed, in 16.16 fixed point.
-    static constexpr uint32_t kFastRate = 0x00016AAA;
+    static constexpr uint32_t kFastRate = waveout::kRateFast;
     static constexpr int kBufferCount = 4;
     static constexpr uint32_t kBufferMilliseconds = 200;
+    // How long the feeder waits for a file that has less than a buffer more
+    // to grow; a fifth of a buffer, so the device does not run dry.
+    static constexpr auto kDataWaitMs = std::chrono::milliseconds(40);
 
     enum class Source {
         kWhole,    // the file as it stands (it may still grow up to its announced size)
@@ -169,12 +177,36 @@ private:
         int size_ = 0;
     };
 
+    // A worker's wake-up call: raised by whoever gives it something to do,
+    // kept until the worker waits next, so none is lost. Its lock is the
+    // innermost of all: nothing else is taken while it is held.
+    class Wake {
+    public:
+        void Raise();
+        // Returns at once when raised since the last wait, else when raised
+        // or (with a time) at that time; clears the call.
+        void Wait();
+        void WaitUntil(std::chrono::steady_clock::time_point until);
+
+    private:
+        std::mutex mutex_;
+        std::condition_variable cv_;
+        bool raised_ = false;
+    };
+
+    // What one Fill left to do: fill again at once (a whole buffer was
+    // read), look again after kDataWaitMs (the file may grow), or nothing
+    // until a buffer comes back or the file is moved (no free buffer, or
+    // everything the file will hold has been read).
+    enum class FillNext { kAgain, kLater, kIdle };
+
     static void CALLBACK_Done(waveout::HWAVEOUT, uint32_t message, void* instance,
                               waveout::WAVEHDR*);
     void FeederLoop();
     void WriterLoop();
-    void Fill();
-    void Collect();
+    FillNext Fill();
+    // Collects one finished buffer; false when none had finished.
+    bool Collect();
     // Takes dataSize as the header's data size: the duration and where the file ends.
     void Announce(uint32_t dataSize);
     void CheckEnded(uint64_t position);
@@ -213,6 +245,8 @@ private:
     uint32_t stepMs_ = 1000;
     uint32_t reportedStep_ = 0;  // feeder only: position / step last told
     bool reportedEnd_ = false;   // feeder only
+    Wake feederWake_;
+    Wake writerWake_;
     std::thread writer_;
     std::thread feeder_;
 };

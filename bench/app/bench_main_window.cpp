@@ -2,20 +2,28 @@
 // the capture device, per recording format (every wave encoding, raw GSM,
 // and MP3 and Ogg Vorbis when the ffmpeg program can make them); the processor time of the whole
 // process while a 60 s voicemail plays from the list on the null device; and Refresh of an Inbox of
-// 1,000 voicemails, from the command to the list shown again.
+// 1,000 voicemails, from the command to the list shown again; and the
+// launcher's round trip to this running window (from starting lyblauncher
+// with a file until it has ended), while the window is idle, while it waits
+// in its "Decoding..." wait and while it shows a message box.
 //
-// Usage (each in a world of its own, for example through tests/run-isolated):
-//   bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT]
+// Usage (each in a world of its own, for example through tests/run-isolated;
+// launcher needs a session bus: tests/run-isolated --dbus):
+//   bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT] | launcher [RUNS]
 #include "app/engine_playback.h"
 #include "app/main_dialog.h"
 #include "app/settings.h"
 #include "bench/audio/bench_recordings.h"
 #include "bench/store/bench_inbox.h"
+#include "platform/desktop/desktop.h"
+#include "platform/names/names.h"
 #include "store/message_store.h"
+#include "tests/app/recording_playback.h"
 #include "tests/platform/mapi/maildir_fixture.h"
 #include "ui/voicemail_list.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -23,6 +31,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -228,6 +237,105 @@ int refresh(int count) {
     return 0;
 }
 
+// One launcher run handing a file to this process's window: its wall time
+// in milliseconds (-1 when it did not end in time), and whether the window
+// was still busy when it ended.
+struct Trip {
+    double ms = -1;
+    bool whileBusy = false;
+};
+
+Trip launcherTrip(CMainDialog& dialog, int run) {
+    QProcess launcher;
+    QElapsedTimer clock;
+    clock.start();
+    launcher.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lyblauncher"),
+                   {QStringLiteral("/calls/bench-%1.wav").arg(run)});
+    Trip trip;
+    if (QTest::qWaitFor([&] { return launcher.state() == QProcess::NotRunning; }, 10000)) {
+        trip.ms = clock.nsecsElapsed() / 1e6;
+        trip.whileBusy = dialog.busy();
+    }
+    return trip;
+}
+
+void reportTrips(const char* what, const std::vector<Trip>& trips, int runs) {
+    std::vector<double> ms;
+    int busy = 0;
+    for (const Trip& t : trips) {
+        if (t.ms >= 0)
+            ms.push_back(t.ms);
+        busy += t.whileBusy ? 1 : 0;
+    }
+    const double max = ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end());
+    std::printf("  %-18s median %5.1f ms, max %5.1f ms (%zu of %d ended, %d while busy)\n", what,
+                lyb::bench::Percentile(ms, 0.5), max, ms.size(), runs, busy);
+}
+
+// The launcher's round trip: runs trips each while the window is idle, in
+// its decoding wait (an engine that never says its first block is written,
+// so the wait lasts its whole head start; each trip's file is decoded next
+// and hosts the next trip) and while a message box is up.
+int launcherRoundTrip(int runs) {
+    if (!QDBusConnection::sessionBus().isConnected()) {
+        std::fprintf(stderr, "launcher: no session bus (run under tests/run-isolated --dbus)\n");
+        return 2;
+    }
+    const QString dir = folder();
+    setenv("LYRABELL_AUDIO", "null", 1);
+    account(dir);
+    auto log = std::make_shared<PlaybackLog>();
+    CMainDialog dialog(nullptr, lyb::desktop::registerWindowMessage(
+                                    QString::fromLatin1(lyb::names::kPlayMessage)));
+    dialog.setPlayback(std::make_unique<CRecordingPlayback>(log));
+    dialog.setHeadStart(0);
+    dialog.show();
+    dialog.initialise();
+    std::printf("launcher round trip to a running Lyrabell, %d runs each:\n", runs);
+
+    std::vector<Trip> idle;
+    for (int run = 0; run < runs; ++run) {
+        idle.push_back(launcherTrip(dialog, run));
+        QApplication::processEvents();
+    }
+    reportTrips("idle", idle, runs);
+
+    // Decoding: every handed-over file waits 800 ms in "Decoding...", and
+    // the next trip runs inside that wait.
+    constexpr int kDecodingWaitMs = 800;
+    std::vector<Trip> decoding;
+    dialog.setHeadStart(kDecodingWaitMs);
+    log->onDecode = [&] {
+        if (static_cast<int>(decoding.size()) >= runs)
+            return;
+        QTimer::singleShot(0, [&] { decoding.push_back(launcherTrip(dialog, runs + 1)); });
+    };
+    dialog.dispatch(QStringLiteral("/calls/bench-start.wav"));
+    (void)QTest::qWaitFor(
+        [&] { return static_cast<int>(decoding.size()) >= runs && !dialog.busy(); },
+        runs * (kDecodingWaitMs + 10000));
+    log->onDecode = {};
+    dialog.setHeadStart(0);
+    reportTrips("decoding", decoding, runs);
+
+    // A message box: every trip runs while it is up.
+    std::vector<Trip> box;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] {
+            for (int run = 0; run < runs; ++run)
+                box.push_back(launcherTrip(dialog, 2 * runs + run));
+            if (QWidget* shown = QApplication::activeModalWidget())
+                shown->close();
+        });
+        dialog.showMessage(QStringLiteral("A box of the benchmark."), lyb::app::MessageIcon::None);
+    });
+    (void)QTest::qWaitFor([&] { return static_cast<int>(box.size()) >= runs && !dialog.busy(); },
+                          runs * 10000);
+    reportTrips("message box", box, runs);
+    dialog.close_playback();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -240,7 +348,10 @@ int main(int argc, char** argv) {
         return cpu(number > 0 ? number : 60);
     if (mode == QLatin1String("refresh"))
         return refresh(number > 0 ? number : 1000);
+    if (mode == QLatin1String("launcher"))
+        return launcherRoundTrip(number > 0 ? number : 20);
     std::fprintf(stderr,
-                 "usage: bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT]\n");
+                 "usage: bench_main_window first-sound | cpu [SECONDS] | refresh [COUNT] | "
+                 "launcher [RUNS]\n");
     return 2;
 }

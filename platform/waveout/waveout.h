@@ -77,6 +77,16 @@ constexpr uint16_t WAVE_FORMAT_PCM = 1;
 
 // Playback rates in 16.16 fixed point.
 constexpr uint32_t kRateNormal = 0x00010000;
+// Fast playback: 92842 / 65536, about 1.417 times normal speed.
+constexpr uint32_t kRateFast = 0x00016AAA;
+
+// A rate as people read it: the factor to one decimal ("1.4" for kRateFast).
+// Every text that names the fast factor (the window, the tips, lybtool's
+// help) is made from this.
+inline std::string RateFactorText(uint32_t rate) {
+    const uint32_t tenths = (rate * 10 + kRateNormal / 2) / kRateNormal;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
 
 struct WAVEFORMATEX {
     uint16_t wFormatTag = WAVE_FORMAT_PCM;

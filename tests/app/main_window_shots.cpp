@@ -1,7 +1,10 @@
 // Writes pictures of the main window into the folder given as the argument:
-// the list, the "Menu" popup, the context menu and the playback screen, at the
-// screen's pixel ratio (run with QT_SCALE_FACTOR=2 for 2x): for people to
-// look at, never run by the tests. Run it through tests/run-isolated.
+// the list, the "Menu" popup, the context menu and the playback screen, and
+// the window 360, 800 and 1,600 pixels wide with a voicemail playing fast, at
+// the screen's pixel ratio (run with QT_SCALE_FACTOR=2 for 2x): for people to
+// look at, never run by the tests. Run it through tests/run-isolated; on an
+// X server (QT_QPA_PLATFORM=xcb, under a window manager) the wide pictures
+// are taken from the screen, title bar and frame included.
 // Usage: main_window_shots FOLDER [ACCOUNT]
 #include "app/command_bar.h"
 #include "app/main_dialog.h"
@@ -13,7 +16,9 @@
 #include "ui/voicemail_list.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMenu>
+#include <QScreen>
 #include <QTimer>
 
 using namespace lyb::app;
@@ -27,6 +32,24 @@ void save(QWidget* widget, const QString& name) {
     QApplication::processEvents();
     const QString path = QStringLiteral("%1/main-%2%3.png").arg(folder, name, scale);
     widget->grab().save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+// The window as the screen shows it, frame included; the widget's own
+// picture where there is no real screen.
+void saveScreen(QWidget* window, const QString& name) {
+    QApplication::processEvents();
+    QEventLoop settle;  // the window manager frames and places it meanwhile
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
+    const QString path = QStringLiteral("%1/main-%2%3.png").arg(folder, name, scale);
+    const QRect frame = window->frameGeometry();
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        window->screen()
+            ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+            .save(path);
+    else
+        window->grab().save(path);
     std::printf("%s\n", qPrintable(path));
 }
 
@@ -80,6 +103,19 @@ int main(int argc, char** argv) {
     dialog.pause_player();
     save(&dialog, QStringLiteral("list-paused"));
     dialog.close_playback();
+
+    // A voicemail from the list playing fast, the window ever wider.
+    for (int width : {360, 800, 1600}) {
+        dialog.resize(width, 560);
+        dialog.list()->select_row(1);
+        dialog.runCommand(ID_PLAY);
+        log->position = 41000;
+        dialog.toggle_speed();
+        dialog.playback_tick();
+        saveScreen(&dialog, QStringLiteral("width-%1-playing-fast").arg(width));
+        dialog.close_playback();
+    }
+    dialog.resize(360, 640);
 
     // The playback screen: a local file at 0:23 of 1:00.
     dialog.dispatch(QStringLiteral("/home/ann/Voicemail/2026-12-08 Ann Lee.wav"));

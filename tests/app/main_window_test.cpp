@@ -5,6 +5,7 @@
 #include "app/main_dialog.h"
 #include "app/message_box.h"
 #include "app/settings.h"
+#include "platform/waveout/waveout.h"
 #include "recording_playback.h"
 #include "store/message_store.h"
 #include "tests/app/voicemail_account.h"
@@ -101,6 +102,13 @@ protected:
     }
     void command(int id) { window->runCommand(id); }
     void select(int row) { list().select_row(row); }
+    // The strip's label of the fast factor.
+    lyb::ui::CTransparentStatic2* fastFactor() const {
+        for (auto* label : window->findChildren<lyb::ui::CTransparentStatic2*>())
+            if (label->accessibleDescription() == QLatin1String("Fast playback"))
+                return label;
+        return nullptr;
+    }
 
     void enter(State state) {
         switch (state) {
@@ -240,6 +248,13 @@ TEST_F(MainWindowTest, StateTable) {
             EXPECT_EQ(log->decoded.size(), decodedBefore + (fresh ? 1 : 0));
             const bool toggled = row.input == Space && from != static_cast<int>(S::Idle);
             EXPECT_EQ(log->rate != rateBefore, toggled);
+            // The factor stands beside the time while fast playback is on.
+            EXPECT_EQ(!fastFactor()->isHidden(),
+                      log->hasPlayer && log->rate == IPlayback::kRateFast);
+            EXPECT_EQ(
+                fastFactor()->text(),
+                QString::fromStdString(lyb::waveout::RateFactorText(lyb::waveout::kRateFast)) +
+                    QChar(0x00D7));
             if (after == S::PlayingList || after == S::PausedList) {
                 EXPECT_EQ(list().current_row(), 0);
                 EXPECT_EQ(list().paused(), after == S::PausedList);
@@ -468,43 +483,56 @@ TEST_F(MainWindowTest, FirstStartAndSettings) {
     s::setUsingOutlook(1);
 }
 
-// The time labels stand beside the slider, or under its ends when "88:88"
-// does not fit; either way they end inside the window, whatever the font.
-TEST_F(MainWindowTest, NarrowLayoutPutsTheLabelsUnderTheSlider) {
+// The slider takes the strip's width less the times; they stand beside it
+// while it keeps at least its image's length so, under its ends otherwise;
+// either way everything ends inside the window, whatever the font.
+TEST_F(MainWindowTest, StripLayoutStretchesTheSliderAndPlacesTheTimes) {
+    struct Row {
+        int width, pixels;
+        bool beside;
+    };
+    const Row table[] = {{360, 0, true},  {800, 0, true},   {1600, 0, true},
+                         {190, 0, false}, {360, 28, false}, {800, 28, true}};
     open();
-    for (int width : {360, 190}) {
-        for (int pixels : {0, 28}) {
-            if (pixels) {
-                QFont large = window->font();
-                large.setPixelSize(pixels);
-                window->elapsedLabel()->setFont(large);
-                window->remainingLabel()->setFont(large);
-            }
-            window->resize(width, 500);
-            window->layout_player_strip();
-            QWidget* client = window->clientArea();
-            const auto inClient = [client](QWidget* w) {
-                return w->geometry().translated(w->parentWidget()->mapTo(client, QPoint()));
-            };
-            const QRect slider = inClient(window->slider());
-            const QRect elapsed = inClient(window->elapsedLabel());
-            const QRect remaining = inClient(window->remainingLabel());
-            const int h = client->height();
+    const int image = window->slider()->sizeHint().width();
+    for (const Row& row : table) {
+        SCOPED_TRACE(testing::Message() << row.width << " px, font " << row.pixels);
+        QFont font = window->font();
+        if (row.pixels)
+            font.setPixelSize(row.pixels);
+        window->elapsedLabel()->setFont(font);
+        window->remainingLabel()->setFont(font);
+        window->resize(row.width, 500);
+        window->layout_player_strip();
+        QApplication::processEvents();
+        QWidget* client = window->clientArea();
+        const auto inClient = [client](QWidget* w) {
+            return w->geometry().translated(w->parentWidget()->mapTo(client, QPoint()));
+        };
+        const QRect slider = inClient(window->slider());
+        const QRect elapsed = inClient(window->elapsedLabel());
+        const QRect remaining = inClient(window->remainingLabel());
+        const int h = client->height();
+        // Lifted only as far as the times under it need.
+        if (row.beside && !row.pixels)
             EXPECT_EQ(slider.top(), h - 34);
-            EXPECT_NEAR(slider.center().x(), width / 2, 1) << width;
-            const int tw = QFontMetrics(window->elapsedLabel()->font())
-                               .horizontalAdvance(QStringLiteral("88:88"));
-            const bool beside = elapsed.right() < slider.left();
-            EXPECT_EQ(beside, slider.left() >= tw) << width << " " << pixels;
-            if (beside) {
-                EXPECT_LT(slider.right(), remaining.left());
-            } else {
-                EXPECT_EQ(elapsed.left(), slider.left());
-                EXPECT_EQ(remaining.right(), slider.right());
-            }
-            EXPECT_LE(elapsed.bottom(), h - 1);
-            EXPECT_LE(remaining.bottom(), h - 1);
+        else
+            EXPECT_GE(slider.top(), h - CMainDialog::kPlayerStripHeight);
+        EXPECT_NEAR(slider.center().x(), row.width / 2, 1);
+        const bool beside = elapsed.right() < slider.left();
+        EXPECT_EQ(beside, row.beside);
+        if (beside) {
+            EXPECT_GE(slider.width(), image);
+            EXPECT_LT(slider.right(), remaining.left());
+            // The times take what they need, the slider the rest.
+            EXPECT_GT(slider.width(), row.width - 2 * (remaining.width() + 40));
+        } else {
+            EXPECT_EQ(elapsed.left(), slider.left());
+            EXPECT_EQ(remaining.right(), slider.right());
+            EXPECT_GT(elapsed.top(), slider.bottom());
         }
+        EXPECT_LE(elapsed.bottom(), h - 1);
+        EXPECT_LE(remaining.bottom(), h - 1);
     }
 }
 

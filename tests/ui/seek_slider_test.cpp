@@ -98,6 +98,32 @@ TEST(SeekSlider, KeyColourOfATransparentThumbLetsTheTrackShowThrough) {
     EXPECT_EQ(shown.pixel(14, 11), qRgb(0, 0, 0));
 }
 
+// Made longer (or shorter), the track keeps its ends and repeats its middle;
+// the thumb travels the whole length.
+TEST(SeekSlider, StretchedTrackKeepsItsEndsAndRepeatsItsMiddle) {
+    const QImage track = load_pixmap(QStringLiteral(":/images/slider_track.png"), 1.0).toImage();
+    for (int length : {400, 120}) {
+        SCOPED_TRACE(length);
+        Fixture f;
+        f.slider->set_track_ends(12, 12);
+        f.slider->resize(length, 23);
+        EXPECT_EQ(f.slider->thumbCentre(1000), length - 4 - 10);
+        const QImage shown = f.slider->grab().toImage();  // the thumb at the left, 4 to 23
+        const auto sameColumn = [&](int shownX, int trackX) {
+            for (int y = 0; y < 23; ++y)
+                if (shown.pixel(shownX, y) != track.pixel(trackX, y))
+                    return false;
+            return true;
+        };
+        for (int x = 0; x < 4; ++x)
+            EXPECT_TRUE(sameColumn(x, x)) << x;
+        for (int x = 0; x < 12; ++x)
+            EXPECT_TRUE(sameColumn(length - 12 + x, track.width() - 12 + x)) << x;
+        for (int x : {30, length / 2, length - 13})
+            EXPECT_TRUE(sameColumn(x, track.width() / 2)) << x;
+    }
+}
+
 TEST(SeekSlider, ConvertsBothWaysAtTheEndsAndTheMiddle) {
     struct Case {
         int minimum, maximum, position, centre, positionAtCentre;

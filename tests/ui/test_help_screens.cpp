@@ -18,6 +18,7 @@
 
 #include <functional>
 
+#include "platform/waveout/waveout.h"
 #include "tests/platform/mapi/maildir_fixture.h"
 #include "ui/details_popup.h"
 #include "ui/help_screens.h"
@@ -201,6 +202,30 @@ TEST(Tips, SoftkeysWalkThePagesOfAFolderWithBlanks) {
     tips.show();
     tips.left_key()->click();
     EXPECT_FALSE(tips.isVisible());
+}
+
+// The fast factor on the keys page is the player's, also when the page on
+// disk names another.
+TEST(Tips, KeysPageNamesThePlayersFastFactor) {
+    const QString folder = helpCopy();
+    QFile page(folder + QStringLiteral("/tips2.html"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    QByteArray html = page.readAll();
+    page.close();
+    ASSERT_TRUE(html.contains("<span id=\"fast-factor\">"));
+    html.replace("<span id=\"fast-factor\">", "<span id=\"fast-factor\">9.9");
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    page.write(html);
+    page.close();
+    CTipsDlg tips(folder);
+    tips.show_page(2);
+    const QString text = tips.view()->toPlainText();
+    const QString factor =
+        QString::fromStdString(lyb::waveout::RateFactorText(lyb::waveout::kRateFast));
+    EXPECT_EQ(factor, QStringLiteral("1.4"));
+    EXPECT_TRUE(text.contains(factor + QChar(0x00D7) + QStringLiteral(" as fast")))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("9.9"))) << text.toStdString();
 }
 
 // "Tips" 0 (or missing) shows the tips at start-up; showing them writes 1,

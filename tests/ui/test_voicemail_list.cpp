@@ -206,6 +206,41 @@ TEST_F(VoicemailListTest, RowHeightsSettingsAndSymbols) {
     EXPECT_EQ(list.accessibleName(), "Voicemails");
 }
 
+// On a narrow list a row's name and day stand at its two ends; on a wide one
+// they keep a readable measure, centred, while the row runs the whole width.
+TEST_F(VoicemailListTest, WideRowsKeepAReadableMeasure) {
+    deliver(1, "Caller Name: Ann Lee\r\n", true);
+    deliver(2, "Caller Name: Bea Cruz\r\n", true);
+    populate();
+    list.set_details_mode(0);
+    list.show();
+    struct Row {
+        int width;
+        int minSpan, maxSpan;  // of the painted texts in row 1
+    } table[] = {{360, 300, 360}, {800, 300, 560}, {1600, 300, 560}};
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.width);
+        list.resize(row.width, 200);
+        QApplication::processEvents();
+        const QRect rect = list.visualRect(list.model()->index(1, 0));
+        const QImage shown = list.viewport()->grab().toImage();
+        const QRgb base = shown.pixel(rect.left() + 1, rect.top() + 1);
+        EXPECT_EQ(shown.pixel(rect.right() - 1, rect.top() + 1), base);
+        int left = rect.right(), right = rect.left();
+        for (int y = rect.top(); y < rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                if (shown.pixel(x, y) != base) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        EXPECT_GE(right - left, row.minSpan);
+        EXPECT_LE(right - left, row.maxSpan);
+        EXPECT_NEAR((left + right) / 2.0, rect.center().x(), 20.0);
+    }
+}
+
 // A screen reader hears the first line of a row's transcript after what the
 // row shows; the popup gets the whole transcript.
 TEST_F(VoicemailListTest, RowsSayTheFirstLineOfTheirTranscript) {

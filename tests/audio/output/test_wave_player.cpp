@@ -339,7 +339,7 @@ TEST(CWavePlayer, TellsItsListenerEachStepAndTheEndOnce) {
         p.Play();
         EXPECT_FALSE(p.SetListener({}, 1));
         ASSERT_TRUE(WaitEnded(p));
-        // The feeder goes on stepping after the end; the end is told once.
+        // Nothing more is told after the end, which is told once.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         p.Stop();
         EXPECT_EQ(told, row.told);
