@@ -60,6 +60,7 @@ class CVoiceMailList;
 namespace lyb::app {
 
 class CCommandBar;
+class CMediaControls;
 
 class CMainDialog : public QDialog {
     Q_OBJECT
@@ -282,9 +283,16 @@ private:
     void commandOpenFile();
     void enterKey();
     void stepRow(int by);
+    // The media controls and the idle hold (main_media.cpp).
+    void createDesktopControls();
+    bool canPlayStep(int by) const;
+    void playStep(int by);
+    void announce(const QString& caller, const QString& number, qint64 received,
+                  const QString& file = QString());
 
     CRequestDispatcher* requests_;
     CPlaybackController* player_;
+    CMediaControls* media_ = nullptr;
     uint32_t playMessage_;
     uint32_t queryMessage_;
     std::function<QString(const QString&)> formatNumber_;
