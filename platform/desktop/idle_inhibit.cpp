@@ -121,9 +121,13 @@ IdleInhibitor::IdleInhibitor(QString reason, QObject* parent)
 }
 
 IdleInhibitor::~IdleInhibitor() {
-    if (impl_->asking) {
-        impl_->asking->waitForFinished();
-        impl_->answered(false);
+    impl_->wanted = false;
+    // Waiting on the watcher hands its answer over at once (finished), which
+    // lets go of what it granted.
+    if (QDBusPendingCallWatcher* asking = impl_->asking) {
+        asking->waitForFinished();
+        if (impl_->asking == asking)
+            impl_->answered(false);
     }
     if (impl_->held())
         impl_->release();
