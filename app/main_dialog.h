@@ -13,6 +13,8 @@
 // rule; the playback controller owns the player and tells its position,
 // state and end; each command is a QAction (main_commands.cpp); keys are
 // shortcuts and the list's taps come from the list itself (main_input.cpp).
+// The desktop's media controls and the idle hold follow the player and ask
+// the window for what they cannot do themselves (main_media.cpp).
 //
 // It dispatches the pending request (the command line) at the end of its
 // initialisation, and a handed-over request when the play message arrives.

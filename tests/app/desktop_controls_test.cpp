@@ -175,10 +175,13 @@ QString dayAndTime(qint64 received) {
 TEST_F(DesktopControls, PlayerctlSeesAndDrivesThePlayer) {
     std::unique_ptr<CMainDialog> window = openWindow();
     ASSERT_EQ(window->list()->row_count(), 2);
-    QProcess follow;
-    follow.start(QStringLiteral("playerctl"),
-                 {QStringLiteral("-p"), QStringLiteral("lyrabell"), QStringLiteral("--follow"),
-                  QStringLiteral("status")});
+    // What playerctl is told as it happens: the state (PropertiesChanged)
+    // and the place after a seek (Seeked).
+    QProcess followStatus, followPosition;
+    for (auto [process, what] : {std::pair{&followStatus, "status"}, {&followPosition, "position"}})
+        process->start(
+            QStringLiteral("playerctl"),
+            {QStringLiteral("-p"), QStringLiteral("lyrabell"), QStringLiteral("--follow"), what});
 
     struct Step {
         QStringList command;  // none: only the query
@@ -204,30 +207,37 @@ TEST_F(DesktopControls, PlayerctlSeesAndDrivesThePlayer) {
         {words("previous"), words("metadata xesam:title"), "Ada Lovelace"},
         {words("stop"), words("status"), "Stopped"},
     };
+    int sliderAfterSeek = -1;
+    QString icon;
     for (const Step& step : steps) {
         SCOPED_TRACE((step.command.join(' ') + " / " + step.query.join(' ')).toStdString());
         if (!step.command.isEmpty())
             playerctl(step.command);
         EXPECT_EQ(awaitAnswer(step.query, step.expected), step.expected);
         if (step.command == words("position 3"))
-            EXPECT_EQ(window->slider()->position(), 300);  // the strip follows the seek
-        if (step.query == words("metadata mpris:length"))  // the program's icon
-            EXPECT_FALSE(
-                QImage(QUrl(playerctl(words("metadata mpris:artUrl"))).toLocalFile()).isNull());
+            sliderAfterSeek = window->slider()->position();
+        if (step.query == words("metadata mpris:length"))
+            icon = QUrl(playerctl(words("metadata mpris:artUrl"))).toLocalFile();
     }
+    EXPECT_EQ(sliderAfterSeek, 300);  // the strip follows a seek made on the desktop
+    EXPECT_FALSE(QImage(icon).isNull()) << icon.toStdString();
     // The window played the rows asked for and is back in its list.
     EXPECT_EQ(window->list()->current_row(), CMainDialog::kNoRow);
     EXPECT_EQ(window->list()->selection_mark(), 0);
 
-    // Each change of state was announced as it happened.
-    follow.terminate();
-    follow.waitForFinished();
-    const QStringList told = QString::fromUtf8(follow.readAllStandardOutput()).split('\n');
+    const auto told = [](QProcess& process) {
+        process.terminate();
+        process.waitForFinished();
+        return QString::fromUtf8(process.readAllStandardOutput()).split('\n');
+    };
+    QStringList states = told(followStatus);
     QStringList expected{"Playing", "Paused", "Playing", "Stopped"};
-    for (const QString& line : told)
+    for (const QString& line : states)
         if (!expected.isEmpty() && line == expected.front())
             expected.removeFirst();
-    EXPECT_TRUE(expected.isEmpty()) << told.join(',').toStdString();
+    EXPECT_TRUE(expected.isEmpty()) << states.join(',').toStdString();
+    const QStringList places = told(followPosition);
+    EXPECT_TRUE(places.contains(QStringLiteral("3.000000"))) << places.join(',').toStdString();
 }
 
 TEST_F(DesktopControls, IdleIsHeldOnlyWhilePlaying) {
