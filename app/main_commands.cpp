@@ -125,6 +125,7 @@ void CMainDialog::commandOpenFile() {
     stopPlayback();
     show_file_panel(path, QString());
     showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
+    announce(QString(), QString(), 0, path);
 }
 
 }  // namespace lyb::app

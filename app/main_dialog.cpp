@@ -114,6 +114,7 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     setTabOrder(list_, slider());
     setTabOrder(slider(), bar_->left_button());
     setTabOrder(bar_->left_button(), bar_->right_button());
+    createDesktopControls();
 
     // Only coming to the front from another application reloads the list;
     // closing one of Lyrabell's own dialogs or message boxes does not.
@@ -226,6 +227,7 @@ void CMainDialog::runLocalFileRequest(const QString& path, const QString& caller
     exitOnDone_ = !listShown_;
     show_file_panel(path, caller);
     showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
+    announce(caller, QString(), 0, path);
 }
 
 void CMainDialog::runStoredMessageRequest(IVoicemailRecord* record) {
@@ -241,6 +243,7 @@ void CMainDialog::runStoredMessageRequest(IVoicemailRecord* record) {
         stream->Release();
     }
     showPlaybackScreen(playing);
+    announce(record->caller_name(), record->caller_number(), record->received_time());
 }
 
 void CMainDialog::showPlaybackScreen(bool playing) {

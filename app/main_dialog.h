@@ -13,6 +13,8 @@
 // rule; the playback controller owns the player and tells its position,
 // state and end; each command is a QAction (main_commands.cpp); keys are
 // shortcuts and the list's taps come from the list itself (main_input.cpp).
+// The desktop's media controls and the idle hold follow the player and ask
+// the window for what they cannot do themselves (main_media.cpp).
 //
 // It dispatches the pending request (the command line) at the end of its
 // initialisation, and a handed-over request when the play message arrives.
@@ -60,6 +62,7 @@ class CVoiceMailList;
 namespace lyb::app {
 
 class CCommandBar;
+class CMediaControls;
 
 class CMainDialog : public QDialog {
     Q_OBJECT
@@ -282,9 +285,16 @@ private:
     void commandOpenFile();
     void enterKey();
     void stepRow(int by);
+    // The media controls and the idle hold (main_media.cpp).
+    void createDesktopControls();
+    bool canPlayStep(int by) const;
+    void playStep(int by);
+    void announce(const QString& caller, const QString& number, qint64 received,
+                  const QString& file = QString());
 
     CRequestDispatcher* requests_;
     CPlaybackController* player_;
+    CMediaControls* media_ = nullptr;
     uint32_t playMessage_;
     uint32_t queryMessage_;
     std::function<QString(const QString&)> formatNumber_;

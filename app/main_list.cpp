@@ -93,6 +93,7 @@ void CMainDialog::play_selected() {
         record->set_read(true);
         list_->set_current_row(sel);
         redrawRow(sel);
+        announce(record->caller_name(), record->caller_number(), record->received_time());
     }
 }
 
