@@ -1,5 +1,6 @@
 #include "store/cache_source.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace lyb::store {
@@ -9,8 +10,9 @@ using namespace lyb::mapi;
 namespace {
 
 // Passes a recording's stream through and hands its bytes to the cache once
-// it was read from its start to its end in order (as playing reads it). A
-// reader that seeks elsewhere only stops the collecting.
+// every byte was read (as playing reads it). Bytes read again after a seek
+// back are not collected twice, and a short skip forward is read through; a
+// reader that skips further stops the collecting, and nothing is kept.
 class CKeepingStream final : public IStream {
 public:
     CKeepingStream(IStream* inner, std::weak_ptr<CCacheSource> source, QByteArray entryId,
@@ -26,26 +28,36 @@ public:
             collecting_ = false;
             return hr;
         }
-        if (collecting_ && position_ == uint64_t(bytes_.size())) {
-            if (bytes_.size() + qsizetype(got) > limit_) {
-                collecting_ = false;
-                bytes_.clear();
-            } else {
-                bytes_.append(static_cast<const char*>(buffer), got);
-            }
-        }
+        collect(static_cast<const char*>(buffer), got);
         position_ += got;
-        // A short read may only mean that no more has arrived yet: the
-        // recording is whole when the stream's size says so.
-        STATSTG stat;
-        if (collecting_ && got < count && position_ == uint64_t(bytes_.size()) &&
-            inner_->Stat(&stat, STATFLAG_NONAME) == S_OK && stat.cbSize == position_)
+        if (collecting_ && position_ == uint64_t(bytes_.size()) && whole(got < count))
             keep();
         return hr;
     }
     HRESULT Seek(int64_t move, uint32_t origin, uint64_t* newPosition) override {
         uint64_t now = 0;
-        const HRESULT hr = inner_->Seek(move, origin, &now);
+        HRESULT hr = inner_->Seek(move, origin, &now);
+        const uint64_t collected = uint64_t(bytes_.size());
+        if (!Failed(hr) && collecting_ && now > collected) {
+            if (now - collected <= kReadThrough &&
+                !Failed(inner_->Seek(int64_t(collected), STREAM_SEEK_SET, nullptr))) {
+                // Read the skipped bytes, then stand where the reader asked.
+                char gap[4096];
+                uint64_t at = collected;
+                while (collecting_ && at < now) {
+                    uint32_t got = 0;
+                    const uint32_t want = uint32_t(std::min<uint64_t>(sizeof gap, now - at));
+                    if (Failed(inner_->Read(gap, want, &got)) || got == 0)
+                        collecting_ = false;
+                    position_ = at;
+                    collect(gap, got);
+                    at += got;
+                }
+                hr = inner_->Seek(int64_t(now), STREAM_SEEK_SET, &now);
+            } else {
+                collecting_ = false;
+            }
+        }
         if (!Failed(hr))
             position_ = now;
         if (newPosition)
@@ -58,6 +70,34 @@ protected:
     ~CKeepingStream() override { inner_->Release(); }
 
 private:
+    static constexpr uint64_t kReadThrough = 64 * 1024;
+
+    // Adds what a read at position_ gave beyond the bytes collected so far.
+    void collect(const char* data, uint32_t got) {
+        const uint64_t collected = uint64_t(bytes_.size());
+        if (!collecting_ || position_ > collected || position_ + got <= collected)
+            return;
+        const uint64_t skip = collected - position_;
+        if (collected + (got - skip) > uint64_t(limit_)) {
+            collecting_ = false;
+            bytes_.clear();
+            return;
+        }
+        bytes_.append(data + skip, qsizetype(got - skip));
+    }
+
+    // Whether the bytes collected are the whole recording: its size as the
+    // stream tells it. A short read may only mean that no more has arrived
+    // yet, so the size is asked again then.
+    bool whole(bool shortRead) {
+        if (size_ < 0 || shortRead) {
+            STATSTG stat;
+            if (inner_->Stat(&stat, STATFLAG_NONAME) == S_OK)
+                size_ = int64_t(stat.cbSize);
+        }
+        return size_ >= 0 && size_ == bytes_.size();
+    }
+
     void keep() {
         collecting_ = false;
         if (auto source = source_.lock())
@@ -72,6 +112,7 @@ private:
     int64_t limit_;
     QByteArray bytes_;
     uint64_t position_ = 0;
+    int64_t size_ = -1;  // the stream's size, once known
     bool collecting_ = true;
 };
 

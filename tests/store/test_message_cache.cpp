@@ -351,3 +351,80 @@ TEST(MessageCache, PlayedRecordingIsKeptUntilItsMessageGoes) {
             QFile::remove(account.pathOf(account.voicemails[0]));
     }
 }
+
+// However a decoder reads the recording, what is kept is the recording.
+TEST(MessageCache, RecordingIsKeptOnlyWhenEveryByteWasRead) {
+    using lyb::mapi::IStream;
+    QByteArray recording(300000, '\0');
+    for (qsizetype i = 0; i < recording.size(); ++i)
+        recording[i] = char(i * 7 % 251);
+    auto read = [](IStream* s, uint32_t count) {
+        std::vector<char> buffer(count);
+        uint32_t got = 0;
+        s->Read(buffer.data(), count, &got);
+        return got;
+    };
+    auto seek = [](IStream* s, int64_t to, uint32_t origin = lyb::mapi::STREAM_SEEK_SET) {
+        s->Seek(to, origin, nullptr);
+    };
+    auto toEnd = [&](IStream* s) {
+        while (read(s, 10000) == 10000) {
+        }
+    };
+    struct Case {
+        const char* name;
+        std::function<void(IStream*)> reader;
+        bool kept;
+    };
+    const std::vector<Case> cases{
+        {"in order, ending on a short read", toEnd, true},
+        {"exactly its size, no read past the end", [&](IStream* s) { read(s, 300000); }, true},
+        {"the header twice",
+         [&](IStream* s) {
+             read(s, 44);
+             seek(s, 0);
+             toEnd(s);
+         },
+         true},
+        {"a short skip forward",
+         [&](IStream* s) {
+             read(s, 12);
+             seek(s, 5000, lyb::mapi::STREAM_SEEK_CUR);
+             toEnd(s);
+         },
+         true},
+        {"a look at the end first",
+         [&](IStream* s) {
+             seek(s, -128, lyb::mapi::STREAM_SEEK_END);
+             read(s, 128);
+             seek(s, 0);
+             toEnd(s);
+         },
+         false},
+        {"stopped halfway", [&](IStream* s) { read(s, 150000); }, false},
+    };
+    auto cache = CMessageCache::open(QDir::tempPath() + "/streams.sqlite");
+    ASSERT_TRUE(cache);
+    ASSERT_TRUE(cache->update({{{"m", 1, 1}, {}}}, {}));
+    auto source = std::make_shared<CCacheSource>(std::move(cache), nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        source->with([](CMessageCache& cache) { return cache.update({{{"m", 1, 2}, {}}}, {}); });
+        ASSERT_FALSE(source->recordingStream("m", nullptr));
+        std::vector<uint8_t> bytes(recording.begin(), recording.end());
+        IStream* s = source->recordingStream("m", new lyb::mapi::CMemoryStream(bytes));
+        c.reader(s);
+        s->Release();
+        IStream* kept = source->recordingStream("m", nullptr);
+        EXPECT_EQ(kept != nullptr, c.kept);
+        if (kept) {
+            QByteArray back(recording.size() + 1, '\0');
+            uint32_t got = 0;
+            kept->Read(back.data(), uint32_t(back.size()), &got);
+            EXPECT_EQ(back.left(got), recording);
+            kept->Release();
+        }
+        // A new version of the message, so the next case starts with nothing kept.
+        source->with([](CMessageCache& cache) { return cache.update({{{"m", 1, 1}, {}}}, {}); });
+    }
+}
