@@ -2,7 +2,8 @@
 // chosen account's Inbox and the voicemail records built from it.
 //
 // Failures are reported by returning null or false; nothing here shows
-// anything or throws. A message that cannot be opened, is not a voicemail, or
+// anything or throws (the cache names its own faults on standard error,
+// message_cache.h). A message that cannot be opened, is not a voicemail, or
 // whose record construction throws is skipped (open_voicemail gives null).
 #pragma once
 

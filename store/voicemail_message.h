@@ -4,6 +4,9 @@
 //
 // Recognition is the store's one rule (store/recording_rule): the first
 // attachment that is a recording, wherever it stands among the attachments.
+// A record is built either from its opened message or from what the
+// account's cache learnt when it last did that (store/message_cache.h); the
+// latter opens its message only when it is played or marked.
 //
 // Bad input: the parser and scanner accept any text and stop at its end; a
 // message whose properties are missing, unreadable or malformed gives empty
