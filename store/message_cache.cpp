@@ -42,7 +42,17 @@ constexpr const char* kSchema =
     "  played INTEGER NOT NULL,"
     "  size INTEGER NOT NULL,"
     "  data BLOB NOT NULL);"
+    "CREATE TABLE meta("
+    "  key TEXT PRIMARY KEY NOT NULL,"
+    "  value TEXT NOT NULL) WITHOUT ROWID;"
     "PRAGMA user_version = 1;";
+
+// The recognition this program makes.
+QString recognizer() {
+    return QStringLiteral("%1 %2")
+        .arg(CMessageCache::kRecognitionVersion)
+        .arg(QLatin1String(LYB_VERSION));
+}
 
 QByteArray native(const QString& path) {
     return files::encodeFileName(path);
@@ -221,7 +231,7 @@ Opened openDatabase(const QString& path, sqlite3** out, QString* why) {
             version = v.integer(0);
         Query t(db,
                 "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                "name IN ('messages', 'recordings')");
+                "name IN ('messages', 'recordings', 'meta')");
         if (t.next())
             tables = t.integer(0);
         rc = v.rc() != SQLITE_OK ? v.rc() : t.rc();
@@ -239,6 +249,12 @@ Opened openDatabase(const QString& path, sqlite3** out, QString* why) {
         rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) {
+            // Made by this program: what it learns is its own recognition.
+            Query set(db, "INSERT INTO meta VALUES ('recognizer', ?1)");
+            set.bind(1, recognizer()).run();
+            rc = set.rc();
+        }
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
@@ -248,7 +264,7 @@ Opened openDatabase(const QString& path, sqlite3** out, QString* why) {
             if (!v.next() || v.integer(0) != CMessageCache::kSchemaVersion)
                 return fail(isDamage(rc) ? Opened::damaged : Opened::failed);
         }
-    } else if (version != CMessageCache::kSchemaVersion || tables != 2) {
+    } else if (version != CMessageCache::kSchemaVersion || tables != 3) {
         *why = QStringLiteral("its tables are not those of version %1").arg(version);
         sqlite3_close_v2(db);
         return Opened::damaged;
@@ -312,7 +328,35 @@ std::unique_ptr<CMessageCache> CMessageCache::open(const QString& path) {
         report(QStringLiteral("the cache %1 cannot be used: %2").arg(path, why));
         return nullptr;
     }
-    return std::unique_ptr<CMessageCache>(new CMessageCache(path, db));
+    std::unique_ptr<CMessageCache> cache(new CMessageCache(path, db));
+    cache->forgetOtherRecognition();
+    return cache;
+}
+
+void CMessageCache::forgetOtherRecognition() {
+    QString known;
+    int rc = SQLITE_OK;
+    {
+        Query q(db_, "SELECT value FROM meta WHERE key = 'recognizer'");
+        if (q.next() && q.type(0) == SQLITE_TEXT)
+            known = q.text(0);
+        rc = q.rc();
+    }
+    if (rebuildIfDamaged(rc) || known == recognizer())
+        return;
+    // Until it is forgotten (another program may hold the file a while), what
+    // the cache holds is not used.
+    stale_ = true;
+    if (!exec("BEGIN IMMEDIATE"))
+        return;
+    Query set(db_, "INSERT OR REPLACE INTO meta VALUES ('recognizer', ?1)");
+    set.bind(1, recognizer());
+    if (exec("DELETE FROM messages") && exec("DELETE FROM recordings") && set.run() &&
+        exec("COMMIT")) {
+        stale_ = false;
+    } else {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
 }
 
 CMessageCache::CMessageCache(QString path, sqlite3* db) : path_(std::move(path)), db_(db) {}
@@ -351,7 +395,7 @@ bool CMessageCache::exec(const char* sql) {
 
 std::map<QByteArray, CCachedMessage> CMessageCache::load() {
     std::map<QByteArray, CCachedMessage> all;
-    if (!db_)
+    if (!db_ || stale_)
         return all;
     bool wrongShape = false;
     int rc = SQLITE_OK;
@@ -520,6 +564,8 @@ std::optional<QByteArray> CMessageCache::recording(const QByteArray& entryId) {
     if (!db_)
         return std::nullopt;
     std::optional<QByteArray> data;
+    if (stale_)
+        return data;
     int rc = SQLITE_OK;
     {
         Query q(db_, "SELECT data, size FROM recordings WHERE entry_id = ?1");

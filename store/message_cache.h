@@ -9,6 +9,11 @@
 // messages exist; the provider's table does, and the cache only answers for
 // the identities it lists.
 //
+// Recognition. What the cache learnt holds while the program recognises
+// messages as it did then: the cache records the recognition version and
+// the program's version, and forgets every message (and kept recording)
+// when either differs, so that an improved rule reaches cached messages.
+//
 // Storage. One SQLite file per account in folder() (0700), the file 0600,
 // named from the account's name by fileName(). Every change is one
 // transaction, written ahead to the database's log, so a crash leaves the
@@ -69,6 +74,9 @@ struct CCachedMessage {
 class CMessageCache {
 public:
     static constexpr int kSchemaVersion = 1;
+    // Raised with every change to how a message is recognised or its fields
+    // read (store/recording_rule, caller_reading, body_text, the record).
+    static constexpr int kRecognitionVersion = 1;
     static constexpr int64_t kDefaultRecordingBytes = int64_t{200} << 20;
 
     // $XDG_CACHE_HOME/lyrabell (~/.cache/lyrabell when unset).
@@ -123,11 +131,14 @@ private:
     bool rebuildIfDamaged(int rc);
     bool exec(const char* sql);
     bool evict();
+    // Forgets everything learnt by another recognition version.
+    void forgetOtherRecognition();
     int64_t nextPlayed();
 
     QString path_;
     sqlite3* db_ = nullptr;
     int64_t recordingLimit_ = kDefaultRecordingBytes;
+    bool stale_ = false;  // learnt by another recognition, not yet forgotten
 };
 
 }  // namespace lyb::store

@@ -5,7 +5,8 @@
 //
 // Exit status: 0 done; 1 no such account or message, or the store refused;
 // 2 the command line is wrong.
-#include "store/cache_source.h"
+#include <cctype>
+
 #include "store/message_store.h"
 #include "tools/command.h"
 

@@ -191,6 +191,12 @@ TEST(MessageCache, RelistingParsesOnlyWhatChanged) {
          {K::added},
          {},
          3},
+        {"learnt by another version of the program",
+         [](Account&) { runSql(Account::cachePath(), "UPDATE meta SET value = '0 0.9'"); },
+         3,
+         {K::added, K::added, K::added},
+         {},
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
