@@ -620,7 +620,8 @@ public:
                                                                 st.st_size, INT32_MAX))));
                     SPropValue modified;
                     modified.ulPropTag = PR_LAST_MODIFICATION_TIME;
-                    modified.ft = unixToFileTime(st.st_mtim.tv_sec) + uint64_t(st.st_mtim.tv_nsec) / 100;
+                    modified.ft =
+                        unixToFileTime(st.st_mtim.tv_sec) + uint64_t(st.st_mtim.tv_nsec) / 100;
                     row.push_back(modified);
                 }
                 rows.push_back(std::move(row));
