@@ -141,7 +141,7 @@ std::shared_ptr<CCacheSource> CCacheSource::open(const QString& accountName,
 }
 
 std::unique_ptr<IMessage> CCacheSource::open(const QByteArray& entryId) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(folderMutex_);
     std::unique_ptr<IMAPIProp> object;
     uint32_t type = 0;
     if (!folder_ || Failed(folder_->OpenEntry(entryId, 0, &type, object)))

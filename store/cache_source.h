@@ -43,7 +43,8 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    std::mutex mutex_;        // the cache's
+    std::mutex folderMutex_;  // the folder's: opening a message may wait on a server
     std::unique_ptr<CMessageCache> cache_;
     std::shared_ptr<mapi::IMAPIFolder> folder_;
 };
