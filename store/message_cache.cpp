@@ -8,8 +8,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <cstdio>
+#include <mutex>
 
 #include "platform/files/file_names.h"
 #include "platform/paths/private_files.h"
@@ -62,6 +64,20 @@ void report(const QString& line) {
     const QByteArray bytes = (QStringLiteral("lyrabell: ") + line + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, bytes.size(), stderr);
     std::fflush(stderr);
+}
+
+// Names a fault that stays (a cache that cannot be used) once per process
+// and path, so that a window listing again and again says it once.
+void reportOnce(const QString& path, const QString& line) {
+    static std::mutex mutex;
+    static QSet<QString> reported;
+    {
+        std::lock_guard lock(mutex);
+        if (reported.contains(path))
+            return;
+        reported.insert(path);
+    }
+    report(line);
 }
 
 bool isDamage(int rc) {
@@ -308,12 +324,13 @@ std::unique_ptr<CMessageCache> CMessageCache::openForAccount(const QString& acco
 std::unique_ptr<CMessageCache> CMessageCache::open(const QString& path) {
     const QString folder = QFileInfo(path).absolutePath();
     if (!paths::makePrivateFolder(folder)) {
-        report(
+        reportOnce(
+            folder,
             QStringLiteral("the cache folder %1 cannot be made; listing without it").arg(folder));
         return nullptr;
     }
     if (const QString why = untrusted(path); !why.isEmpty()) {
-        report(QStringLiteral("the cache %1 is not used: %2").arg(path, why));
+        reportOnce(path, QStringLiteral("the cache %1 is not used: %2").arg(path, why));
         return nullptr;
     }
     sqlite3* db = nullptr;
@@ -325,7 +342,7 @@ std::unique_ptr<CMessageCache> CMessageCache::open(const QString& path) {
         opened = openDatabase(path, &db, &why);
     }
     if (opened != Opened::ok) {
-        report(QStringLiteral("the cache %1 cannot be used: %2").arg(path, why));
+        reportOnce(path, QStringLiteral("the cache %1 cannot be used: %2").arg(path, why));
         return nullptr;
     }
     std::unique_ptr<CMessageCache> cache(new CMessageCache(path, db));

@@ -285,6 +285,16 @@ TEST(MessageCache, CacheIsPrivateAndNamedInsideItsFolder) {
         EXPECT_LE(file.toUtf8().size(), 255) << file.toStdString();
     }
     EXPECT_NE(CMessageCache::fileName("a b"), CMessageCache::fileName("a_b"));
+
+    // A folder others may write is not used: said once, and the list is right.
+    const QByteArray folder = QFile::encodeName(CMessageCache::folder());
+    ASSERT_EQ(::chmod(folder, 0777), 0);
+    const Listing refused = account.list();
+    EXPECT_EQ(refused.errors.size(), 1u);
+    EXPECT_EQ(refused.report.parsed, 3u);
+    EXPECT_EQ(refused.rows.size(), 2u);
+    EXPECT_TRUE(account.list().errors.isEmpty());
+    ASSERT_EQ(::chmod(folder, 0700), 0);
 }
 
 // Recordings are kept within the limit; the least recently played go first,
