@@ -616,9 +616,15 @@ public:
                 SRow row{binProp(PR_ENTRYID, messageEntryId(root_, unique)),
                          longProp(PR_MESSAGE_FLAGS, flags)};
                 struct stat st;
-                if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0)
+                if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0) {
                     row.push_back(longProp(PR_MESSAGE_SIZE, static_cast<int32_t>(std::min<off_t>(
                                                                 st.st_size, INT32_MAX))));
+                    SPropValue modified;
+                    modified.ulPropTag = PR_LAST_MODIFICATION_TIME;
+                    modified.ft =
+                        unixToFileTime(st.st_mtim.tv_sec) + uint64_t(st.st_mtim.tv_nsec) / 100;
+                    row.push_back(modified);
+                }
                 rows.push_back(std::move(row));
             }
         }

@@ -37,7 +37,8 @@
 //   else changes; the message bytes never do. Other bits are ignored.
 // - PR_MESSAGE_SIZE, in contents table rows only: the message file's size in
 //   bytes when the listing was made (at most 2^31 - 1), missing when the file
-//   could not be looked at.
+//   could not be looked at. PR_LAST_MODIFICATION_TIME likewise: the file's
+//   modification time (flag renames keep it; new content changes it).
 // - PR_MESSAGE_DELIVERY_TIME: the date of the newest Received header (the
 //   topmost one, after its last ';'), else the Date header, else the file's
 //   modification time.

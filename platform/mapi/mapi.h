@@ -78,6 +78,7 @@ constexpr uint32_t PR_SUBJECT_W = 0x0037001F;
 constexpr uint32_t PR_MESSAGE_FLAGS = 0x0E070003;
 constexpr uint32_t PR_MESSAGE_DELIVERY_TIME = 0x0E060040;
 constexpr uint32_t PR_MESSAGE_SIZE = 0x0E080003;
+constexpr uint32_t PR_LAST_MODIFICATION_TIME = 0x30080040;
 constexpr uint32_t PR_HASATTACH = 0x0E1B000B;
 constexpr uint32_t PR_BODY_W = 0x1000001F;
 constexpr uint32_t PR_BODY_A = 0x1000001E;
