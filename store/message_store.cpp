@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/mapi/maildir_provider.h"
+#include "store/deleted_messages.h"
 
 namespace lyb::store {
 
@@ -181,9 +182,8 @@ QString demoAccountFolder() {
 }
 
 bool delete_message(CMessageFolder* folder, const QByteArray& entryId) {
-    if (!folder || !folder->folder)
-        return false;
-    return folder->folder->DeleteMessages({entryId}, 0) == S_OK;
+    // Remembered as the folder's last delete, so it can be taken back.
+    return folder && delete_to_trash(*folder, entryId);
 }
 
 }  // namespace lyb::store
