@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <mutex>
 #include <vector>
 
 #include "platform/paths/private_files.h"
@@ -23,8 +24,8 @@ std::vector<CDeletedMessage> readState() {
         const QList<QByteArray> f = line.trimmed().split(' ');
         if (f.size() != 3 || f[0].isEmpty() || f[1].isEmpty() || f[2].isEmpty())
             continue;
-        all.push_back({QByteArray::fromHex(f[0]), QByteArray::fromHex(f[1]),
-                       QByteArray::fromHex(f[2])});
+        all.push_back(
+            {QByteArray::fromHex(f[0]), QByteArray::fromHex(f[1]), QByteArray::fromHex(f[2])});
     }
     return all;
 }
@@ -43,8 +44,19 @@ bool writeState(const std::vector<CDeletedMessage>& all) {
     return file.commit();
 }
 
+// This process's own deletes, found even when the state file cannot be written.
+std::mutex ownMutex;
+std::vector<CDeletedMessage> ownDeletes;
+
 // Replaces the folder's last delete with deleted, or forgets it (null).
 void rememberFor(const QByteArray& folderId, const CDeletedMessage* deleted) {
+    {
+        std::lock_guard lock(ownMutex);
+        std::erase_if(ownDeletes,
+                      [&](const CDeletedMessage& d) { return d.folder_id == folderId; });
+        if (deleted)
+            ownDeletes.push_back(*deleted);
+    }
     std::vector<CDeletedMessage> all = readState();
     std::erase_if(all, [&](const CDeletedMessage& d) { return d.folder_id == folderId; });
     if (deleted)
@@ -109,13 +121,20 @@ QByteArray undelete(const CMapiSession& session, const CDeletedMessage& deleted)
     if (trash->CopyMessages({deleted.trash_id}, home.get(), MESSAGE_MOVE, &newIds) != S_OK ||
         newIds.size() != 1)
         return {};
-    if (const auto last = last_deleted(deleted.folder_id); last && last->trash_id == deleted.trash_id)
+    if (const auto last = last_deleted(deleted.folder_id);
+        last && last->trash_id == deleted.trash_id)
         rememberFor(deleted.folder_id, nullptr);
     return newIds[0];
 }
 
 std::optional<CDeletedMessage> last_deleted(const QByteArray& id) {
-    for (const CDeletedMessage& d : readState()) {
+    std::vector<CDeletedMessage> all = readState();
+    {
+        // Another process's delete of the same folder since is in the file.
+        std::lock_guard lock(ownMutex);
+        all.insert(all.end(), ownDeletes.begin(), ownDeletes.end());
+    }
+    for (const CDeletedMessage& d : all) {
         if (d.folder_id == id || d.original_id == id)
             return d;
     }

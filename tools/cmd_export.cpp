@@ -51,9 +51,9 @@ int runExport(const QStringList& args) {
     QString target = rest[1];
     // A folder gets the name the window's dialog offers.
     if (QFileInfo(target).isDir())
-        target += QLatin1Char('/') +
-                  exportFileName(record->caller_name(), record->caller_number(),
-                                 record->received_time(), exportExtension(kind, record->audio_type()));
+        target += QLatin1Char('/') + exportFileName(record->caller_name(), record->caller_number(),
+                                                    record->received_time(),
+                                                    exportExtension(kind, record->audio_type()));
     QString error;
     if (!exportRecording(*record, kind, target, false, &error)) {
         err(QStringLiteral("lybtool export: %1").arg(error));

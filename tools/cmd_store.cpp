@@ -54,17 +54,17 @@ QString receivedIso(int64_t t) {
 }
 
 QJsonObject json(CVoiceMailMessage& record) {
-    return QJsonObject{{"caller_name", record.caller_name()},
-                       {"caller_number", record.caller_number()},
-                       {"caller_number_display",
-                        lyb::contacts::format_for_display(record.caller_number())},
-                       {"received", receivedIso(record.received_time())},
-                       {"received_time", static_cast<qint64>(record.received_time())},
-                       {"length_seconds", record.length_seconds()},
-                       {"read", record.is_read()},
-                       {"audio_type", record.audio_type()},
-                       {"entry_id", QString::fromLatin1(record.entry_id().toHex())},
-                       {"transcript", record.transcript()}};
+    return QJsonObject{
+        {"caller_name", record.caller_name()},
+        {"caller_number", record.caller_number()},
+        {"caller_number_display", lyb::contacts::format_for_display(record.caller_number())},
+        {"received", receivedIso(record.received_time())},
+        {"received_time", static_cast<qint64>(record.received_time())},
+        {"length_seconds", record.length_seconds()},
+        {"read", record.is_read()},
+        {"audio_type", record.audio_type()},
+        {"entry_id", QString::fromLatin1(record.entry_id().toHex())},
+        {"transcript", record.transcript()}};
 }
 
 // Prints a voicemail as one tab-separated line of text.

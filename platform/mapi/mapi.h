@@ -194,9 +194,8 @@ public:
     // destination, empty for one that failed. S_OK when every message went;
     // MAPI_E_NO_SUPPORT for a destination or operation the provider cannot
     // do (the default for every provider that has not got one).
-    virtual HRESULT CopyMessages(const std::vector<QByteArray>& entryIds,
-                                 IMAPIFolder* destination, uint32_t flags,
-                                 std::vector<QByteArray>* newIds);
+    virtual HRESULT CopyMessages(const std::vector<QByteArray>& entryIds, IMAPIFolder* destination,
+                                 uint32_t flags, std::vector<QByteArray>* newIds);
 };
 
 class IMsgStore : public IMAPIContainer {
