@@ -2,6 +2,7 @@
 // Save Recording As… for the list's selected row or the recording on the
 // playback screen, the playback screen's menu, and Undo after Delete.
 #include "app/main_dialog.h"
+#include "app/player_strip.h"
 #include "app/undo_bar.h"
 #include "store/deleted_messages.h"
 #include "store/voicemail_message.h"
@@ -117,11 +118,13 @@ void CMainDialog::save_recording_as() {
     if (kind == store::ExportKind::Wav && player_->hasPlayer()) {
         // One decoding job at a time (the GSM and G.729 decoders keep one
         // state per process): the player's goes first.
-        player_->close();
-        if (listMode_)
-            list_->set_current_row(kNoRow);
-        else
+        if (listMode_) {
+            close_playback();
+        } else {
+            player_->close();
+            strip_->clear();
             showPlaybackScreen(false);
+        }
     }
     // The dialog asked before an existing file is replaced.
     const bool replace = QFileInfo::exists(target);
@@ -204,8 +207,10 @@ void CMainDialog::undo_delete() {
         if (!record)
             continue;
         const QByteArray id = record->entry_id();
-        if (!playing.isEmpty() && id == playing)
+        if (!playing.isEmpty() && id == playing) {
             list_->set_current_row(row);
+            list_->set_paused(player_->state() != IPlayback::kPlaying);
+        }
         if (id == back)
             selectRow(row);
     }
