@@ -4,13 +4,14 @@
 #include "app/main_dialog.h"
 #include "app/player_strip.h"
 #include "app/undo_bar.h"
+#include "platform/desktop/file_names.h"
+#include "platform/files/regular_file.h"
 #include "store/deleted_messages.h"
 #include "store/voicemail_message.h"
 #include "ui/voicemail_list.h"
 
 #include <QContextMenuEvent>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -23,6 +24,7 @@ namespace lyb::app {
 namespace {
 
 const char* const kNoAttachment = "Unable to open voicemail attachment.";
+constexpr uint64_t kMaxFileBytes = uint64_t{1} << 30;
 
 QString withExtension(const QString& name, const QString& extension) {
     const QFileInfo info(name);
@@ -134,17 +136,16 @@ void CMainDialog::save_recording_as() {
     if (record) {
         saved = store::exportRecording(*record, kind, target, replace, &error);
     } else {
-        QByteArray bytes = what.bytes;
-        if (!what.path.isEmpty()) {
-            QFile file(what.path);
-            if (file.open(QIODevice::ReadOnly))
-                bytes = file.readAll();
-        }
-        if (bytes.isEmpty()) {
+        std::vector<uint8_t> bytes(what.bytes.begin(), what.bytes.end());
+        // A local file is read as any file handed to us: a regular file only.
+        if (!what.path.isEmpty() &&
+            files::readRegularFile(desktop::encodeFileName(what.path).constData(), kMaxFileBytes,
+                                   bytes) != 0)
+            bytes.clear();
+        if (bytes.empty()) {
             error = QString::fromLatin1(kNoAttachment);
         } else {
-            auto* stream =
-                new mapi::CMemoryStream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+            auto* stream = new mapi::CMemoryStream(std::move(bytes));
             saved = store::exportRecording(stream, what.isGsm, kind, target, replace, &error);
         }
     }
