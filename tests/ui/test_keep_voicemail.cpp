@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMimeData>
 #include <QProcess>
 #include <QUrl>
@@ -260,4 +263,21 @@ TEST_F(KeepVoicemailTest, UndoPutsTheFileBackWhereItWasWithItsFlags) {
         EXPECT_EQ(list.record_at(0)->is_read(), c.flags && QByteArrayView(c.flags).contains('S'));
         QFile::remove(before);
     }
+}
+
+// lybtool list --json gives a script what the row shows: the number in both
+// forms and the received time as ISO 8601 with its offset from UTC.
+TEST_F(KeepVoicemailTest, ListJsonCarriesTheNumbersBothFormsAndTheInstantReceived) {
+    MailParts p;
+    p.textBody = "Caller ID: 617-555-0002\r\n";
+    md_.deliver(lyb::testing::voicemailMail(p));
+    qputenv("LYRABELL_REGION", "US");
+    const ToolRun run = lybtool({"list", "Voicemail", "--json"});
+    ASSERT_EQ(run.status, 0);
+    const QJsonObject row = QJsonDocument::fromJson(run.out.toUtf8()).array().at(0).toObject();
+    EXPECT_EQ(row["caller_number"].toString(), "6175550002");
+    EXPECT_EQ(row["caller_number_display"].toString(), "617.555.0002");
+    const QDateTime received = QDateTime::fromString(row["received"].toString(), Qt::ISODate);
+    EXPECT_EQ(received.toSecsSinceEpoch(), row["received_time"].toInteger());
+    EXPECT_EQ(received.toSecsSinceEpoch(), 1796117400);  // 1 Dec 2026 09:30 UTC
 }
