@@ -101,8 +101,10 @@ bool delete_to_trash(CMessageFolder& folder, const QByteArray& entryId, CDeleted
         return false;
     CDeletedMessage d{folder_entry_id(folder), entryId,
                       trashIds.size() == 1 ? trashIds[0] : QByteArray()};
-    if (!d.folder_id.isEmpty() && !d.trash_id.isEmpty())
-        rememberFor(d.folder_id, &d);
+    // A delete that cannot be taken back leaves no older one to take back
+    // in its place.
+    if (!d.folder_id.isEmpty())
+        rememberFor(d.folder_id, d.trash_id.isEmpty() ? nullptr : &d);
     if (deleted)
         *deleted = std::move(d);
     return true;
