@@ -24,6 +24,7 @@
 // ends, so a request handed over at that moment is not lost.
 #pragma once
 
+#include "app/keep_recording.h"
 #include "app/main_menus.h"
 #include "app/message_box.h"
 #include "app/playback_controller.h"
@@ -63,6 +64,7 @@ namespace lyb::app {
 
 class CCommandBar;
 class CMediaControls;
+class CUndoBar;
 
 class CMainDialog : public QDialog {
     Q_OBJECT
@@ -122,6 +124,8 @@ public:
     void setSession(const store::CMapiSession* session) { session_ = session; }
     void setSettingsRunner(SettingsRunner run) { runSettings_ = std::move(run); }
     void setFileChooser(FileChooser choose) { chooseFile_ = std::move(choose); }
+    // Asks where to keep a recording (the file dialog by default).
+    void setSaveChooser(SaveChooser choose) { chooseSave_ = std::move(choose); }
 
     // Runs initialise inside the modal loop, then the loop itself.
     int exec() override;
@@ -205,6 +209,18 @@ public:
     // The rules' view of the window now.
     MenuState menuState() const;
 
+    // Save Recording As…: the selected voicemail in the list, the recording
+    // on the playback screen; asks where and as what, then writes it
+    // (main_keep.cpp). A wave export stops the player's decoding first.
+    void save_recording_as();
+    // The playback screen's menu at a screen point (null: the window's
+    // middle); false in the list.
+    bool open_playback_menu(const QPoint& globalPoint);
+    // Takes back the delete the undo bar offers: the message returns from
+    // the Trash and the list is read again, its row selected where it was.
+    void undo_delete();
+    CUndoBar* undoBar() const { return undo_; }
+
     QString caption() const;
     QString infoPanelText() const { return upper_->infoText(); }
     Panel panel() const { return upper_->page(); }
@@ -246,6 +262,12 @@ private:
         const CRequestDispatcher::ModalScope scope_;
     };
 
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // The recording the playback screen shows, for Save Recording As….
+    void keepShown(ShownRecording shown);
+    void keepShown(IVoicemailRecord& record);
+    // Offers Undo for the delete just made in the list.
+    void offer_undo();
     void setCaption(const QString& caption);
     void bringToFront();
     // Runs a dialog of the window's own (tips, about, details): a handed-over
@@ -312,6 +334,8 @@ private:
     const store::CMapiSession* session_ = nullptr;
     SettingsRunner runSettings_;
     FileChooser chooseFile_;
+    SaveChooser chooseSave_;
+    std::optional<ShownRecording> shown_;
     bool leftForeground_ = false;  // another application was in front since the start
     MenuId commandBar_ = MenuId::MenuBar;
     QHash<int, QAction*> commands_;  // by command id
@@ -321,6 +345,7 @@ private:
     CUpperPanel* upper_;
     CPlayerStrip* strip_;
     CCommandBar* bar_;
+    CUndoBar* undo_;
     QMenu* mainMenu_;  // the menu bar's "Menu" popup, owned by the window
     QMenu* contextMenu_;
     std::unique_ptr<desktop::TopLevelWindow> window_;

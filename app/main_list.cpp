@@ -141,6 +141,7 @@ void CMainDialog::commandDelete() {
     const int current = currentRow();
     if (!list_->delete_row(sel))
         return;
+    offer_undo();
     if (sel == current)
         close_playback();
     else if (current >= 0 && sel < current)

@@ -11,6 +11,7 @@
 
 #include "platform/mapi/maildir_provider.h"
 #include "store/cache_source.h"
+#include "store/deleted_messages.h"
 
 namespace lyb::store {
 
@@ -340,9 +341,8 @@ QString demoAccountFolder() {
 }
 
 bool delete_message(CMessageFolder* folder, const QByteArray& entryId) {
-    if (!folder || !folder->folder)
-        return false;
-    if (folder->folder->DeleteMessages({entryId}, 0) != S_OK)
+    // Remembered as the folder's last delete, so it can be taken back.
+    if (!folder || !folder->folder || !delete_to_trash(*folder, entryId))
         return false;
     if (folder->cache)
         folder->cache->with([&](CMessageCache& cache) { return cache.forget(entryId); });

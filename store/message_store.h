@@ -90,8 +90,9 @@ std::unique_ptr<CVoiceMailMessage> open_voicemail_by_entry_id(const CMapiSession
                                                               const QByteArray& entryId);
 void close_store(std::unique_ptr<CMessageStore>& store);
 void close_folder(std::unique_ptr<CMessageFolder>& folder);
-// Deletes (moves to Trash) the message; true exactly when the store reports
-// S_OK. The cache then forgets it.
+// Deletes (moves to Trash) the message and remembers it as the folder's last
+// delete (store/deleted_messages.h); true exactly when the store reports S_OK.
+// The cache then forgets it.
 bool delete_message(CMessageFolder* folder, const QByteArray& entryId);
 
 // ---------------------------------------------------------------- the cache

@@ -56,6 +56,12 @@
 //   only partly downloaded) has no such property, so OpenProperty fails.
 // - DeleteMessages moves each message file to .Trash (cur/ to .Trash/cur, new/
 //   to .Trash/new) without overwriting anything there; any mail tool can undo it.
+//   MoveToWastebasket does the same and tells each file's entry id in .Trash;
+//   a message's PR_PARENT_ENTRYID is its Maildir folder's entry id.
+// - CopyMessages moves (MESSAGE_MOVE only; a copy is MAPI_E_NO_SUPPORT) into
+//   another Maildir folder: the file goes to the same subfolder there under
+//   the same name, so its flags (":2,S" and the rest) stay as they were; a
+//   unique name taken there gets a new one, nothing is overwritten.
 // - Listing and reading change nothing in the Maildir. The contents table
 //   reads new/ before cur/ and keeps one row per unique name, rereading cur/
 //   while its modification time changes during the read, so a message that a
