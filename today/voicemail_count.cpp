@@ -96,6 +96,9 @@ int64_t modified(const QString& path) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+// Rows are asked for in batches of this many.
+constexpr int kRowsPerQuery = 256;
+
 // A folder's time can stay the same over changes made within one tick of
 // the file system's clock (two seconds on some), so a listing made that soon
 // after the last change does not stand for later ones.
@@ -116,18 +119,20 @@ long countNewVoicemails() {
         return 0;
 
     long count = 0;
-    SRow row;
-    while (nextRow(*contents, row)) {
-        if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
-            (row[1].l & MSGFLAG_READ) != 0)
-            continue;
-        std::unique_ptr<IMAPIProp> object;
-        uint32_t type = 0;
-        if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
-            continue;
-        if (auto message = entry_cast<IMessage>(std::move(object));
-            message && store::is_voicemail(*message))
-            ++count;
+    SRowSet rows;
+    while (!Failed(contents->QueryRows(kRowsPerQuery, 0, rows)) && !rows.empty()) {
+        for (const SRow& row : rows) {
+            if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
+                (row[1].l & MSGFLAG_READ) != 0)
+                continue;
+            std::unique_ptr<IMAPIProp> object;
+            uint32_t type = 0;
+            if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
+                continue;
+            if (auto message = entry_cast<IMessage>(std::move(object));
+                message && store::is_voicemail(*message))
+                ++count;
+        }
     }
     return count;
 }
@@ -157,7 +162,7 @@ long CVoicemailCounter::count(const std::atomic<bool>* stop) {
         return lastCount_;
 
     const int64_t listedAt = QDateTime::currentMSecsSinceEpoch() * 1000000;
-    const long count = listAndCount(*account, stop);
+    const long count = listAndCount(*account, stamp.maildir, stop);
     if (stop && stop->load()) {
         lastSettled_ = false;
         return count;
@@ -169,47 +174,58 @@ long CVoicemailCounter::count(const std::atomic<bool>* stop) {
     return count;
 }
 
-long CVoicemailCounter::listAndCount(const QString& account, const std::atomic<bool>* stop) {
-    const auto inbox = openChosenInbox(account);
+long CVoicemailCounter::listAndCount(const QString& account, const QString& maildir,
+                                     const std::atomic<bool>* stop) {
+    // The folder stays open while it is the same account's, so that what its
+    // last listing learnt about each file is not learnt again.
+    if (!inbox_ || inboxAccount_ != account || inboxMaildir_ != maildir) {
+        inbox_ = openChosenInbox(account);
+        inboxAccount_ = account;
+        inboxMaildir_ = maildir;
+    }
     std::unique_ptr<IMAPITable> contents;
-    if (!inbox || Failed(inbox->GetContentsTable(0, contents)) || !contents ||
+    if (!inbox_ || Failed(inbox_->GetContentsTable(0, contents)) || !contents ||
         Failed(contents->SetColumns({PR_ENTRYID, PR_MESSAGE_FLAGS, PR_MESSAGE_SIZE}, 0))) {
+        inbox_.reset();
         verdicts_.clear();
         return 0;
     }
-    QHash<QByteArray, bool> seen;  // the verdicts still listed, kept for the next count
+    ++generation_;
     long count = 0;
-    SRow row;
-    while (nextRow(*contents, row)) {
-        if (stop && stop->load())
-            return count;
-        if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
-            (row[1].l & MSGFLAG_READ) != 0)
-            continue;
-        // A message file replaced under its unique name with one of another
-        // size (one delivered in part, then whole) is opened again.
-        QByteArray key = row[0].bin;
-        key.append('\0');
-        if (hasValue(row, 2, PR_MESSAGE_SIZE))
-            key.append(QByteArray::number(row[2].l));
-        auto known = verdicts_.constFind(key);
-        bool verdict = false;
-        if (known != verdicts_.constEnd()) {
-            verdict = known.value();
-        } else {
-            std::unique_ptr<IMAPIProp> object;
-            uint32_t type = 0;
-            ++opened_;
-            if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
-                continue;  // judged again next time
-            auto message = entry_cast<IMessage>(std::move(object));
-            verdict = message && store::is_voicemail(*message);
+    SRowSet rows;
+    while (!Failed(contents->QueryRows(kRowsPerQuery, 0, rows)) && !rows.empty()) {
+        for (const SRow& row : rows) {
+            if (stop && stop->load())
+                return count;
+            if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
+                (row[1].l & MSGFLAG_READ) != 0)
+                continue;
+            // A message file replaced under its unique name with one of another
+            // size (one delivered in part, then whole) is opened again.
+            const int64_t size = hasValue(row, 2, PR_MESSAGE_SIZE) ? row[2].l : -1;
+            auto known = verdicts_.find(row[0].bin);
+            bool verdict = false;
+            if (known != verdicts_.end() && known->size == size) {
+                known->generation = generation_;
+                verdict = known->voicemail;
+            } else {
+                std::unique_ptr<IMAPIProp> object;
+                uint32_t type = 0;
+                ++opened_;
+                if (Failed(inbox_->OpenEntry(row[0].bin, 0, &type, object)))
+                    continue;  // judged again next time
+                auto message = entry_cast<IMessage>(std::move(object));
+                verdict = message && store::is_voicemail(*message);
+                verdicts_.insert(row[0].bin, Verdict{size, generation_, verdict});
+            }
+            if (verdict)
+                ++count;
         }
-        seen.insert(key, verdict);
-        if (verdict)
-            ++count;
     }
-    verdicts_ = std::move(seen);
+    // Verdicts of messages no longer listed as unread are forgotten.
+    verdicts_.removeIf([this](const QHash<QByteArray, Verdict>::iterator& it) {
+        return it->generation != generation_;
+    });
     return count;
 }
 

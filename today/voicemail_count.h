@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -26,8 +27,8 @@
 namespace lyb::today {
 
 // The number of unread voicemails in the Inbox of the account in "Message
-// Store". 0 on any failure: no setting, no session, no such account, no Inbox. A message that cannot be opened is not counted.
-// Blocks the caller while it opens every unread message.
+// Store". 0 on any failure: no setting, no session, no such account, no Inbox. A message that
+// cannot be opened is not counted. Blocks the caller while it opens every unread message.
 long countNewVoicemails();
 
 // Counts as countNewVoicemails does, remembering between counts each unread
@@ -35,8 +36,9 @@ long countNewVoicemails();
 // and its size, so a message is opened once however often it is counted. A
 // verdict is forgotten once its message is no longer listed as unread. When
 // neither the chosen account nor the modification times of its new/ and cur/
-// folders changed since the last count, that count is the answer. Used by
-// one thread at a time.
+// folders changed since the last count, that count is the answer. The Inbox
+// stays open between counts of the same account, so that a listing looks only
+// at files the last one did not see. Used by one thread at a time.
 class CVoicemailCounter {
 public:
     // stop, when given and set, ends the count early; the answer is then
@@ -51,9 +53,18 @@ private:
         int64_t newTime = -1, curTime = -1;
         bool operator==(const Stamp&) const = default;
     };
-    long listAndCount(const QString& account, const std::atomic<bool>* stop);
+    struct Verdict {
+        int64_t size = -1;        // of the file judged; -1 when unknown
+        uint32_t generation = 0;  // the last count that listed it
+        bool voicemail = false;
+    };
+    long listAndCount(const QString& account, const QString& maildir,
+                      const std::atomic<bool>* stop);
 
-    QHash<QByteArray, bool> verdicts_;  // key: entry id, then the size
+    QHash<QByteArray, Verdict> verdicts_;  // by entry id
+    uint32_t generation_ = 0;
+    std::unique_ptr<mapi::IMAPIFolder> inbox_;  // kept open while the account is the same
+    QString inboxAccount_, inboxMaildir_;
     Stamp last_;
     bool lastSettled_ = false;  // the last count can stand for an unchanged Maildir
     long lastCount_ = 0;

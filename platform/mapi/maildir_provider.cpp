@@ -11,15 +11,16 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/files/file_names.h"
@@ -139,35 +140,10 @@ int readMessageFile(const QString& path, QByteArray& bytes) {
     return files::readRegularFile(native(path).constData(), kMaxMessageFileBytes, bytes);
 }
 
-QString uniqueOf(const QString& fileName) {
-    const qsizetype colon = fileName.indexOf(QLatin1Char(':'));
-    return colon < 0 ? fileName : fileName.left(colon);
-}
-
 // The flags of a file name in the ":2,FLAGS" form; empty otherwise.
 QString flagsOf(const QString& fileName) {
     const qsizetype info = fileName.indexOf(QLatin1String(":2,"));
     return info < 0 ? QString() : fileName.mid(info + 3);
-}
-
-struct DirScan {
-    std::vector<QString> names;
-    bool ok = false;
-};
-
-DirScan readDir(const QString& dir) {
-    DirScan scan;
-    DIR* d = ::opendir(native(dir).constData());
-    if (!d)
-        return scan;
-    scan.ok = true;
-    while (dirent* e = ::readdir(d)) {
-        if (e->d_name[0] == '.')
-            continue;  // ".", ".." and hidden files are not messages
-        scan.names.push_back(files::decodeFileName(e->d_name));
-    }
-    ::closedir(d);
-    return scan;
 }
 
 int64_t mtimeNs(const QString& dir) {
@@ -177,30 +153,260 @@ int64_t mtimeNs(const QString& dir) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-// Maps unique names to their paths (relative to the Maildir: "new/x", "cur/x:2,S").
-using FileMap = std::map<QString, QString>;
+// ---------------------------------------------------------------- listings
+
+// One file of a listing. Its name is kept as bytes in Listing::names.
+struct ListedFile {
+    uint32_t offset = 0;        // of the name, NUL-terminated, in Listing::names
+    uint32_t length = 0;        // of the whole file name
+    uint32_t uniqueLength = 0;  // of the unique name, up to the first ':'
+    uint32_t order = 0;         // reads later in the listing replace earlier ones
+    ino_t inode = 0;
+    bool inCur = false;
+    // The unique name's first 16 bytes as two big-endian numbers (zeros after
+    // a shorter name), which order most names without looking at them.
+    uint64_t head[2] = {0, 0};
+};
+
+// Fills f.head from the unique name's bytes.
+void setHead(ListedFile& f, const char* unique) {
+    for (uint32_t i = 0; i < 16; ++i) {
+        const uint64_t byte = i < f.uniqueLength ? static_cast<unsigned char>(unique[i]) : 0;
+        f.head[i / 8] |= byte << (8 * (7 - i % 8));
+    }
+}
+
+// A contents table's rows: one file per unique name, ordered by the bytes of
+// the unique names. Sizes are looked at when a row asks for one, then kept.
+// A listing does not change once made, except that sizes are filled in, which
+// any thread may do (each an atomic value; two looks give the same answer).
+class Listing {
+public:
+    static constexpr int64_t kUnknown = -2;  // not looked at yet
+    static constexpr int64_t kMissing = -1;  // the file could not be looked at
+
+    Listing() = default;
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+    ~Listing() {
+        for (int fd : {newFd, curFd}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    std::string_view name(const ListedFile& f) const { return {names.data() + f.offset, f.length}; }
+    std::string_view unique(const ListedFile& f) const {
+        return {names.data() + f.offset, f.uniqueLength};
+    }
+
+    // The file of a unique name; null when the listing has none.
+    const ListedFile* find(std::string_view wanted) const {
+        auto it = std::lower_bound(
+            files.begin(), files.end(), wanted,
+            [this](const ListedFile& f, std::string_view u) { return unique(f) < u; });
+        return it != files.end() && unique(*it) == wanted ? &*it : nullptr;
+    }
+
+    // The file's size in bytes, or kMissing.
+    int64_t size(size_t index) {
+        int64_t size = sizes[index].load(std::memory_order_relaxed);
+        if (size != kUnknown)
+            return size;
+        const ListedFile& f = files[index];
+        size = sizeInName(unique(f));
+        if (size < 0) {
+            const int dir = f.inCur ? curFd : newFd;
+            struct stat st;
+            size = dir >= 0 && ::fstatat(dir, names.data() + f.offset, &st, 0) == 0 ? st.st_size
+                                                                                    : kMissing;
+        }
+        sizes[index].store(size, std::memory_order_relaxed);
+        return size;
+    }
+
+    // Takes the sizes already known of files that an earlier listing of the
+    // same folder had under the same name, subfolder and inode: Maildir files
+    // are written whole before they are moved in, and a file replaced under
+    // its name is another inode.
+    void keepSizes(const Listing& earlier) {
+        size_t j = 0;
+        for (size_t i = 0; i < files.size() && j < earlier.files.size(); ++i) {
+            const std::string_view u = unique(files[i]);
+            while (j < earlier.files.size() && earlier.unique(earlier.files[j]) < u)
+                ++j;
+            if (j == earlier.files.size())
+                break;
+            const ListedFile& then = earlier.files[j];
+            const int64_t known = earlier.sizes[j].load(std::memory_order_relaxed);
+            if (known >= 0 && then.inode == files[i].inode && then.inCur == files[i].inCur &&
+                earlier.name(then) == name(files[i]))
+                sizes[i].store(known, std::memory_order_relaxed);
+        }
+    }
+
+    // Sorts what was read and keeps the last read of each unique name.
+    void settle() {
+        std::sort(files.begin(), files.end(), [this](const ListedFile& a, const ListedFile& b) {
+            if (a.head[0] != b.head[0])
+                return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return a.head[1] < b.head[1];
+            const int c = unique(a).compare(unique(b));
+            return c != 0 ? c < 0 : a.order < b.order;
+        });
+        size_t kept = 0;
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (i + 1 < files.size() && unique(files[i]) == unique(files[i + 1]))
+                continue;
+            files[kept++] = files[i];
+        }
+        files.resize(kept);
+        sizes = std::make_unique<std::atomic<int64_t>[]>(kept);
+        for (size_t i = 0; i < kept; ++i)
+            sizes[i].store(kUnknown, std::memory_order_relaxed);
+    }
+
+    // The size a ",S=" field of the unique name gives (as Dovecot and
+    // others write it); -1 without one.
+    static int64_t sizeInName(std::string_view unique) {
+        const size_t at = unique.find(",S=");
+        if (at == std::string_view::npos)
+            return -1;
+        int64_t size = 0;
+        size_t i = at + 3;
+        for (; i < unique.size() && unique[i] >= '0' && unique[i] <= '9'; ++i) {
+            if (size > (INT64_MAX - 9) / 10)
+                return -1;
+            size = size * 10 + (unique[i] - '0');
+        }
+        const bool ended = i == unique.size() || unique[i] == ',';
+        return i > at + 3 && ended ? size : -1;
+    }
+
+    std::string names;
+    std::vector<ListedFile> files;
+    std::unique_ptr<std::atomic<int64_t>[]> sizes;
+    int newFd = -1;  // new/ and cur/, for looking at sizes
+    int curFd = -1;
+};
+
+// Adds the messages of a subfolder to a listing; false when it cannot be read.
+bool readNames(const QString& dir, bool inCur, Listing& listing) {
+    DIR* d = ::opendir(native(dir).constData());
+    if (!d)
+        return false;
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;  // ".", ".." and hidden files are not messages
+        const size_t length = std::strlen(e->d_name);
+        const void* colon = std::memchr(e->d_name, ':', length);
+        ListedFile f;
+        f.offset = static_cast<uint32_t>(listing.names.size());
+        f.length = static_cast<uint32_t>(length);
+        f.uniqueLength =
+            static_cast<uint32_t>(colon ? static_cast<const char*>(colon) - e->d_name : length);
+        f.order = static_cast<uint32_t>(listing.files.size());
+        f.inode = e->d_ino;
+        f.inCur = inCur;
+        setHead(f, e->d_name);
+        listing.names.append(e->d_name, length + 1);  // with its NUL
+        listing.files.push_back(f);
+    }
+    ::closedir(d);
+    return true;
+}
+
+int openDir(const QString& dir) {
+    return ::open(native(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
 
 // Lists a Maildir: new/ first, then cur/ until its modification time holds
 // still over one read (a few times at most), one entry per unique name. A
 // message moved from new/ to cur/ meanwhile is found in one or the other.
-bool listMaildir(const QString& root, FileMap& files) {
-    files.clear();
-    DirScan fresh = readDir(root + QStringLiteral("/new"));
-    for (const QString& name : fresh.names)
-        files[uniqueOf(name)] = QStringLiteral("new/") + name;
+bool listMaildir(const QString& root, Listing& listing) {
+    const QString newDir = root + QStringLiteral("/new");
     const QString curDir = root + QStringLiteral("/cur");
+    listing.newFd = openDir(newDir);
+    listing.curFd = openDir(curDir);
+    const bool newOk = readNames(newDir, false, listing);
     bool curOk = false;
     for (int attempt = 0; attempt < 4; ++attempt) {
         const int64_t before = mtimeNs(curDir);
-        DirScan cur = readDir(curDir);
-        curOk = curOk || cur.ok;
-        for (const QString& name : cur.names)
-            files[uniqueOf(name)] = QStringLiteral("cur/") + name;
+        curOk = readNames(curDir, true, listing) || curOk;
         if (mtimeNs(curDir) == before)
             break;
     }
-    return fresh.ok || curOk;
+    listing.settle();
+    return newOk || curOk;
 }
+
+// The flags of a file name in the ":2,FLAGS" form hold 'S'.
+bool seenIn(std::string_view fileName) {
+    const size_t info = fileName.find(":2,");
+    return info != std::string_view::npos && fileName.find('S', info + 3) != std::string_view::npos;
+}
+
+// The rows of a listing; only the columns asked for are made.
+class CListingTable final : public IMAPITable {
+public:
+    CListingTable(std::shared_ptr<Listing> listing, QByteArray idPrefix)
+        : listing_(std::move(listing)), idPrefix_(std::move(idPrefix)) {}
+
+    HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
+        columns_ = tags;
+        return S_OK;
+    }
+    HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
+        const size_t n =
+            std::min(static_cast<size_t>(std::max(count, 0)), listing_->files.size() - next_);
+        rows.resize(n);
+        for (SRow& row : rows) {
+            row.clear();
+            makeRow(next_++, row);
+        }
+        return S_OK;
+    }
+
+private:
+    void makeRow(size_t index, SRow& row) {
+        const ListedFile& f = listing_->files[index];
+        for (uint32_t tag : columns_) {
+            SPropValue& v = row.emplace_back();
+            v.ulPropTag = tag;
+            switch (tag) {
+                case PR_ENTRYID: {
+                    const std::string_view unique = listing_->unique(f);
+                    v.bin = QByteArray(idPrefix_.size() + static_cast<qsizetype>(unique.size()),
+                                       Qt::Uninitialized);
+                    std::memcpy(v.bin.data(), idPrefix_.constData(),
+                                static_cast<size_t>(idPrefix_.size()));
+                    std::memcpy(v.bin.data() + idPrefix_.size(), unique.data(), unique.size());
+                    break;
+                }
+                case PR_MESSAGE_FLAGS:
+                    v.l = seenIn(listing_->name(f)) ? static_cast<int32_t>(MSGFLAG_READ) : 0;
+                    break;
+                case PR_MESSAGE_SIZE: {
+                    const int64_t size = listing_->size(index);
+                    if (size < 0)
+                        v = SPropValue::error(tag, MAPI_E_NOT_FOUND);
+                    else
+                        v.l = static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
+                    break;
+                }
+                default:
+                    v = SPropValue::error(tag, MAPI_E_NOT_FOUND);
+                    break;
+            }
+        }
+    }
+
+    std::shared_ptr<Listing> listing_;
+    QByteArray idPrefix_;  // a message id up to its unique name
+    std::vector<uint32_t> columns_{PR_ENTRYID};
+    size_t next_ = 0;
+};
 
 // How often a message that vanished under its name is looked for again
 // before the work is given up. Another client renaming flags moves a file
@@ -602,26 +808,18 @@ public:
     explicit CMaildirFolder(QString root) : root_(std::move(root)) {}
 
     HRESULT GetContentsTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
-        SRowSet rows;
-        if (!root_.isEmpty()) {
-            FileMap files;
-            if (!listMaildir(root_, files))
-                return MAPI_E_NOT_FOUND;
-            for (const auto& [unique, rel] : files) {
-                hints_[unique] = rel;
-                const int32_t flags = flagsOf(rel).contains(QLatin1Char('S'))
-                                          ? static_cast<int32_t>(MSGFLAG_READ)
-                                          : 0;
-                SRow row{binProp(PR_ENTRYID, messageEntryId(root_, unique)),
-                         longProp(PR_MESSAGE_FLAGS, flags)};
-                struct stat st;
-                if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0)
-                    row.push_back(longProp(PR_MESSAGE_SIZE, static_cast<int32_t>(std::min<off_t>(
-                                                                st.st_size, INT32_MAX))));
-                rows.push_back(std::move(row));
-            }
+        if (root_.isEmpty()) {
+            table = std::make_unique<CRowTable>(SRowSet());
+            return S_OK;
         }
-        table = std::make_unique<CRowTable>(std::move(rows));
+        auto listing = std::make_shared<Listing>();
+        if (!listMaildir(root_, *listing))
+            return MAPI_E_NOT_FOUND;
+        if (last_)
+            listing->keepSizes(*last_);
+        last_ = listing;
+        QByteArray prefix = makeId('M', root_, QString());
+        table = std::make_unique<CListingTable>(std::move(listing), std::move(prefix));
         return S_OK;
     }
 
@@ -645,8 +843,7 @@ public:
         // Reading the listed file shows that it is still there; a message
         // renamed since the listing is looked for under its unique name. A
         // file that is there but cannot be read gives a message without properties.
-        auto hint = hints_.find(unique);
-        QString rel = hint != hints_.end() ? hint->second : QString();
+        QString rel = hintFor(unique);
         QByteArray read;
         const int error = readMessage(root_, unique, rel, read);
         if (error == ENOENT)
@@ -676,10 +873,9 @@ private:
             unique.isEmpty()) {
             return MAPI_E_INVALID_ENTRYID;
         }
-        auto hint = hints_.find(unique);
+        const QString hint = hintFor(unique);
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            const QString rel = locate(
-                root_, unique, hint != hints_.end() && attempt == 0 ? hint->second : QString());
+            const QString rel = locate(root_, unique, attempt == 0 ? hint : QString());
             if (rel.isEmpty())
                 return MAPI_E_NOT_FOUND;
             const QString trash = root_ + QStringLiteral("/.Trash");
@@ -717,8 +913,21 @@ private:
         return E_FAIL;
     }
 
+    // The file of a unique name ("new/x", "cur/x:2,S") in the last listing;
+    // empty when it was not listed.
+    QString hintFor(const QString& unique) const {
+        if (!last_)
+            return {};
+        const QByteArray wanted = native(unique);
+        const ListedFile* f = last_->find(std::string_view(wanted.constData(), wanted.size()));
+        if (!f)
+            return {};
+        return (f->inCur ? QStringLiteral("cur/") : QStringLiteral("new/")) +
+               files::decodeFileName(QByteArrayView(last_->name(*f).data(), f->length));
+    }
+
     QString root_;
-    std::map<QString, QString> hints_;  // unique name -> file, from the last listing
+    std::shared_ptr<Listing> last_;  // the last listing: files by unique name, sizes known
 };
 
 HRESULT openFolder(const QString& root, std::unique_ptr<IMAPIProp>& object, uint32_t* objType) {

@@ -34,8 +34,12 @@
 //   sorted; a message in new/ moves to cur/ when it is marked read. Nothing
 //   else changes; the message bytes never do. Other bits are ignored.
 // - PR_MESSAGE_SIZE, in contents table rows only: the message file's size in
-//   bytes when the listing was made (at most 2^31 - 1), missing when the file
-//   could not be looked at.
+//   bytes (at most 2^31 - 1): the ",S=SIZE" field of its unique name when it
+//   has one (as Dovecot and others write it), else the file's, looked at when
+//   a row first asks for it; missing when the file could not be looked at. A
+//   file that the folder's last listing had under the same name and inode is
+//   not looked at again: Maildir files are written whole before they are
+//   moved in, and one delivered again under its name is another file.
 // - PR_MESSAGE_DELIVERY_TIME: the date of the newest Received header (the
 //   topmost one, after its last ';'), else the Date header, else the file's
 //   modification time.
@@ -57,8 +61,10 @@
 //   reads new/ before cur/ and keeps one row per unique name, rereading cur/
 //   while its modification time changes during the read, so a message that a
 //   mail tool moves from new/ to cur/ or renames meanwhile is listed once.
-//   Rows are ordered by unique name (mail tools start it with the delivery
-//   time). A message that is gone when it is opened fails with MAPI_E_NOT_FOUND.
+//   Rows are ordered by the bytes of the unique name (mail tools start it
+//   with the delivery time), and carry only the columns asked for, made as
+//   they are read. A message that is gone when it is opened fails with
+//   MAPI_E_NOT_FOUND.
 // - Other clients rename files at any time (to change flags). Every lookup by
 //   unique name (opening, reading, marking, deleting) that finds its file
 //   gone looks the unique name up again in new/ and cur/ before giving up,
