@@ -146,8 +146,12 @@ void CTodayHost::notifyRise() {
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QLatin1String(kNotifyService), QStringLiteral("/org/freedesktop/Notifications"),
         QLatin1String(kNotifyService), QStringLiteral("Notify"));
-    notify << QStringLiteral("Lyrabell") << 0u << QStringLiteral("lyrabell") << itemText()
-           << QString() << QStringList() << QVariantMap() << -1;
+    // The body names the newest caller as the list does.
+    const QString caller = item_ ? item_->property(kNewestCallerProperty).toString() : QString();
+    const QString body = caller.isEmpty() ? QStringLiteral("The newest is from an unknown caller")
+                                          : QStringLiteral("The newest is from %1").arg(caller);
+    notify << QStringLiteral("Lyrabell") << 0u << QStringLiteral("lyrabell") << itemText() << body
+           << QStringList() << QVariantMap() << -1;
     // Not waited for: a missing service only means nobody is told.
     QDBusConnection::sessionBus().asyncCall(notify);
 }

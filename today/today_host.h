@@ -8,8 +8,9 @@
 // the item as the library paints it, and a click on the item starts Lyrabell.
 // The item counts off the user-interface thread and tells the host when a
 // count changed its text. When the count rises, one desktop notification says so
-// (org.freedesktop.Notifications). Lyrabell's account-change broadcast makes
-// it recount at once. Once it is up it sets the shell-ready event.
+// (org.freedesktop.Notifications), its body naming the newest new voicemail's
+// caller as the list names it ("The newest is from Anna Berg"). Lyrabell's account-change broadcast
+// makes it recount at once. Once it is up it sets the shell-ready event.
 #pragma once
 
 #include <QPointer>

@@ -9,9 +9,15 @@
 #include <memory>
 #include <optional>
 
+#include "contacts/contacts.h"
+#include "contacts/number_forms.h"
+#include "contacts/voicemail_listing.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/names/names.h"
+#include "platform/pim/pim.h"
 #include "platform/registry/registry.h"
+#include "store/body_text.h"
+#include "store/caller_reading.h"
 #include "store/recording_rule.h"
 
 namespace lyb::today {
@@ -88,6 +94,46 @@ std::unique_ptr<IMAPIFolder> openChosenInbox(const QString& account) {
     return openInbox(*store);
 }
 
+// The message's delivery time as a file time; 0 when it has none.
+uint64_t deliveredAt(IMessage& message) {
+    std::vector<SPropValue> values;
+    message.GetProps({PR_MESSAGE_DELIVERY_TIME}, 0, values);
+    return values.size() == 1 && values[0].ulPropTag == PR_MESSAGE_DELIVERY_TIME ? values[0].ft : 0;
+}
+
+// The caller of a message as the list names it: read from its subject and
+// body as the voicemail record reads them, then named from the contacts as
+// the list names callers, else the number as shown. Empty when nobody is named.
+QString callerOf(IMAPIFolder& inbox, const QByteArray& entryId) {
+    std::unique_ptr<IMAPIProp> object;
+    uint32_t type = 0;
+    if (Failed(inbox.OpenEntry(entryId, 0, &type, object)))
+        return {};
+    const auto message = entry_cast<IMessage>(std::move(object));
+    if (!message)
+        return {};
+    std::vector<SPropValue> values;
+    message->GetProps({PR_SUBJECT_W}, MAPI_UNICODE, values);
+    const QString subject =
+        values.size() == 1 && values[0].ulPropTag == PR_SUBJECT_W ? values[0].str : QString();
+    store::CDefaultVoiceMailParser parser;
+    parser.parse(subject, store::read_body_text(*message));
+    QString name = parser.caller_name;
+    if (!parser.caller_number.isEmpty()) {
+        const auto app =
+            pim::Application::create(contacts::listing_contacts_folder(), pim::contactUi());
+        if (app && app->logon(nullptr) == pim::kOk) {
+            if (auto named = contacts::resolve_caller_name(*app, parser.caller_number, name))
+                name = *named;
+        }
+        if (app)
+            app->logoff();
+    }
+    if (name.isEmpty() && !parser.caller_number.isEmpty())
+        name = contacts::format_for_display(parser.caller_number);
+    return name;
+}
+
 // Modification time in nanoseconds; -1 when the folder cannot be read.
 int64_t modified(const QString& path) {
     struct stat st;
@@ -143,6 +189,8 @@ long CVoicemailCounter::count(const std::atomic<bool>* stop) {
     if (!account) {
         lastSettled_ = false;
         verdicts_.clear();
+        newestId_.clear();
+        newestCaller_.clear();
         return 0;
     }
     // The Maildir behind the account, as the store finds it: the first of that name.
@@ -188,10 +236,14 @@ long CVoicemailCounter::listAndCount(const QString& account, const QString& mail
         Failed(contents->SetColumns({PR_ENTRYID, PR_MESSAGE_FLAGS, PR_MESSAGE_SIZE}, 0))) {
         inbox_.reset();
         verdicts_.clear();
+        newestId_.clear();
+        newestCaller_.clear();
         return 0;
     }
     ++generation_;
     long count = 0;
+    QByteArray newest;  // the newest voicemail counted, by entry id
+    uint64_t newestTime = 0;
     SRowSet rows;
     while (!Failed(contents->QueryRows(kRowsPerQuery, 0, rows)) && !rows.empty()) {
         for (const SRow& row : rows) {
@@ -205,9 +257,11 @@ long CVoicemailCounter::listAndCount(const QString& account, const QString& mail
             const int64_t size = hasValue(row, 2, PR_MESSAGE_SIZE) ? row[2].l : -1;
             auto known = verdicts_.find(row[0].bin);
             bool verdict = false;
+            uint64_t delivered = 0;
             if (known != verdicts_.end() && known->size == size) {
                 known->generation = generation_;
                 verdict = known->voicemail;
+                delivered = known->delivered;
             } else {
                 std::unique_ptr<IMAPIProp> object;
                 uint32_t type = 0;
@@ -216,21 +270,36 @@ long CVoicemailCounter::listAndCount(const QString& account, const QString& mail
                     continue;  // judged again next time
                 auto message = entry_cast<IMessage>(std::move(object));
                 verdict = message && store::is_voicemail(*message);
-                verdicts_.insert(row[0].bin, Verdict{size, generation_, verdict});
+                if (verdict)
+                    delivered = deliveredAt(*message);
+                verdicts_.insert(row[0].bin, Verdict{size, delivered, generation_, verdict});
             }
-            if (verdict)
-                ++count;
+            if (!verdict)
+                continue;
+            ++count;
+            if (newest.isNull() || delivered > newestTime) {
+                newest = row[0].bin;
+                newestTime = delivered;
+            }
         }
     }
     // Verdicts of messages no longer listed as unread are forgotten.
     verdicts_.removeIf([this](const QHash<QByteArray, Verdict>::iterator& it) {
         return it->generation != generation_;
     });
+    // The caller is read again when the newest changes or the count does (a
+    // contact added meanwhile names it then).
+    if (newest.isNull()) {
+        newestId_.clear();
+        newestCaller_.clear();
+    } else if (newest != newestId_ || count != lastCount_) {
+        newestId_ = newest;
+        newestCaller_ = callerOf(*inbox_, newest);
+    }
     return count;
 }
 
-CCountThread::CCountThread(std::function<void(long)> done)
-    : done_(std::move(done)), thread_([this] { run(); }) {}
+CCountThread::CCountThread(Done done) : done_(std::move(done)), thread_([this] { run(); }) {}
 
 CCountThread::~CCountThread() {
     {
@@ -261,7 +330,7 @@ void CCountThread::run() {
         const long count = counter_.count(&stop_);
         if (stop_)
             return;
-        done_(count);
+        done_(count, counter_.newestCaller());
     }
 }
 

@@ -4,6 +4,11 @@
 // It shares with Lyrabell the registry value, the store and that rule, not
 // the rest of its code.
 //
+// With the count comes the caller of the newest new voicemail (by received
+// time, the first listed among equals), named as the list names callers:
+// the contact whose number matches, else the caller the message reads as,
+// else the number as shown.
+//
 // A count opens every unread message, so the item keeps a CVoicemailCounter:
 // it remembers each message's verdict and opens only messages it has not
 // seen, and while the Maildir's folders have not changed it does not list
@@ -46,6 +51,9 @@ public:
     long count(const std::atomic<bool>* stop = nullptr);
     // How many messages the last count opened.
     long opened() const { return opened_; }
+    // The newest counted voicemail's caller (see above); empty when there is
+    // none or nobody is named.
+    QString newestCaller() const { return newestCaller_; }
 
 private:
     struct Stamp {
@@ -55,6 +63,7 @@ private:
     };
     struct Verdict {
         int64_t size = -1;        // of the file judged; -1 when unknown
+        uint64_t delivered = 0;   // its delivery time (a file time); 0 when unknown
         uint32_t generation = 0;  // the last count that listed it
         bool voicemail = false;
     };
@@ -69,14 +78,18 @@ private:
     bool lastSettled_ = false;  // the last count can stand for an unchanged Maildir
     long lastCount_ = 0;
     long opened_ = 0;
+    QByteArray newestId_;  // the entry id newestCaller_ was read from
+    QString newestCaller_;
 };
 
 // A thread of its own that counts with one CVoicemailCounter on request and
-// hands each result to done, called on that thread. Requests made while a
+// hands each result (the count and the newest caller) to done, called on
+// that thread. Requests made while a
 // count runs are merged into one more count after it.
 class CCountThread {
 public:
-    explicit CCountThread(std::function<void(long)> done);
+    using Done = std::function<void(long count, const QString& newestCaller)>;
+    explicit CCountThread(Done done);
     // Ends a running count early, without calling done, and waits for the thread.
     ~CCountThread();
     CCountThread(const CCountThread&) = delete;
@@ -87,7 +100,7 @@ public:
 private:
     void run();
 
-    std::function<void(long)> done_;
+    Done done_;
     CVoicemailCounter counter_;  // the thread's own
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -99,7 +99,7 @@ TEST_F(CounterTest, ThreadMergesRequestsMadeWhileItCounts) {
                                 [&] { return !results.empty() && results.back() == count; });
     };
     {
-        CCountThread thread([&](long count) {
+        CCountThread thread([&](long count, const QString&) {
             std::lock_guard<std::mutex> lock(mutex);
             results.push_back(count);
             changed.notify_all();
