@@ -1,5 +1,6 @@
 #include "store/message_store.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -178,6 +179,37 @@ QString demoAccountFolder() {
         return {};
     const QString maildir = mapi::demoMaildir();
     return maildir.isEmpty() ? QString() : QFileInfo(maildir).absolutePath();
+}
+
+namespace {
+
+// A path as the user writes it: the home folder as "~".
+QString shownPath(const QString& path) {
+    const QString home = QDir::homePath();
+    if (path == home)
+        return QStringLiteral("~");
+    if (home != QLatin1String("/") && path.startsWith(home + QLatin1Char('/')))
+        return QLatin1Char('~') + path.mid(home.size());
+    return path;
+}
+
+}  // namespace
+
+QString account_problem(const CMapiSession& session, const QString& name) {
+    std::vector<CEntryInfo> stores;
+    list_stores(session, stores);
+    for (const CEntryInfo& info : stores) {
+        if (info.display_name.compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        const QString maildir = mapi::storeMaildir(info.entry_id);
+        const QString why = mapi::maildirProblem(maildir);
+        if (why.isEmpty())
+            return {};
+        return QStringLiteral("The account \"%1\" (%2) cannot be read: %3")
+            .arg(info.display_name, shownPath(maildir), why);
+    }
+    return QStringLiteral("There is no account \"%1\" in %2")
+        .arg(name, shownPath(mapi::accountsFilePath()));
 }
 
 bool delete_message(CMessageFolder* folder, const QByteArray& entryId) {

@@ -70,6 +70,12 @@ std::unique_ptr<CVoiceMailMessage> open_voicemail_by_entry_id(const CMapiSession
                                                               const QByteArray& entryId);
 void close_store(std::unique_ptr<CMessageStore>& store);
 void close_folder(std::unique_ptr<CMessageFolder>& folder);
+// Why the account open_store_by_name would open for name cannot be read, as
+// one line for the user naming the account and where it is (the home folder
+// as "~"): 'The account "Work" (~/Mail/wrk) cannot be read: No such file or
+// directory', or 'There is no account "Work" in ~/.config/lyrabell/accounts.conf'.
+// Empty when it can be read (an account with an empty Inbox can).
+QString account_problem(const CMapiSession& session, const QString& name);
 // Deletes (moves to Trash) the message; true exactly when the store reports S_OK.
 bool delete_message(CMessageFolder* folder, const QByteArray& entryId);
 

@@ -19,6 +19,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -1026,19 +1027,24 @@ QString accountsFilePath() {
     return config + QStringLiteral("/lyrabell/accounts.conf");
 }
 
-std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) {
+std::vector<Account> parseAccounts(const QString& text, const QString& baseDir,
+                                   std::vector<BadAccountLine>* bad) {
     std::vector<Account> accounts;
+    int number = 0;
     for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
+        ++number;
         const QString line = rawLine.trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            continue;
         Account a;
-        a.displayName = line.left(eq).trimmed();
-        if (a.displayName.isEmpty())
+        if (eq > 0)
+            a.displayName = line.left(eq).trimmed();
+        if (a.displayName.isEmpty()) {
+            if (bad)
+                bad->push_back({number, line});
             continue;
+        }
         QString path = line.mid(eq + 1).trimmed();
         if (path == QLatin1String("~")) {
             path = QDir::homePath();
@@ -1055,6 +1061,23 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) 
     return accounts;
 }
 
+QString accountLineWarning(const QString& file, const BadAccountLine& line) {
+    // The line as it can be shown on a terminal: no control characters, and
+    // not more than a line's worth of it.
+    constexpr qsizetype kShown = 80;
+    QString shown = line.text.left(kShown);
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char('?');
+    }
+    if (line.text.size() > kShown)
+        shown += QStringLiteral("...");
+    return QStringLiteral("%1:%2: not an account line (Name = path): %3")
+        .arg(file)
+        .arg(line.number)
+        .arg(shown);
+}
+
 QString demoMaildir() {
     const QString demo = paths::demo_account_folder();
     if (demo.isEmpty())
@@ -1063,6 +1086,39 @@ QString demoMaildir() {
     if (isDir(maildir + QStringLiteral("/cur")) || isDir(maildir + QStringLiteral("/new")))
         return QDir::cleanPath(maildir);
     return {};
+}
+
+QString storeMaildir(const QByteArray& storeEntryId) {
+    QString name, root;
+    return parseId(storeEntryId, 'S', name, root) ? root : QString();
+}
+
+QString maildirProblem(const QString& maildir) {
+    if (maildir.isEmpty())
+        return {};
+    auto why = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    struct stat st;
+    if (::stat(native(maildir).constData(), &st) != 0)
+        return why(errno);
+    if (!S_ISDIR(st.st_mode))
+        return why(ENOTDIR);
+    bool found = false;
+    for (const char* sub : {"/new", "/cur"}) {
+        const QString dir = maildir + QLatin1String(sub);
+        if (::stat(native(dir).constData(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                continue;
+            return why(errno);
+        }
+        if (!S_ISDIR(st.st_mode))
+            continue;
+        found = true;
+        DIR* d = ::opendir(native(dir).constData());
+        if (!d)
+            return why(errno);
+        ::closedir(d);
+    }
+    return found ? QString() : QStringLiteral("It is not a Maildir (it has no cur or new folder)");
 }
 
 std::vector<Account> loadAccounts() {
@@ -1096,7 +1152,19 @@ std::vector<Account> loadAccounts() {
     QByteArray text = file.readAll();
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
-    return parseAccounts(files::decodeFileName(text), QFileInfo(path).absolutePath());
+    std::vector<BadAccountLine> bad;
+    auto accounts =
+        parseAccounts(files::decodeFileName(text), QFileInfo(path).absolutePath(), &bad);
+    // Each line is told of once per process, however often the file is read.
+    static std::mutex mutex;
+    static std::set<QString> told;
+    for (const BadAccountLine& line : bad) {
+        const QString warning = accountLineWarning(path, line);
+        std::lock_guard lock(mutex);
+        if (told.insert(warning).second)
+            std::fprintf(stderr, "%s\n", files::encodeFileName(warning).constData());
+    }
+    return accounts;
 }
 
 HRESULT MAPILogonEx(uint32_t, std::unique_ptr<IMAPISession>& session) {

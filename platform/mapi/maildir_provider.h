@@ -12,8 +12,9 @@
 // The display name is everything before the first '=', the Maildir folder
 // everything after it, both trimmed. "~/" at the start of a path is the home
 // folder; a relative path is taken from the accounts file's folder. An empty
-// path gives an account with an empty Inbox. Lines without '=' or with an
-// empty name are ignored. Accounts keep the file's order.
+// path gives an account with an empty Inbox. A line without '=' or with an
+// empty name is no account: it is told of once per process on standard
+// error, with its line number. Accounts keep the file's order.
 // When the accounts file does not exist, two accounts are offered: "Demo
 // Voicemail", the demo Maildir made by the build (demoMaildir() below), and
 // an empty "SMS". An accounts file that exists but lists nothing gives none.
@@ -100,8 +101,26 @@ struct Account {
 QString accountsFilePath();
 // Reads the accounts as described above.
 std::vector<Account> loadAccounts();
+// A line of an accounts file that names no account.
+struct BadAccountLine {
+    int number = 0;  // from 1
+    QString text;    // trimmed
+};
 // Parses the text of an accounts file; relative paths are taken from baseDir.
-std::vector<Account> parseAccounts(const QString& text, const QString& baseDir);
+// Lines that name no account go to bad when it is given.
+std::vector<Account> parseAccounts(const QString& text, const QString& baseDir,
+                                   std::vector<BadAccountLine>* bad = nullptr);
+// The line that tells of a bad line of file: "FILE:7: not an account line
+// (Name = path): TEXT", control characters shown as '?', long text cut.
+QString accountLineWarning(const QString& file, const BadAccountLine& line);
+// The Maildir folder of an account from its entry id in the stores table;
+// empty for an account with an empty Inbox or an id of no account.
+QString storeMaildir(const QByteArray& storeEntryId);
+// Why a Maildir cannot be listed, as the system says it ("No such file or
+// directory", "Permission denied", "Not a directory") or "It is not a
+// Maildir (it has no cur or new folder)"; empty when it can be, and for an
+// empty path (an empty Inbox).
+QString maildirProblem(const QString& maildir);
 // The demo Maildir, "Maildir" in paths::demo_account_folder() (an installed
 // program's is the user's copy of the installed demo); empty when it is not
 // there (a build without the demo).

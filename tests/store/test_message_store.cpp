@@ -202,6 +202,45 @@ TEST_F(MessageStoreTest, ReadOnlyMaildirKeepsTheRecordsNewFlag) {
     EXPECT_EQ(md.files("new"), QStringList{unique});
 }
 
+// Why a chosen account cannot be read, in the user's words with its name and
+// path; nothing for one that can.
+TEST_F(MessageStoreTest, AccountProblemSaysWhatIsWrongAndWhere) {
+    MaildirFixture fine, unreadable, notMaildir(QStringLiteral("plain"));
+    for (const char* sub : {"cur", "new", "tmp"})
+        QDir(notMaildir.root).rmdir(QString::fromLatin1(sub));
+    const QString file = notMaildir.root + QStringLiteral("/file");
+    QFile(file).open(QIODevice::WriteOnly);
+    for (const char* sub : {"/cur", "/new"})
+        ::chmod(QFile::encodeName(unreadable.root + sub).constData(), 0);
+    const bool permissionsHold =
+        ::access(QFile::encodeName(unreadable.root + "/new").constData(), R_OK) != 0;
+    const QString home = QDir::homePath();
+    QDir().mkpath(home + QStringLiteral("/Mail"));
+    writeAccounts("Fine = " + fine.root.toUtf8() +
+                  "\nEmpty =\nWork = ~/Mail/wrk\nPlain = " + notMaildir.root.toUtf8() +
+                  "\nFile = " + file.toUtf8() + "\nLocked = " + unreadable.root.toUtf8() + "\n");
+    ASSERT_TRUE(logon(session));
+    const struct {
+        const char* account;
+        QString problem;
+    } cases[] = {
+        {"fine", QString()},
+        {"Empty", QString()},
+        {"work", "The account \"Work\" (~/Mail/wrk) cannot be read: No such file or directory"},
+        {"Plain", "The account \"Plain\" (" + notMaildir.root +
+                      ") cannot be read: It is not a Maildir (it has no cur or new folder)"},
+        {"File", "The account \"File\" (" + file + ") cannot be read: Not a directory"},
+        {"Locked", permissionsHold ? "The account \"Locked\" (" + unreadable.root +
+                                         ") cannot be read: Permission denied"
+                                   : QString()},
+        {"Home", "There is no account \"Home\" in " + lyb::mapi::accountsFilePath()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(account_problem(session, QString::fromLatin1(c.account)), c.problem) << c.account;
+    for (const char* sub : {"/cur", "/new"})
+        ::chmod(QFile::encodeName(unreadable.root + sub).constData(), 0700);
+}
+
 TEST_F(MessageStoreTest, DefaultAccountsOfferAnEmptySmsInbox) {
     ASSERT_TRUE(logon(session));
     auto store = open_store_by_name(session, QStringLiteral("sms"));

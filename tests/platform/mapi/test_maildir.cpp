@@ -112,6 +112,27 @@ TEST(Accounts, ParsesNamesPathsCommentsAndHomeFolders) {
     EXPECT_TRUE(accounts[3].maildir.isEmpty());
 }
 
+// A line that names no account is told of once, with its number, however
+// often the file is read; URL forms and empty paths are accounts.
+TEST(Accounts, LinesThatNameNoAccountAreToldOfOnceWithTheirNumber) {
+    QFile f(accountsFilePath());
+    QDir().mkpath(QFileInfo(f).absolutePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(
+        "# mine\nWork = ~/Mail\nWork ~/Mail/wrk\n = /nameless\nRemote = imaps://mx/INBOX\n"
+        "SMS =\nbell\x1b[31m\n");
+    f.close();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(loadAccounts().size(), 3u);
+    EXPECT_EQ(loadAccounts().size(), 3u);
+    const QString path = accountsFilePath();
+    EXPECT_EQ(QString::fromStdString(::testing::internal::GetCapturedStderr()),
+              path + ":3: not an account line (Name = path): Work ~/Mail/wrk\n" + path +
+                  ":4: not an account line (Name = path): = /nameless\n" + path +
+                  ":7: not an account line (Name = path): bell?[31m\n");
+    QFile::remove(accountsFilePath());
+}
+
 TEST(Accounts, OffersTheDemoAndAnEmptySmsAccountWithoutAnAccountsFile) {
     ASSERT_FALSE(QFile::exists(accountsFilePath()));
     const auto accounts = loadAccounts();
