@@ -161,20 +161,24 @@ struct ListedFile {
     uint32_t offset = 0;        // of the name, NUL-terminated, in Listing::names
     uint32_t length = 0;        // of the whole file name
     uint32_t uniqueLength = 0;  // of the unique name, up to the first ':'
-    uint32_t order = 0;         // reads later in the listing replace earlier ones
-    ino_t inode = 0;
     bool inCur = false;
-    // The unique name's first 16 bytes as two big-endian numbers (zeros after
-    // a shorter name), which order most names without looking at them.
-    uint64_t head[2] = {0, 0};
+    ino_t inode = 0;
 };
 
-// Fills f.head from the unique name's bytes.
-void setHead(ListedFile& f, const char* unique) {
-    for (uint32_t i = 0; i < 16; ++i) {
-        const uint64_t byte = i < f.uniqueLength ? static_cast<unsigned char>(unique[i]) : 0;
-        f.head[i / 8] |= byte << (8 * (7 - i % 8));
-    }
+// What a listing is sorted by: the unique name's first 16 bytes as two
+// big-endian numbers (zeros after a shorter name), which order most names
+// without looking at them, and the file's place in the order read.
+struct SortKey {
+    uint64_t head[2] = {0, 0};
+    uint32_t index = 0;
+};
+
+SortKey sortKey(std::string_view unique, uint32_t index) {
+    SortKey key;
+    key.index = index;
+    for (size_t i = 0; i < 16 && i < unique.size(); ++i)
+        key.head[i / 8] |= uint64_t{static_cast<unsigned char>(unique[i])} << (8 * (7 - i % 8));
+    return key;
 }
 
 // A contents table's rows: one file per unique name, ordered by the bytes of
@@ -248,23 +252,29 @@ public:
 
     // Sorts what was read and keeps the last read of each unique name.
     void settle() {
-        std::sort(files.begin(), files.end(), [this](const ListedFile& a, const ListedFile& b) {
+        std::vector<SortKey> keys;
+        keys.reserve(files.size());
+        for (size_t i = 0; i < files.size(); ++i)
+            keys.push_back(sortKey(unique(files[i]), static_cast<uint32_t>(i)));
+        std::sort(keys.begin(), keys.end(), [this](const SortKey& a, const SortKey& b) {
             if (a.head[0] != b.head[0])
                 return a.head[0] < b.head[0];
             if (a.head[1] != b.head[1])
                 return a.head[1] < b.head[1];
-            const int c = unique(a).compare(unique(b));
-            return c != 0 ? c < 0 : a.order < b.order;
+            const int c = unique(files[a.index]).compare(unique(files[b.index]));
+            return c != 0 ? c < 0 : a.index < b.index;
         });
-        size_t kept = 0;
-        for (size_t i = 0; i < files.size(); ++i) {
-            if (i + 1 < files.size() && unique(files[i]) == unique(files[i + 1]))
+        std::vector<ListedFile> sorted;
+        sorted.reserve(keys.size());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            const ListedFile& f = files[keys[i].index];
+            if (i + 1 < keys.size() && unique(f) == unique(files[keys[i + 1].index]))
                 continue;
-            files[kept++] = files[i];
+            sorted.push_back(f);
         }
-        files.resize(kept);
-        sizes = std::make_unique<std::atomic<int64_t>[]>(kept);
-        for (size_t i = 0; i < kept; ++i)
+        files = std::move(sorted);
+        sizes = std::make_unique<std::atomic<int64_t>[]>(files.size());
+        for (size_t i = 0; i < files.size(); ++i)
             sizes[i].store(kUnknown, std::memory_order_relaxed);
     }
 
@@ -307,10 +317,8 @@ bool readNames(const QString& dir, bool inCur, Listing& listing) {
         f.length = static_cast<uint32_t>(length);
         f.uniqueLength =
             static_cast<uint32_t>(colon ? static_cast<const char*>(colon) - e->d_name : length);
-        f.order = static_cast<uint32_t>(listing.files.size());
         f.inode = e->d_ino;
         f.inCur = inCur;
-        setHead(f, e->d_name);
         listing.names.append(e->d_name, length + 1);  // with its NUL
         listing.files.push_back(f);
     }
