@@ -212,7 +212,8 @@ TEST(TodayHost, AccountChangeRecounts) {
 
 // On an Inbox of every kind of message, the count is the number of voicemails
 // the list shows as new, and the notification of the rise names the newest of
-// them by its caller as the list does: here a contact found by the number.
+// them by its caller as the list does: here a contact found by the number,
+// whose name holds markup.
 TEST(TodayHost, CountIsTheListsNewAndTheNotificationNamesTheNewestCaller) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.isConnected());
@@ -225,7 +226,8 @@ TEST(TodayHost, CountIsTheListsNewAndTheNotificationNamesTheNewestCaller) {
     ASSERT_TRUE(QDir().mkpath(contacts));
     QFile card(contacts + QStringLiteral("/anna.vcf"));
     ASSERT_TRUE(card.open(QIODevice::WriteOnly));
-    card.write("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna Berg\r\nTEL:503-555-0142\r\nEND:VCARD\r\n");
+    card.write(
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna <b>Berg</b>\r\nTEL:503-555-0142\r\nEND:VCARD\r\n");
     card.close();
 
     MaildirFixture md;
@@ -272,13 +274,15 @@ TEST(TodayHost, CountIsTheListsNewAndTheNotificationNamesTheNewestCaller) {
     }
     ASSERT_EQ(listedNew, 4);
     ASSERT_TRUE(newestNew);
-    EXPECT_EQ(newestNew->caller_name(), QStringLiteral("Anna Berg"));
+    EXPECT_EQ(newestNew->caller_name(), QStringLiteral("Anna <b>Berg</b>"));
 
     host.recountNow();
     EXPECT_TRUE(waitFor([&] {
         return host.count() == listedNew && !notifications.bodies.isEmpty();
     })) << host.count();
-    EXPECT_EQ(notifications.bodies, QStringList{QStringLiteral("The newest is from Anna Berg")});
+    // Servers read the body as markup: the name from the contacts is text in it.
+    EXPECT_EQ(notifications.bodies,
+              QStringList{QStringLiteral("The newest is from Anna &lt;b&gt;Berg&lt;/b&gt;")});
 }
 
 }  // namespace
