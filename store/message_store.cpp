@@ -1,5 +1,6 @@
 #include "store/message_store.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>

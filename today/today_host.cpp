@@ -158,10 +158,17 @@ void CTodayHost::notifyRise() {
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QLatin1String(kNotifyService), QStringLiteral("/org/freedesktop/Notifications"),
         QLatin1String(kNotifyService), QStringLiteral("Notify"));
-    notify << QStringLiteral("Lyrabell") << 0u << QStringLiteral("lyrabell") << itemText()
-           << QString() << QStringList{QStringLiteral("default"), QStringLiteral("Open Lyrabell"),
-                                       QStringLiteral("play"),    QStringLiteral("Play"),
-                                       QStringLiteral("open"),    QStringLiteral("Open Lyrabell")}
+    // The body names the newest caller as the list does. Notification servers
+    // read a body as markup, and the name comes from a message: it is escaped,
+    // so that "<img src=...>" is text, never an image the server would load.
+    const QString caller =
+        item_ ? item_->property(kNewestCallerProperty).toString().toHtmlEscaped() : QString();
+    const QString body = caller.isEmpty() ? QStringLiteral("The newest is from an unknown caller")
+                                          : QStringLiteral("The newest is from %1").arg(caller);
+    notify << QStringLiteral("Lyrabell") << 0u << QStringLiteral("lyrabell") << itemText() << body
+           << QStringList{QStringLiteral("default"), QStringLiteral("Open Lyrabell"),
+                          QStringLiteral("play"),    QStringLiteral("Play"),
+                          QStringLiteral("open"),    QStringLiteral("Open Lyrabell")}
            << QVariantMap{{QStringLiteral("desktop-entry"),
                            QStringLiteral("org.lyrabell.Lyrabell")}}
            << -1;

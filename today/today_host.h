@@ -8,11 +8,13 @@
 // the item as the library paints it, and a click on the item starts Lyrabell.
 // The item counts off the user-interface thread and tells the host when a
 // count changed its text. When the count rises, one desktop notification says so
-// (org.freedesktop.Notifications), grouped with Lyrabell's desktop entry: its
-// "Play" action opens Lyrabell on the newest new voicemail, "Open Lyrabell"
-// and the notification itself open Lyrabell (or bring the running one to the
-// front). Lyrabell's account-change broadcast makes
-// it recount at once. Once it is up it sets the shell-ready event.
+// (org.freedesktop.Notifications), grouped with Lyrabell's desktop entry, its
+// body naming the newest new voicemail's caller as the list names it ("The
+// newest is from Anna Berg"): its "Play" action opens Lyrabell on the newest
+// new voicemail, "Open Lyrabell" and the notification itself open Lyrabell
+// (or bring the running one to the front). Lyrabell's account-change
+// broadcast makes it recount at once. Once it is up it sets the shell-ready
+// event.
 #pragma once
 
 #include <QList>

@@ -127,9 +127,10 @@ QColor textColor(QWidget* parent) {
 class CTodayItem final : public QWidget {
 public:
     explicit CTodayItem(QWidget* parent)
-        : QWidget(parent), counter_(std::make_unique<CCountThread>([this](long count) {
+        : QWidget(parent),
+          counter_(std::make_unique<CCountThread>([this](long count, const QString& caller) {
               QMetaObject::invokeMethod(
-                  this, [this, count] { countDone(count); }, Qt::QueuedConnection);
+                  this, [this, count, caller] { countDone(count, caller); }, Qt::QueuedConnection);
           })) {
         setObjectName(kDisplayName);
         setWindowTitle(kDisplayName);
@@ -239,9 +240,10 @@ private:
         return true;
     }
 
-    void countDone(long count) {
+    void countDone(long count, const QString& newestCaller) {
         running_ = false;
         state().newCount = count;
+        setProperty(kNewestCallerProperty, newestCaller);
         const QString before = accessibleName();
         setAccessibleName(itemText(count));
         update();

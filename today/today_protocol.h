@@ -21,6 +21,10 @@
 //                                    The host may follow as for a query
 //                                    answered 1; a host that does not waits
 //                                    for its next query
+//   item widget    "newestCaller"    a dynamic property, set before the text
+//                                    changes: the caller of the newest new
+//                                    voicemail as the list names it; empty
+//                                    when there is none or nobody is named
 //
 // The shell-ready event (named_event.h) tells the item whether the host is up.
 #pragma once
@@ -42,6 +46,8 @@ constexpr uint32_t kDrawWatermark = desktop::WM_USER + 101;
 constexpr uint32_t kTookSelection = desktop::WM_USER + 102;
 constexpr uint32_t kCountIn = desktop::WM_USER + 103;
 constexpr uint32_t kRefreshQuery = desktop::WM_USER + 243;
+// The item widget's property that names the newest new voicemail's caller.
+inline constexpr const char* kNewestCallerProperty = "newestCaller";
 // The colour index of the Today screen's text colour.
 constexpr quint64 kColorText = 0x10000004;
 

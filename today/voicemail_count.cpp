@@ -9,9 +9,15 @@
 #include <memory>
 #include <optional>
 
+#include "contacts/contacts.h"
+#include "contacts/number_forms.h"
+#include "contacts/voicemail_listing.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/names/names.h"
+#include "platform/pim/pim.h"
 #include "platform/registry/registry.h"
+#include "store/body_text.h"
+#include "store/caller_reading.h"
 #include "store/recording_rule.h"
 
 namespace lyb::today {
@@ -88,6 +94,46 @@ std::unique_ptr<IMAPIFolder> openChosenInbox(const QString& account) {
     return openInbox(*store);
 }
 
+// The message's delivery time as a file time; 0 when it has none.
+uint64_t deliveredAt(IMessage& message) {
+    std::vector<SPropValue> values;
+    message.GetProps({PR_MESSAGE_DELIVERY_TIME}, 0, values);
+    return values.size() == 1 && values[0].ulPropTag == PR_MESSAGE_DELIVERY_TIME ? values[0].ft : 0;
+}
+
+// The caller of a message as the list names it: read from its subject and
+// body as the voicemail record reads them, then named from the contacts as
+// the list names callers, else the number as shown. Empty when nobody is named.
+QString callerOf(IMAPIFolder& inbox, const QByteArray& entryId) {
+    std::unique_ptr<IMAPIProp> object;
+    uint32_t type = 0;
+    if (Failed(inbox.OpenEntry(entryId, 0, &type, object)))
+        return {};
+    const auto message = entry_cast<IMessage>(std::move(object));
+    if (!message)
+        return {};
+    std::vector<SPropValue> values;
+    message->GetProps({PR_SUBJECT_W}, MAPI_UNICODE, values);
+    const QString subject =
+        values.size() == 1 && values[0].ulPropTag == PR_SUBJECT_W ? values[0].str : QString();
+    store::CDefaultVoiceMailParser parser;
+    parser.parse(subject, store::read_body_text(*message));
+    QString name = parser.caller_name;
+    if (!parser.caller_number.isEmpty()) {
+        const auto app =
+            pim::Application::create(contacts::listing_contacts_folder(), pim::contactUi());
+        if (app && app->logon(nullptr) == pim::kOk) {
+            if (auto named = contacts::resolve_caller_name(*app, parser.caller_number, name))
+                name = *named;
+        }
+        if (app)
+            app->logoff();
+    }
+    if (name.isEmpty() && !parser.caller_number.isEmpty())
+        name = contacts::format_for_display(parser.caller_number);
+    return name;
+}
+
 // Modification time in nanoseconds; -1 when the folder cannot be read.
 int64_t modified(const QString& path) {
     struct stat st;
@@ -95,6 +141,9 @@ int64_t modified(const QString& path) {
         return -1;
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
+
+// Rows are asked for in batches of this many.
+constexpr int kRowsPerQuery = 256;
 
 // A folder's time can stay the same over changes made within one tick of
 // the file system's clock (two seconds on some), so a listing made that soon
@@ -116,18 +165,20 @@ long countNewVoicemails() {
         return 0;
 
     long count = 0;
-    SRow row;
-    while (nextRow(*contents, row)) {
-        if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
-            (row[1].l & MSGFLAG_READ) != 0)
-            continue;
-        std::unique_ptr<IMAPIProp> object;
-        uint32_t type = 0;
-        if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
-            continue;
-        if (auto message = entry_cast<IMessage>(std::move(object));
-            message && store::is_voicemail(*message))
-            ++count;
+    SRowSet rows;
+    while (!Failed(contents->QueryRows(kRowsPerQuery, 0, rows)) && !rows.empty()) {
+        for (const SRow& row : rows) {
+            if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
+                (row[1].l & MSGFLAG_READ) != 0)
+                continue;
+            std::unique_ptr<IMAPIProp> object;
+            uint32_t type = 0;
+            if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
+                continue;
+            if (auto message = entry_cast<IMessage>(std::move(object));
+                message && store::is_voicemail(*message))
+                ++count;
+        }
     }
     return count;
 }
@@ -168,6 +219,8 @@ long CVoicemailCounter::count(const std::atomic<bool>* stop) {
     if (!account) {
         lastSettled_ = false;
         verdicts_.clear();
+        newestId_.clear();
+        newestCaller_.clear();
         return 0;
     }
     // The Maildir behind the account, as the store finds it: the first of that name.
@@ -187,7 +240,7 @@ long CVoicemailCounter::count(const std::atomic<bool>* stop) {
         return lastCount_;
 
     const int64_t listedAt = QDateTime::currentMSecsSinceEpoch() * 1000000;
-    const long count = listAndCount(*account, stop);
+    const long count = listAndCount(*account, stamp.maildir, stop);
     if (stop && stop->load()) {
         lastSettled_ = false;
         return count;
@@ -199,52 +252,84 @@ long CVoicemailCounter::count(const std::atomic<bool>* stop) {
     return count;
 }
 
-long CVoicemailCounter::listAndCount(const QString& account, const std::atomic<bool>* stop) {
-    const auto inbox = openChosenInbox(account);
+long CVoicemailCounter::listAndCount(const QString& account, const QString& maildir,
+                                     const std::atomic<bool>* stop) {
+    // The folder stays open while it is the same account's, so that what its
+    // last listing learnt about each file is not learnt again.
+    if (!inbox_ || inboxAccount_ != account || inboxMaildir_ != maildir) {
+        inbox_ = openChosenInbox(account);
+        inboxAccount_ = account;
+        inboxMaildir_ = maildir;
+    }
     std::unique_ptr<IMAPITable> contents;
-    if (!inbox || Failed(inbox->GetContentsTable(0, contents)) || !contents ||
+    if (!inbox_ || Failed(inbox_->GetContentsTable(0, contents)) || !contents ||
         Failed(contents->SetColumns({PR_ENTRYID, PR_MESSAGE_FLAGS, PR_MESSAGE_SIZE}, 0))) {
+        inbox_.reset();
         verdicts_.clear();
+        newestId_.clear();
+        newestCaller_.clear();
         return 0;
     }
-    QHash<QByteArray, bool> seen;  // the verdicts still listed, kept for the next count
+    ++generation_;
     long count = 0;
-    SRow row;
-    while (nextRow(*contents, row)) {
-        if (stop && stop->load())
-            return count;
-        if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
-            (row[1].l & MSGFLAG_READ) != 0)
-            continue;
-        // A message file replaced under its unique name with one of another
-        // size (one delivered in part, then whole) is opened again.
-        QByteArray key = row[0].bin;
-        key.append('\0');
-        if (hasValue(row, 2, PR_MESSAGE_SIZE))
-            key.append(QByteArray::number(row[2].l));
-        auto known = verdicts_.constFind(key);
-        bool verdict = false;
-        if (known != verdicts_.constEnd()) {
-            verdict = known.value();
-        } else {
-            std::unique_ptr<IMAPIProp> object;
-            uint32_t type = 0;
-            ++opened_;
-            if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
-                continue;  // judged again next time
-            auto message = entry_cast<IMessage>(std::move(object));
-            verdict = message && store::is_voicemail(*message);
-        }
-        seen.insert(key, verdict);
-        if (verdict)
+    QByteArray newest;  // the newest voicemail counted, by entry id
+    uint64_t newestTime = 0;
+    SRowSet rows;
+    while (!Failed(contents->QueryRows(kRowsPerQuery, 0, rows)) && !rows.empty()) {
+        for (const SRow& row : rows) {
+            if (stop && stop->load())
+                return count;
+            if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
+                (row[1].l & MSGFLAG_READ) != 0)
+                continue;
+            // A message file replaced under its unique name with one of another
+            // size (one delivered in part, then whole) is opened again.
+            const int64_t size = hasValue(row, 2, PR_MESSAGE_SIZE) ? row[2].l : -1;
+            auto known = verdicts_.find(row[0].bin);
+            bool verdict = false;
+            uint64_t delivered = 0;
+            if (known != verdicts_.end() && known->size == size) {
+                known->generation = generation_;
+                verdict = known->voicemail;
+                delivered = known->delivered;
+            } else {
+                std::unique_ptr<IMAPIProp> object;
+                uint32_t type = 0;
+                ++opened_;
+                if (Failed(inbox_->OpenEntry(row[0].bin, 0, &type, object)))
+                    continue;  // judged again next time
+                auto message = entry_cast<IMessage>(std::move(object));
+                verdict = message && store::is_voicemail(*message);
+                if (verdict)
+                    delivered = deliveredAt(*message);
+                verdicts_.insert(row[0].bin, Verdict{size, delivered, generation_, verdict});
+            }
+            if (!verdict)
+                continue;
             ++count;
+            if (newest.isNull() || delivered > newestTime) {
+                newest = row[0].bin;
+                newestTime = delivered;
+            }
+        }
     }
-    verdicts_ = std::move(seen);
+    // Verdicts of messages no longer listed as unread are forgotten.
+    verdicts_.removeIf([this](const QHash<QByteArray, Verdict>::iterator& it) {
+        return it->generation != generation_;
+    });
+    // The caller is read again when the newest changes or the count does (a
+    // contact added meanwhile names it then).
+    if (newest.isNull()) {
+        newestId_.clear();
+        newestCaller_.clear();
+    } else if (newest != newestId_ || count != lastCount_) {
+        newestId_ = newest;
+        newestCaller_ = callerOf(*inbox_, newest);
+    }
     return count;
 }
 
-CCountThread::CCountThread(std::function<void(long)> done)
-    : done_(std::move(done)), thread_([this] { run(); }) {}
+CCountThread::CCountThread(Done done) : done_(std::move(done)), thread_([this] { run(); }) {}
 
 CCountThread::~CCountThread() {
     {
@@ -275,7 +360,7 @@ void CCountThread::run() {
         const long count = counter_.count(&stop_);
         if (stop_)
             return;
-        done_(count);
+        done_(count, counter_.newestCaller());
     }
 }
 

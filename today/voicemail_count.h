@@ -4,6 +4,11 @@
 // It shares with Lyrabell the registry value, the store and that rule, not
 // the rest of its code.
 //
+// With the count comes the caller of the newest new voicemail (by received
+// time, the first listed among equals), named as the list names callers:
+// the contact whose number matches, else the caller the message reads as,
+// else the number as shown.
+//
 // A count opens every unread message, so the item keeps a CVoicemailCounter:
 // it remembers each message's verdict and opens only messages it has not
 // seen, and while the Maildir's folders have not changed it does not list
@@ -18,6 +23,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -27,8 +33,8 @@
 namespace lyb::today {
 
 // The number of unread voicemails in the Inbox of the account in "Message
-// Store". 0 on any failure: no setting, no session, no such account, no Inbox. A message that cannot be opened is not counted.
-// Blocks the caller while it opens every unread message.
+// Store". 0 on any failure: no setting, no session, no such account, no Inbox. A message that
+// cannot be opened is not counted. Blocks the caller while it opens every unread message.
 long countNewVoicemails();
 
 // The entry id of the newest unread voicemail (by delivery time) in the same
@@ -40,8 +46,9 @@ std::optional<QByteArray> newestNewVoicemail();
 // and its size, so a message is opened once however often it is counted. A
 // verdict is forgotten once its message is no longer listed as unread. When
 // neither the chosen account nor the modification times of its new/ and cur/
-// folders changed since the last count, that count is the answer. Used by
-// one thread at a time.
+// folders changed since the last count, that count is the answer. The Inbox
+// stays open between counts of the same account, so that a listing looks only
+// at files the last one did not see. Used by one thread at a time.
 class CVoicemailCounter {
 public:
     // stop, when given and set, ends the count early; the answer is then
@@ -49,6 +56,9 @@ public:
     long count(const std::atomic<bool>* stop = nullptr);
     // How many messages the last count opened.
     long opened() const { return opened_; }
+    // The newest counted voicemail's caller (see above); empty when there is
+    // none or nobody is named.
+    QString newestCaller() const { return newestCaller_; }
 
 private:
     struct Stamp {
@@ -56,21 +66,35 @@ private:
         int64_t newTime = -1, curTime = -1;
         bool operator==(const Stamp&) const = default;
     };
-    long listAndCount(const QString& account, const std::atomic<bool>* stop);
+    struct Verdict {
+        int64_t size = -1;        // of the file judged; -1 when unknown
+        uint64_t delivered = 0;   // its delivery time (a file time); 0 when unknown
+        uint32_t generation = 0;  // the last count that listed it
+        bool voicemail = false;
+    };
+    long listAndCount(const QString& account, const QString& maildir,
+                      const std::atomic<bool>* stop);
 
-    QHash<QByteArray, bool> verdicts_;  // key: entry id, then the size
+    QHash<QByteArray, Verdict> verdicts_;  // by entry id
+    uint32_t generation_ = 0;
+    std::unique_ptr<mapi::IMAPIFolder> inbox_;  // kept open while the account is the same
+    QString inboxAccount_, inboxMaildir_;
     Stamp last_;
     bool lastSettled_ = false;  // the last count can stand for an unchanged Maildir
     long lastCount_ = 0;
     long opened_ = 0;
+    QByteArray newestId_;  // the entry id newestCaller_ was read from
+    QString newestCaller_;
 };
 
 // A thread of its own that counts with one CVoicemailCounter on request and
-// hands each result to done, called on that thread. Requests made while a
+// hands each result (the count and the newest caller) to done, called on
+// that thread. Requests made while a
 // count runs are merged into one more count after it.
 class CCountThread {
 public:
-    explicit CCountThread(std::function<void(long)> done);
+    using Done = std::function<void(long count, const QString& newestCaller)>;
+    explicit CCountThread(Done done);
     // Ends a running count early, without calling done, and waits for the thread.
     ~CCountThread();
     CCountThread(const CCountThread&) = delete;
@@ -81,7 +105,7 @@ public:
 private:
     void run();
 
-    std::function<void(long)> done_;
+    Done done_;
     CVoicemailCounter counter_;  // the thread's own
     std::mutex mutex_;
     std::condition_variable wake_;

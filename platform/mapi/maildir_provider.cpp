@@ -11,15 +11,17 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/files/file_names.h"
@@ -140,6 +142,7 @@ int readMessageFile(const QString& path, QByteArray& bytes) {
     return files::readRegularFile(native(path).constData(), kMaxMessageFileBytes, bytes);
 }
 
+// The unique name of a message file name: everything before its first ':'.
 QString uniqueOf(const QString& fileName) {
     const qsizetype colon = fileName.indexOf(QLatin1Char(':'));
     return colon < 0 ? fileName : fileName.left(colon);
@@ -151,26 +154,6 @@ QString flagsOf(const QString& fileName) {
     return info < 0 ? QString() : fileName.mid(info + 3);
 }
 
-struct DirScan {
-    std::vector<QString> names;
-    bool ok = false;
-};
-
-DirScan readDir(const QString& dir) {
-    DirScan scan;
-    DIR* d = ::opendir(native(dir).constData());
-    if (!d)
-        return scan;
-    scan.ok = true;
-    while (dirent* e = ::readdir(d)) {
-        if (e->d_name[0] == '.')
-            continue;  // ".", ".." and hidden files are not messages
-        scan.names.push_back(files::decodeFileName(e->d_name));
-    }
-    ::closedir(d);
-    return scan;
-}
-
 int64_t mtimeNs(const QString& dir) {
     struct stat st;
     if (::stat(native(dir).constData(), &st) != 0)
@@ -178,30 +161,307 @@ int64_t mtimeNs(const QString& dir) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-// Maps unique names to their paths (relative to the Maildir: "new/x", "cur/x:2,S").
-using FileMap = std::map<QString, QString>;
+// ---------------------------------------------------------------- listings
+
+// One file of a listing. Its name is kept as bytes in Listing::names.
+struct ListedFile {
+    uint32_t offset = 0;        // of the name, NUL-terminated, in Listing::names
+    uint32_t length = 0;        // of the whole file name
+    uint32_t uniqueLength = 0;  // of the unique name, up to the first ':'
+    bool inCur = false;
+    ino_t inode = 0;
+};
+
+// What a listing is sorted by: the unique name's first 16 bytes as two
+// big-endian numbers (zeros after a shorter name), which order most names
+// without looking at them, and the file's place in the order read.
+struct SortKey {
+    uint64_t head[2] = {0, 0};
+    uint32_t index = 0;
+};
+
+SortKey sortKey(std::string_view unique, uint32_t index) {
+    SortKey key;
+    key.index = index;
+    for (size_t i = 0; i < 16 && i < unique.size(); ++i)
+        key.head[i / 8] |= uint64_t{static_cast<unsigned char>(unique[i])} << (8 * (7 - i % 8));
+    return key;
+}
+
+// A contents table's rows: one file per unique name, ordered by the bytes of
+// the unique names. Sizes and modification times are looked at when a row
+// asks for one, then kept. A listing does not change once made, except that
+// sizes and times are filled in, which any thread may do (each an atomic
+// value; two looks give the same answer).
+class Listing {
+public:
+    static constexpr int64_t kUnknown = -2;  // not looked at yet
+    static constexpr int64_t kMissing = -1;  // the file could not be looked at
+
+    Listing() = default;
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+    ~Listing() {
+        for (int fd : {newFd, curFd}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    std::string_view name(const ListedFile& f) const { return {names.data() + f.offset, f.length}; }
+    std::string_view unique(const ListedFile& f) const {
+        return {names.data() + f.offset, f.uniqueLength};
+    }
+
+    // The file of a unique name; null when the listing has none.
+    const ListedFile* find(std::string_view wanted) const {
+        auto it = std::lower_bound(
+            files.begin(), files.end(), wanted,
+            [this](const ListedFile& f, std::string_view u) { return unique(f) < u; });
+        return it != files.end() && unique(*it) == wanted ? &*it : nullptr;
+    }
+
+    // The file's size in bytes, or kMissing.
+    int64_t size(size_t index) {
+        int64_t size = sizes[index].load(std::memory_order_relaxed);
+        if (size != kUnknown)
+            return size;
+        size = sizeInName(unique(files[index]));
+        if (size < 0)
+            return look(index).first;
+        sizes[index].store(size, std::memory_order_relaxed);
+        return size;
+    }
+
+    // The file's modification time in 100 ns units since 1601, or kMissing.
+    int64_t modified(size_t index) {
+        const int64_t time = times[index].load(std::memory_order_relaxed);
+        return time != kUnknown ? time : look(index).second;
+    }
+
+    // Takes the sizes already known of files that an earlier listing of the
+    // same folder had under the same name, subfolder and inode: Maildir files
+    // are written whole before they are moved in, and a file replaced under
+    // its name is another inode.
+    void keepSizes(const Listing& earlier) {
+        size_t j = 0;
+        for (size_t i = 0; i < files.size() && j < earlier.files.size(); ++i) {
+            const std::string_view u = unique(files[i]);
+            while (j < earlier.files.size() && earlier.unique(earlier.files[j]) < u)
+                ++j;
+            if (j == earlier.files.size())
+                break;
+            const ListedFile& then = earlier.files[j];
+            if (then.inode != files[i].inode || then.inCur != files[i].inCur ||
+                earlier.name(then) != name(files[i]))
+                continue;
+            if (const int64_t known = earlier.sizes[j].load(std::memory_order_relaxed); known >= 0)
+                sizes[i].store(known, std::memory_order_relaxed);
+            if (const int64_t known = earlier.times[j].load(std::memory_order_relaxed); known >= 0)
+                times[i].store(known, std::memory_order_relaxed);
+        }
+    }
+
+    // Sorts what was read and keeps the last read of each unique name.
+    void settle() {
+        std::vector<SortKey> keys;
+        keys.reserve(files.size());
+        for (size_t i = 0; i < files.size(); ++i)
+            keys.push_back(sortKey(unique(files[i]), static_cast<uint32_t>(i)));
+        std::sort(keys.begin(), keys.end(), [this](const SortKey& a, const SortKey& b) {
+            if (a.head[0] != b.head[0])
+                return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return a.head[1] < b.head[1];
+            const int c = unique(files[a.index]).compare(unique(files[b.index]));
+            return c != 0 ? c < 0 : a.index < b.index;
+        });
+        std::vector<ListedFile> sorted;
+        sorted.reserve(keys.size());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            const ListedFile& f = files[keys[i].index];
+            if (i + 1 < keys.size() && unique(f) == unique(files[keys[i + 1].index]))
+                continue;
+            sorted.push_back(f);
+        }
+        files = std::move(sorted);
+        sizes = std::make_unique<std::atomic<int64_t>[]>(files.size());
+        times = std::make_unique<std::atomic<int64_t>[]>(files.size());
+        for (size_t i = 0; i < files.size(); ++i) {
+            sizes[i].store(kUnknown, std::memory_order_relaxed);
+            times[i].store(kUnknown, std::memory_order_relaxed);
+        }
+    }
+
+    // The size a ",S=" field of the unique name gives (as Dovecot and
+    // others write it); -1 without one.
+    static int64_t sizeInName(std::string_view unique) {
+        const size_t at = unique.find(",S=");
+        if (at == std::string_view::npos)
+            return -1;
+        int64_t size = 0;
+        size_t i = at + 3;
+        for (; i < unique.size() && unique[i] >= '0' && unique[i] <= '9'; ++i) {
+            if (size > (INT64_MAX - 9) / 10)
+                return -1;
+            size = size * 10 + (unique[i] - '0');
+        }
+        const bool ended = i == unique.size() || unique[i] == ',';
+        return i > at + 3 && ended ? size : -1;
+    }
+
+    std::string names;
+    std::vector<ListedFile> files;
+    std::unique_ptr<std::atomic<int64_t>[]> sizes;
+    std::unique_ptr<std::atomic<int64_t>[]> times;
+    int newFd = -1;  // new/ and cur/, for looking at sizes
+    int curFd = -1;
+
+private:
+    // Looks at the file once for both its size and its modification time.
+    std::pair<int64_t, int64_t> look(size_t index) {
+        const ListedFile& f = files[index];
+        const int dir = f.inCur ? curFd : newFd;
+        struct stat st;
+        if (dir < 0 || ::fstatat(dir, names.data() + f.offset, &st, 0) != 0) {
+            sizes[index].store(kMissing, std::memory_order_relaxed);
+            times[index].store(kMissing, std::memory_order_relaxed);
+            return {kMissing, kMissing};
+        }
+        const int64_t time = static_cast<int64_t>(unixToFileTime(st.st_mtim.tv_sec) +
+                                                  uint64_t(st.st_mtim.tv_nsec) / 100);
+        // A size the name gives stays the size.
+        int64_t size = sizeInName(unique(f));
+        if (size < 0)
+            size = st.st_size;
+        sizes[index].store(size, std::memory_order_relaxed);
+        times[index].store(time, std::memory_order_relaxed);
+        return {size, time};
+    }
+};
+
+// Adds the messages of a subfolder to a listing; false when it cannot be read.
+bool readNames(const QString& dir, bool inCur, Listing& listing) {
+    DIR* d = ::opendir(native(dir).constData());
+    if (!d)
+        return false;
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;  // ".", ".." and hidden files are not messages
+        const size_t length = std::strlen(e->d_name);
+        const void* colon = std::memchr(e->d_name, ':', length);
+        ListedFile f;
+        f.offset = static_cast<uint32_t>(listing.names.size());
+        f.length = static_cast<uint32_t>(length);
+        f.uniqueLength =
+            static_cast<uint32_t>(colon ? static_cast<const char*>(colon) - e->d_name : length);
+        f.inode = e->d_ino;
+        f.inCur = inCur;
+        listing.names.append(e->d_name, length + 1);  // with its NUL
+        listing.files.push_back(f);
+    }
+    ::closedir(d);
+    return true;
+}
+
+int openDir(const QString& dir) {
+    return ::open(native(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
 
 // Lists a Maildir: new/ first, then cur/ until its modification time holds
 // still over one read (a few times at most), one entry per unique name. A
 // message moved from new/ to cur/ meanwhile is found in one or the other.
-bool listMaildir(const QString& root, FileMap& files) {
-    files.clear();
-    DirScan fresh = readDir(root + QStringLiteral("/new"));
-    for (const QString& name : fresh.names)
-        files[uniqueOf(name)] = QStringLiteral("new/") + name;
+bool listMaildir(const QString& root, Listing& listing) {
+    const QString newDir = root + QStringLiteral("/new");
     const QString curDir = root + QStringLiteral("/cur");
+    listing.newFd = openDir(newDir);
+    listing.curFd = openDir(curDir);
+    const bool newOk = readNames(newDir, false, listing);
     bool curOk = false;
     for (int attempt = 0; attempt < 4; ++attempt) {
         const int64_t before = mtimeNs(curDir);
-        DirScan cur = readDir(curDir);
-        curOk = curOk || cur.ok;
-        for (const QString& name : cur.names)
-            files[uniqueOf(name)] = QStringLiteral("cur/") + name;
+        curOk = readNames(curDir, true, listing) || curOk;
         if (mtimeNs(curDir) == before)
             break;
     }
-    return fresh.ok || curOk;
+    listing.settle();
+    return newOk || curOk;
 }
+
+// The flags of a file name in the ":2,FLAGS" form hold 'S'.
+bool seenIn(std::string_view fileName) {
+    const size_t info = fileName.find(":2,");
+    return info != std::string_view::npos && fileName.find('S', info + 3) != std::string_view::npos;
+}
+
+// The rows of a listing; only the columns asked for are made.
+class CListingTable final : public IMAPITable {
+public:
+    CListingTable(std::shared_ptr<Listing> listing, QByteArray idPrefix)
+        : listing_(std::move(listing)), idPrefix_(std::move(idPrefix)) {}
+
+    HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
+        columns_ = tags;
+        return S_OK;
+    }
+    HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
+        const size_t n =
+            std::min(static_cast<size_t>(std::max(count, 0)), listing_->files.size() - next_);
+        rows.resize(n);
+        for (SRow& row : rows) {
+            row.clear();
+            makeRow(next_++, row);
+        }
+        return S_OK;
+    }
+
+private:
+    void makeRow(size_t index, SRow& row) {
+        const ListedFile& f = listing_->files[index];
+        for (uint32_t tag : columns_) {
+            SPropValue& v = row.emplace_back();
+            v.ulPropTag = tag;
+            switch (tag) {
+                case PR_ENTRYID: {
+                    const std::string_view unique = listing_->unique(f);
+                    v.bin = QByteArray(idPrefix_.size() + static_cast<qsizetype>(unique.size()),
+                                       Qt::Uninitialized);
+                    std::memcpy(v.bin.data(), idPrefix_.constData(),
+                                static_cast<size_t>(idPrefix_.size()));
+                    std::memcpy(v.bin.data() + idPrefix_.size(), unique.data(), unique.size());
+                    break;
+                }
+                case PR_MESSAGE_FLAGS:
+                    v.l = seenIn(listing_->name(f)) ? static_cast<int32_t>(MSGFLAG_READ) : 0;
+                    break;
+                case PR_MESSAGE_SIZE: {
+                    const int64_t size = listing_->size(index);
+                    if (size < 0)
+                        v = SPropValue::error(tag, MAPI_E_NOT_FOUND);
+                    else
+                        v.l = static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
+                    break;
+                }
+                case PR_LAST_MODIFICATION_TIME: {
+                    const int64_t time = listing_->modified(index);
+                    if (time < 0)
+                        v = SPropValue::error(tag, MAPI_E_NOT_FOUND);
+                    else
+                        v.ft = static_cast<uint64_t>(time);
+                    break;
+                }
+                default:
+                    v = SPropValue::error(tag, MAPI_E_NOT_FOUND);
+                    break;
+            }
+        }
+    }
+
+    std::shared_ptr<Listing> listing_;
+    QByteArray idPrefix_;  // a message id up to its unique name
+    std::vector<uint32_t> columns_{PR_ENTRYID};
+    size_t next_ = 0;
+};
 
 // How often a message that vanished under its name is looked for again
 // before the work is given up. Another client renaming flags moves a file
@@ -605,32 +865,18 @@ public:
     explicit CMaildirFolder(QString root) : root_(std::move(root)) {}
 
     HRESULT GetContentsTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
-        SRowSet rows;
-        if (!root_.isEmpty()) {
-            FileMap files;
-            if (!listMaildir(root_, files))
-                return MAPI_E_NOT_FOUND;
-            for (const auto& [unique, rel] : files) {
-                hints_[unique] = rel;
-                const int32_t flags = flagsOf(rel).contains(QLatin1Char('S'))
-                                          ? static_cast<int32_t>(MSGFLAG_READ)
-                                          : 0;
-                SRow row{binProp(PR_ENTRYID, messageEntryId(root_, unique)),
-                         longProp(PR_MESSAGE_FLAGS, flags)};
-                struct stat st;
-                if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0) {
-                    row.push_back(longProp(PR_MESSAGE_SIZE, static_cast<int32_t>(std::min<off_t>(
-                                                                st.st_size, INT32_MAX))));
-                    SPropValue modified;
-                    modified.ulPropTag = PR_LAST_MODIFICATION_TIME;
-                    modified.ft =
-                        unixToFileTime(st.st_mtim.tv_sec) + uint64_t(st.st_mtim.tv_nsec) / 100;
-                    row.push_back(modified);
-                }
-                rows.push_back(std::move(row));
-            }
+        if (root_.isEmpty()) {
+            table = std::make_unique<CRowTable>(SRowSet());
+            return S_OK;
         }
-        table = std::make_unique<CRowTable>(std::move(rows));
+        auto listing = std::make_shared<Listing>();
+        if (!listMaildir(root_, *listing))
+            return MAPI_E_NOT_FOUND;
+        if (last_)
+            listing->keepSizes(*last_);
+        last_ = listing;
+        QByteArray prefix = makeId('M', root_, QString());
+        table = std::make_unique<CListingTable>(std::move(listing), std::move(prefix));
         return S_OK;
     }
 
@@ -682,8 +928,7 @@ public:
         // Reading the listed file shows that it is still there; a message
         // renamed since the listing is looked for under its unique name. A
         // file that is there but cannot be read gives a message without properties.
-        auto hint = hints_.find(unique);
-        QString rel = hint != hints_.end() ? hint->second : QString();
+        QString rel = hintFor(unique);
         QByteArray read;
         const int error = readMessage(root_, unique, rel, read);
         if (error == ENOENT)
@@ -752,10 +997,9 @@ private:
             unique.isEmpty()) {
             return MAPI_E_INVALID_ENTRYID;
         }
-        auto hint = hints_.find(unique);
+        const QString hint = hintFor(unique);
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            const QString rel = locate(
-                root_, unique, hint != hints_.end() && attempt == 0 ? hint->second : QString());
+            const QString rel = locate(root_, unique, attempt == 0 ? hint : QString());
             if (rel.isEmpty())
                 return MAPI_E_NOT_FOUND;
             const QString trash = root_ + QStringLiteral("/.Trash");
@@ -796,8 +1040,21 @@ private:
         return E_FAIL;
     }
 
+    // The file of a unique name ("new/x", "cur/x:2,S") in the last listing;
+    // empty when it was not listed.
+    QString hintFor(const QString& unique) const {
+        if (!last_)
+            return {};
+        const QByteArray wanted = native(unique);
+        const ListedFile* f = last_->find(std::string_view(wanted.constData(), wanted.size()));
+        if (!f)
+            return {};
+        return (f->inCur ? QStringLiteral("cur/") : QStringLiteral("new/")) +
+               files::decodeFileName(QByteArrayView(last_->name(*f).data(), f->length));
+    }
+
     QString root_;
-    std::map<QString, QString> hints_;  // unique name -> file, from the last listing
+    std::shared_ptr<Listing> last_;  // the last listing: files by unique name, sizes known
 };
 
 HRESULT openFolder(const QString& root, std::unique_ptr<IMAPIProp>& object, uint32_t* objType) {
@@ -896,19 +1153,24 @@ QString accountsFilePath() {
     return config + QStringLiteral("/lyrabell/accounts.conf");
 }
 
-std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) {
+std::vector<Account> parseAccounts(const QString& text, const QString& baseDir,
+                                   std::vector<BadAccountLine>* bad) {
     std::vector<Account> accounts;
+    int number = 0;
     for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
+        ++number;
         const QString line = rawLine.trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            continue;
         Account a;
-        a.displayName = line.left(eq).trimmed();
-        if (a.displayName.isEmpty())
+        if (eq > 0)
+            a.displayName = line.left(eq).trimmed();
+        if (a.displayName.isEmpty()) {
+            if (bad)
+                bad->push_back({number, line});
             continue;
+        }
         QString path = line.mid(eq + 1).trimmed();
         if (isImapAddress(path)) {
             a.imapAddress = path;
@@ -928,6 +1190,23 @@ std::vector<Account> parseAccounts(const QString& text, const QString& baseDir) 
         accounts.push_back(std::move(a));
     }
     return accounts;
+}
+
+QString accountLineWarning(const QString& file, const BadAccountLine& line) {
+    // The line as it can be shown on a terminal: no control characters, and
+    // not more than a line's worth of it.
+    constexpr qsizetype kShown = 80;
+    QString shown = line.text.left(kShown);
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char('?');
+    }
+    if (line.text.size() > kShown)
+        shown += QStringLiteral("...");
+    return QStringLiteral("%1:%2: not an account line (Name = path): %3")
+        .arg(file)
+        .arg(line.number)
+        .arg(shown);
 }
 
 QString demoMaildir() {
@@ -971,7 +1250,19 @@ std::vector<Account> loadAccounts() {
     QByteArray text = file.readAll();
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
-    return parseAccounts(files::decodeFileName(text), QFileInfo(path).absolutePath());
+    std::vector<BadAccountLine> bad;
+    auto accounts =
+        parseAccounts(files::decodeFileName(text), QFileInfo(path).absolutePath(), &bad);
+    // Each line is told of once per process, however often the file is read.
+    static std::mutex mutex;
+    static std::set<QString> told;
+    for (const BadAccountLine& line : bad) {
+        const QString warning = accountLineWarning(path, line);
+        std::lock_guard lock(mutex);
+        if (told.insert(warning).second)
+            std::fprintf(stderr, "%s\n", files::encodeFileName(warning).constData());
+    }
+    return accounts;
 }
 
 std::unique_ptr<IMAPISession> makeMaildirSession(std::vector<Account> accounts) {

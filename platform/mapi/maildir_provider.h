@@ -14,8 +14,9 @@
 // folder; a relative path is taken from the accounts file's folder. An empty
 // path gives an account with an empty Inbox. A value that starts with
 // imap:// or imaps:// is an IMAP account instead (imap_provider.h), kept as
-// written. Lines without '=' or with an
-// empty name are ignored. Accounts keep the file's order.
+// written. A line without '=' or with an empty name is no account: it is told
+// of once per process on standard error, with its line number. Accounts keep
+// the file's order.
 // When the accounts file does not exist, two accounts are offered: "Demo
 // Voicemail", the demo Maildir made by the build (demoMaildir() below), and
 // an empty "SMS". An accounts file that exists but lists nothing gives none.
@@ -36,9 +37,14 @@
 //   sorted; a message in new/ moves to cur/ when it is marked read. Nothing
 //   else changes; the message bytes never do. Other bits are ignored.
 // - PR_MESSAGE_SIZE, in contents table rows only: the message file's size in
-//   bytes when the listing was made (at most 2^31 - 1), missing when the file
-//   could not be looked at. PR_LAST_MODIFICATION_TIME likewise: the file's
-//   modification time (flag renames keep it; new content changes it).
+//   bytes (at most 2^31 - 1): the ",S=SIZE" field of its unique name when it
+//   has one (as Dovecot and others write it), else the file's, looked at when
+//   a row first asks for it; missing when the file could not be looked at. A
+//   file that the folder's last listing had under the same name and inode is
+//   not looked at again: Maildir files are written whole before they are
+//   moved in, and one delivered again under its name is another file.
+//   PR_LAST_MODIFICATION_TIME likewise: the file's modification time (flag
+//   renames keep it; new content changes it).
 // - PR_MESSAGE_DELIVERY_TIME: the date of the newest Received header (the
 //   topmost one, after its last ';'), else the Date header, else the file's
 //   modification time.
@@ -66,8 +72,10 @@
 //   reads new/ before cur/ and keeps one row per unique name, rereading cur/
 //   while its modification time changes during the read, so a message that a
 //   mail tool moves from new/ to cur/ or renames meanwhile is listed once.
-//   Rows are ordered by unique name (mail tools start it with the delivery
-//   time). A message that is gone when it is opened fails with MAPI_E_NOT_FOUND.
+//   Rows are ordered by the bytes of the unique name (mail tools start it
+//   with the delivery time), and carry only the columns asked for, made as
+//   they are read. A message that is gone when it is opened fails with
+//   MAPI_E_NOT_FOUND.
 // - Other clients rename files at any time (to change flags). Every lookup by
 //   unique name (opening, reading, marking, deleting) that finds its file
 //   gone looks the unique name up again in new/ and cur/ before giving up,
@@ -104,8 +112,18 @@ struct Account {
 QString accountsFilePath();
 // Reads the accounts as described above.
 std::vector<Account> loadAccounts();
+// A line of an accounts file that names no account.
+struct BadAccountLine {
+    int number = 0;  // from 1
+    QString text;    // trimmed
+};
 // Parses the text of an accounts file; relative paths are taken from baseDir.
-std::vector<Account> parseAccounts(const QString& text, const QString& baseDir);
+// Lines that name no account go to bad when it is given.
+std::vector<Account> parseAccounts(const QString& text, const QString& baseDir,
+                                   std::vector<BadAccountLine>* bad = nullptr);
+// The line that tells of a bad line of file: "FILE:7: not an account line
+// (Name = path): TEXT", control characters shown as '?', long text cut.
+QString accountLineWarning(const QString& file, const BadAccountLine& line);
 // The demo Maildir, "Maildir" in paths::demo_account_folder() (an installed
 // program's is the user's copy of the installed demo); empty when it is not
 // there (a build without the demo).

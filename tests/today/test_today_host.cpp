@@ -11,12 +11,14 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
 
 #include <functional>
 
+#include "contacts/voicemail_listing.h"
 #include "tests/platform/mapi/maildir_fixture.h"
 #include "tests/today/today_account.h"
 #include "today/today_host.h"
@@ -57,11 +59,13 @@ public:
     QStringList summaries;
     QStringList actions;  // the last notification's
     QVariantMap hints;
+    QStringList bodies;
 
 public Q_SLOTS:
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString&,
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
                 const QStringList& actionList, const QVariantMap& hintMap, int) {
         summaries << summary;
+        bodies << body;
         actions = actionList;
         hints = hintMap;
         return static_cast<uint>(summaries.size());
@@ -242,6 +246,81 @@ TEST(TodayHost, AccountChangeRecounts) {
         return host.count() == 1 &&
                host.tray().toolTip() == QLatin1String("You got 1 new voicemail");
     })) << qPrintable(host.tray().toolTip());
+}
+
+// On an Inbox of every kind of message, the count is the number of voicemails
+// the list shows as new, and the notification of the rise names the newest of
+// them by its caller as the list does: here a contact found by the number,
+// whose name holds markup.
+TEST(TodayHost, CountIsTheListsNewAndTheNotificationNamesTheNewestCaller) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.isConnected());
+    FakeNotifications notifications;
+    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notifications,
+                                   QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    qputenv("LYRABELL_REGION", "US");
+    const QString contacts = qEnvironmentVariable("LYRABELL_CONTACTS");
+    ASSERT_TRUE(QDir().mkpath(contacts));
+    QFile card(contacts + QStringLiteral("/anna.vcf"));
+    ASSERT_TRUE(card.open(QIODevice::WriteOnly));
+    card.write(
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna <b>Berg</b>\r\nTEL:503-555-0142\r\nEND:VCARD\r\n");
+    card.close();
+
+    MaildirFixture md;
+    testing::chooseTodayAccount(md);
+    CTodayHost host;
+    ASSERT_EQ(host.start(QStringLiteral(LYB_TODAY_LIBRARY)), QString());
+    ASSERT_TRUE(waitFor([&] { return host.itemText() == "You have no new voicemails"; }));
+
+    auto parts = [](const char* subject, const char* date) {
+        MailParts p;
+        p.subject = subject;
+        p.date = date;
+        return p;
+    };
+    MailParts newest = parts("Voice Mail Message (5035550142)", "Tue, 01 Dec 2026 11:00:00 +0000");
+    newest.textBody = "You have a new voice message.\r\nCaller ID: 503-555-0142\r\n";
+    MailParts byName = parts("Voicemail", "Tue, 01 Dec 2026 10:00:00 +0000");
+    byName.attachName = "msg.WAV";
+    byName.attachType = "application/octet-stream";
+    MailParts flagged = parts("Voicemail from Bo Lind", "Tue, 01 Dec 2026 09:00:00 +0000");
+    flagged.textBody = "Transcription: call me back\r\n";
+    MailParts heard = parts("Voice Mail Message (5551234567)", "Tue, 01 Dec 2026 12:00:00 +0000");
+    MailParts silent = parts("Voice Mail Message (5551234567)", "Tue, 01 Dec 2026 12:30:00 +0000");
+    silent.attachment = false;
+    md.deliver(voicemailMail(byName));
+    md.deliver(voicemailMail(newest));
+    md.deliver(voicemailMail(flagged), QStringLiteral("F"));
+    md.deliver(voicemailMail(heard), QStringLiteral("S"));
+    md.deliver(voicemailMail(silent));
+    md.deliver(testing::plainMail("Voicemail from Cy", "no recording"));
+    md.deliver(voicemailMail());  // the first of the day, unread
+
+    store::CMapiSession session;
+    ASSERT_TRUE(store::logon(session));
+    const auto listing = contacts::list_voicemails(session, QStringLiteral("Voicemail"));
+    long listedNew = 0;
+    const store::CVoiceMailMessage* newestNew = nullptr;
+    for (const auto& record : listing.records) {
+        if (record->is_read())
+            continue;
+        ++listedNew;
+        if (!newestNew)
+            newestNew = record.get();  // newest first
+    }
+    ASSERT_EQ(listedNew, 4);
+    ASSERT_TRUE(newestNew);
+    EXPECT_EQ(newestNew->caller_name(), QStringLiteral("Anna <b>Berg</b>"));
+
+    host.recountNow();
+    EXPECT_TRUE(waitFor([&] {
+        return host.count() == listedNew && !notifications.bodies.isEmpty();
+    })) << host.count();
+    // Servers read the body as markup: the name from the contacts is text in it.
+    EXPECT_EQ(notifications.bodies,
+              QStringList{QStringLiteral("The newest is from Anna &lt;b&gt;Berg&lt;/b&gt;")});
 }
 
 }  // namespace

@@ -112,6 +112,27 @@ TEST(Accounts, ParsesNamesPathsCommentsAndHomeFolders) {
     EXPECT_TRUE(accounts[3].maildir.isEmpty());
 }
 
+// A line that names no account is told of once, with its number, however
+// often the file is read; URL forms and empty paths are accounts.
+TEST(Accounts, LinesThatNameNoAccountAreToldOfOnceWithTheirNumber) {
+    QFile f(accountsFilePath());
+    QDir().mkpath(QFileInfo(f).absolutePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(
+        "# mine\nWork = ~/Mail\nWork ~/Mail/wrk\n = /nameless\nRemote = imaps://mx/INBOX\n"
+        "SMS =\nbell\x1b[31m\n");
+    f.close();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(loadAccounts().size(), 3u);
+    EXPECT_EQ(loadAccounts().size(), 3u);
+    const QString path = accountsFilePath();
+    EXPECT_EQ(QString::fromStdString(::testing::internal::GetCapturedStderr()),
+              path + ":3: not an account line (Name = path): Work ~/Mail/wrk\n" + path +
+                  ":4: not an account line (Name = path): = /nameless\n" + path +
+                  ":7: not an account line (Name = path): bell?[31m\n");
+    QFile::remove(accountsFilePath());
+}
+
 TEST(Accounts, OffersTheDemoAndAnEmptySmsAccountWithoutAnAccountsFile) {
     ASSERT_FALSE(QFile::exists(accountsFilePath()));
     const auto accounts = loadAccounts();
@@ -371,6 +392,78 @@ TEST(MaildirMessage, ListingAndReadingChangeNothing) {
         streamBytes(*m, PR_MIME_RAW);
     }
     EXPECT_EQ(md.files("new") + md.files("cur"), before);
+}
+
+// Rows come in unique-name order, one per unique name, with the columns asked
+// for in the order asked; a size comes from a ",S=" field of the unique name
+// when there is a well-formed one, else from the file, and a file replaced
+// under its name is looked at again by the next listing of the same folder.
+TEST(MaildirFolder, ContentsRowsFollowTheColumnsAndTheFiles) {
+    MaildirFixture md;
+    struct File {
+        const char* path;
+        QByteArray bytes;  // null: a symbolic link to nothing
+    };
+    const File files[] = {
+        {"new/3.M1.host", "0123456789"},      {"cur/1.M1.host:2,FS", "abc"},
+        {"cur/2.M1.host,S=999:2,S", "12345"}, {"new/4.M1.host,S=12x", "1234567"},
+        {"new/5.M1.host", QByteArray()},      {"new/6.M1.host", "new"},
+        {"cur/6.M1.host:2,", "in cur"},
+    };
+    for (const File& f : files) {
+        const QString path = md.root + QLatin1Char('/') + QLatin1String(f.path);
+        if (f.bytes.isNull()) {
+            ASSERT_TRUE(QFile::link(md.root + QStringLiteral("/gone"), path));
+            continue;
+        }
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(f.bytes);
+    }
+    struct Row {
+        const char* unique;
+        int32_t flags;
+        int32_t size;  // -1: missing
+    };
+    const std::vector<Row> expected = {
+        {"1.M1.host", MSGFLAG_READ, 3}, {"2.M1.host,S=999", MSGFLAG_READ, 999},
+        {"3.M1.host", 0, 10},           {"4.M1.host,S=12x", 0, 7},
+        {"5.M1.host", 0, -1},           {"6.M1.host", 0, 6}};
+    auto folder = inboxOf(md.root);
+    auto rowsOf = [&] {
+        std::unique_ptr<IMAPITable> table;
+        EXPECT_EQ(folder->GetContentsTable(0, table), S_OK);
+        table->SetColumns({PR_MESSAGE_SIZE, PR_SUBJECT_W, PR_MESSAGE_FLAGS, PR_ENTRYID}, 0);
+        SRowSet all;
+        for (SRowSet rows; table->QueryRows(4, 0, rows) == S_OK && !rows.empty();)
+            all.insert(all.end(), rows.begin(), rows.end());
+        return all;
+    };
+    const SRowSet rows = rowsOf();
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row& want = expected[i];
+        SCOPED_TRACE(want.unique);
+        ASSERT_EQ(rows[i].size(), 4u);
+        if (want.size < 0) {
+            EXPECT_TRUE(missing(rows[i][0]));
+        } else {
+            EXPECT_EQ(rows[i][0].ulPropTag, PR_MESSAGE_SIZE);
+            EXPECT_EQ(rows[i][0].l, want.size);
+        }
+        EXPECT_TRUE(missing(rows[i][1]));
+        EXPECT_EQ(rows[i][2].l, want.flags);
+        EXPECT_EQ(rows[i][3].bin, messageEntryId(md.root, QString::fromLatin1(want.unique)));
+    }
+
+    // Delivered again whole under the same name: another file, another size.
+    QFile whole(md.root + QStringLiteral("/tmp/3.M1.host"));
+    ASSERT_TRUE(whole.open(QIODevice::WriteOnly));
+    whole.write("0123456789 and the rest");
+    whole.close();
+    ASSERT_TRUE(QFile::remove(md.root + QStringLiteral("/new/3.M1.host")));
+    ASSERT_TRUE(QFile::rename(whole.fileName(), md.root + QStringLiteral("/new/3.M1.host")));
+    EXPECT_EQ(rowsOf().at(2).at(0).l, 23);
 }
 
 TEST(MaildirFolder, DeleteMovesToTrashAndAGoneMessageFails) {
