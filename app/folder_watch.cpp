@@ -1,6 +1,8 @@
 #include "app/folder_watch.h"
 
 #include "contacts/voicemail_listing.h"
+#include "platform/mapi/imap_watch.h"
+#include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
 #include "store/account_problem.h"
 #include "store/message_store.h"
@@ -44,6 +46,16 @@ bool readFlags(store::CMessageFolder& folder, std::map<QByteArray, bool>& flags)
     return true;
 }
 
+// The address of an IMAP account (by name, any case, the first listed);
+// false when the account is not an IMAP one.
+bool imapAddressOf(const QString& account, mapi::ImapAddress& address) {
+    for (const mapi::Account& a : mapi::loadAccounts()) {
+        if (a.displayName.compare(account, Qt::CaseInsensitive) == 0)
+            return !a.imapAddress.isEmpty() && mapi::parseImapAddress(a.imapAddress, address);
+    }
+    return false;
+}
+
 }  // namespace
 
 CFolderWatch::CFolderWatch(ui::CVoiceMailList* list, std::function<bool()> canUpdate,
@@ -58,11 +70,15 @@ CFolderWatch::CFolderWatch(ui::CVoiceMailList* list, std::function<bool()> canUp
     connect(settle_, &QTimer::timeout, this, &CFolderWatch::update);
     // Not restarted by later changes: a folder that keeps changing is still
     // followed every kSettleMs.
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
-        if (!settle_->isActive())
-            settle_->start();
-    });
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &CFolderWatch::changed);
     connect(list_->model(), &QAbstractItemModel::modelReset, this, &CFolderWatch::follow);
+}
+
+CFolderWatch::~CFolderWatch() = default;
+
+void CFolderWatch::changed() {
+    if (!settle_->isActive())
+        settle_->start();
 }
 
 void CFolderWatch::follow() {
@@ -71,12 +87,25 @@ void CFolderWatch::follow() {
         watcher_->removePaths(watched);
     known_.clear();
     const ui::CVoiceMailListModel* model = list_->list_model();
-    folder_ = model->folder() ? store::account_folder(model->open_account_name()) : QString();
-    if (folder_.isEmpty())
+    const QString account = model->folder() ? model->open_account_name() : QString();
+    folder_ = account.isEmpty() ? QString() : store::account_folder(account);
+    mapi::ImapAddress address;
+    if (folder_.isEmpty() && !account.isEmpty() && imapAddressOf(account, address)) {
+        // Called on the watch's thread; the watch goes before this object.
+        if (!imap_ || imapAccount_ != account)
+            imap_ = std::make_unique<mapi::ImapWatch>(account, address, [this] {
+                QMetaObject::invokeMethod(this, &CFolderWatch::changed, Qt::QueuedConnection);
+            });
+        imapAccount_ = account;
+    } else {
+        imap_.reset();
+    }
+    if (folder_.isEmpty() && !imap_)
         return;
     for (const store::CEntryInfo& entry : model->listed())
         known_.insert(entry.entry_id);
-    watcher_->addPaths({folder_ + QStringLiteral("/new"), folder_ + QStringLiteral("/cur")});
+    if (!folder_.isEmpty())
+        watcher_->addPaths({folder_ + QStringLiteral("/new"), folder_ + QStringLiteral("/cur")});
     // What arrived while the list was being made, before the folders were
     // watched, is looked for once.
     settle_->start();
@@ -85,7 +114,7 @@ void CFolderWatch::follow() {
 void CFolderWatch::update() {
     ui::CVoiceMailListModel* model = list_->list_model();
     store::CMessageFolder* folder = model->folder();
-    if (!folder || folder_.isEmpty())
+    if (!folder || (folder_.isEmpty() && !imap_))
         return;
     if (canUpdate_ && !canUpdate_()) {
         settle_->start();

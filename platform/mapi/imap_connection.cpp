@@ -9,6 +9,10 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <poll.h>
+
+#include <cerrno>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -387,6 +391,14 @@ std::mutex& registryMutex() {
     return m;
 }
 
+// When each account's password was last refused (steady seconds), shared by
+// all of its connections: after a refusal no connection of the account's
+// tries again within a minute.
+int64_t& loginRefusedAt(const QString& account) {
+    static auto* refused = new std::map<QString, int64_t>;
+    return (*refused)[account];
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- names
@@ -472,8 +484,17 @@ HRESULT ImapConnection::failed(HRESULT hr, const QString& why) {
 
 HRESULT ImapConnection::connect() {
     drop();
-    if (loginRefusedAt_ && steadySeconds() - loginRefusedAt_ < 60)
-        return failed(MAPI_E_LOGON_FAILED, lastError_);
+    {
+        std::lock_guard lock(registryMutex());
+        const int64_t refused = loginRefusedAt(account_);
+        if (refused && steadySeconds() - refused < 60)
+            return failed(MAPI_E_LOGON_FAILED,
+                          lastError_.isEmpty()
+                              ? QStringLiteral("the server refused the login of %1 less than a "
+                                               "minute ago")
+                                    .arg(address_.user)
+                              : lastError_);
+    }
     QString secretError;
     const std::optional<QString> password = secrets::lookupPassword(account_, &secretError);
     if (!password) {
@@ -540,7 +561,10 @@ HRESULT ImapConnection::connect() {
         const QString said = responseText(imap_);
         drop();
         if (rc == MAILIMAP_ERROR_LOGIN) {
-            loginRefusedAt_ = steadySeconds();
+            {
+                std::lock_guard lock(registryMutex());
+                loginRefusedAt(account_) = steadySeconds();
+            }
             return failed(
                 MAPI_E_LOGON_FAILED,
                 QStringLiteral("the server refused the login of %1 (wrong password?)%2")
@@ -549,7 +573,10 @@ HRESULT ImapConnection::connect() {
         return failed(MAPI_E_LOGON_FAILED,
                       QStringLiteral("the connection to %1 broke during the login").arg(where));
     }
-    loginRefusedAt_ = 0;
+    {
+        std::lock_guard lock(registryMutex());
+        loginRefusedAt(account_) = 0;
+    }
     // The capabilities after the login can differ from those before it.
     mailimap_capability_data* caps = nullptr;
     if (mailimap_capability(imap_, &caps) == MAILIMAP_NO_ERROR && caps)
@@ -912,6 +939,67 @@ HRESULT ImapConnection::moveToTrash(uint32_t uidValidity, uint32_t uid) {
             return mailimap_uid_expunge(imap_, set.p);
         return MAILIMAP_NO_ERROR;
     });
+}
+
+namespace {
+
+// Whether the last command's untagged answers told of messages that went
+// away or of changed flags (new messages show in the selection's count).
+bool toldOfChanges(mailimap* imap) {
+    const mailimap_response_info* info = imap->imap_response_info;
+    return info && ((info->rsp_expunged && !clist_isempty(info->rsp_expunged)) ||
+                    (info->rsp_fetch_list && !clist_isempty(info->rsp_fetch_list)));
+}
+
+// Waits for fds[0] or fds[1] to become readable, at most `seconds`; an
+// interrupted wait goes on.
+void waitReadable(pollfd* fds, nfds_t count, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || ::poll(fds, count, int(left)) >= 0 || errno != EINTR)
+            return;
+    }
+}
+
+}  // namespace
+
+HRESULT ImapConnection::waitForChange(int wakeFd, int seconds) {
+    std::lock_guard lock(mutex_);
+    if (!imap_) {
+        // What happened while there was no connection is not known.
+        const HRESULT hr = connect();
+        return Failed(hr) ? hr : S_OK;
+    }
+    const uint32_t exists = imap_->imap_selection_info->sel_exists;
+    int rc;
+    if (mailimap_has_idle(imap_)) {
+        rc = mailimap_idle(imap_);
+        if (rc == MAILIMAP_NO_ERROR) {
+            // What came with the server's go-ahead is already read.
+            if (imap_->imap_stream->read_buffer_len == 0) {
+                pollfd fds[2] = {{mailimap_idle_get_fd(imap_), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+                waitReadable(fds, 2, seconds);
+            }
+            rc = mailimap_idle_done(imap_);
+        }
+    } else {
+        pollfd fds[1] = {{wakeFd, POLLIN, 0}};
+        waitReadable(fds, 1, seconds);
+        if (fds[0].revents & POLLIN)
+            return S_FALSE;
+        rc = mailimap_noop(imap_);
+    }
+    if (rc != MAILIMAP_NO_ERROR) {
+        drop();
+        return failed(MAPI_E_NOT_FOUND, QStringLiteral("the connection to the server was lost"));
+    }
+    reported_ = false;
+    const bool changed = !imap_->imap_selection_info ||
+                         imap_->imap_selection_info->sel_exists != exists || toldOfChanges(imap_);
+    return changed ? S_OK : S_FALSE;
 }
 
 }  // namespace lyb::mapi

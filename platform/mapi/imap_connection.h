@@ -107,6 +107,16 @@ public:
     // COPY, \Deleted and UID EXPUNGE of that message only.
     HRESULT moveToTrash(uint32_t uidValidity, uint32_t uid);
 
+    // For a connection of the caller's own, never one given to others
+    // (ImapWatch). Without a connection, makes one and returns S_OK at once
+    // (what happened while there was none is not known). Otherwise waits
+    // with IDLE until the server tells of a change to the folder, `seconds`
+    // pass or wakeFd becomes readable; without IDLE it waits the same way
+    // and then asks with NOOP. S_OK when messages came or went or flags
+    // changed; S_FALSE when nothing did; a failure when the connection could
+    // not be made or broke (it is then dropped).
+    HRESULT waitForChange(int wakeFd, int seconds);
+
     QString lastError() const;
 
 private:
@@ -124,7 +134,6 @@ private:
     uint32_t uidValidity_ = 0;
     QString lastError_;
     bool reported_ = false;
-    int64_t loginRefusedAt_ = 0;  // steady seconds; 0 when none
     std::optional<QString> trash_;
     // The last listing, kept while UIDVALIDITY stays: later listings ask
     // only for UIDs and flags, and for everything of new messages.

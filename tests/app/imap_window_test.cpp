@@ -1,0 +1,133 @@
+// The main window on an IMAP account of a real Dovecot: the list follows
+// what other mail programs do on the server while it is shown.
+#include "app/main_dialog.h"
+#include "app/settings.h"
+#include "platform/mapi/imap_watch.h"
+#include "platform/secrets/secrets.h"
+#include "recording_playback.h"
+#include "store/message_store.h"
+#include "tests/platform/imap/dovecot_fixture.h"
+#include "tests/platform/mapi/maildir_fixture.h"
+#include "ui/voicemail_list.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QTest>
+
+#include "qstring_print.h"
+
+#include <gtest/gtest.h>
+
+using namespace lyb::app;
+using lyb::testing::DovecotServer;
+using lyb::testing::Keyring;
+using lyb::testing::MaildirFixture;
+using lyb::testing::MailParts;
+
+namespace {
+
+QByteArray voicemailOf(int day) {
+    MailParts p;
+    p.date = "Tue, 0" + QByteArray::number(day) + " Dec 2026 09:30:00 +0000";
+    return lyb::testing::voicemailMail(p);
+}
+
+// One Dovecot for the suite, its Inbox holding voicemails of December 1 to
+// 3 (the 2nd heard), listed as the account "Voicemail" with its password
+// in the test's keyring.
+class ImapWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        keyring = new Keyring;
+        server = new DovecotServer(true);
+        MaildirFixture md(QStringLiteral("Seed"));
+        for (int day : {1, 2, 3})
+            uniques[day] = md.deliver(voicemailOf(day), day == 2 ? QStringLiteral("S") : QString());
+        server->addMaildir(md.root);
+        server->start();
+        QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
+        ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
+        accounts.write("Voicemail = " + server->address().toUtf8() + "\n");
+        accounts.close();
+        QDir().mkpath(QString::fromLocal8Bit(qgetenv("LYRABELL_CONTACTS")));
+        lyb::settings::setMessageStore(QStringLiteral("Voicemail"));
+        lyb::settings::setTips(1);
+        lyb::settings::setUsingOutlook(1);
+        ASSERT_TRUE(lyb::secrets::storePassword(QStringLiteral("Voicemail"),
+                                                QLatin1String(DovecotServer::kPassword)));
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        delete keyring;
+    }
+
+    CMainDialog& open() {
+        lyb::store::logon(session);
+        window = std::make_unique<CMainDialog>(nullptr, 0);
+        window->setSession(&session);
+        window->setPlayback(std::make_unique<CRecordingPlayback>(log));
+        window->setHeadStart(0);
+        window->setSettingsRunner([](QWidget*, QString*) { return IDCANCEL; });
+        window->show();
+        window->initialise();
+        return *window;
+    }
+
+    lyb::ui::CVoiceMailList& list() { return *window->list(); }
+    int dayOf(int row) {
+        const auto* record = list().record_at(row);
+        return record ? QDateTime::fromSecsSinceEpoch(record->received_time()).toUTC().date().day()
+                      : 0;
+    }
+    QList<int> days() {
+        QList<int> shown;
+        for (int row = 0; row < list().row_count(); ++row)
+            shown << dayOf(row);
+        return shown;
+    }
+    static bool waitFor(const std::function<bool()>& shown) {
+        return QTest::qWaitFor(shown, 30000);
+    }
+
+    static Keyring* keyring;
+    static DovecotServer* server;
+    static std::map<int, QString> uniques;
+    lyb::store::CMapiSession session;
+    std::shared_ptr<PlaybackLog> log = std::make_shared<PlaybackLog>();
+    std::unique_ptr<CMainDialog> window;
+};
+
+Keyring* ImapWindowTest::keyring = nullptr;
+DovecotServer* ImapWindowTest::server = nullptr;
+std::map<int, QString> ImapWindowTest::uniques;
+
+}  // namespace
+
+// Another program delivers a voicemail, marks one heard and deletes one
+// while the window is shown; the rows follow with no refresh, the
+// selection stays on its voicemail.
+TEST_F(ImapWindowTest, ListFollowsOtherMailProgramsLive) {
+    open();
+    ASSERT_EQ(days(), (QList<int>{3, 2, 1}));
+    list().select_row(1);
+
+    const QString file = server->dir + QStringLiteral("/day4.eml");
+    ASSERT_TRUE(lyb::testing::writeFile(file, voicemailOf(4)));
+    server->deliver(file, QStringLiteral("1800000004.M4P4.other"));
+    EXPECT_TRUE(waitFor([&] { return days() == QList<int>{4, 3, 2, 1}; }));
+    EXPECT_EQ(dayOf(list().currentIndex().row()), 2);
+
+    server->markSeen(uniques[1]);
+    EXPECT_TRUE(waitFor([&] { return list().record_at(3) && list().record_at(3)->is_read(); }));
+
+    for (const char* sub : {"/cur/", "/new/"}) {
+        for (const QString& name :
+             QDir(server->mailRoot + QLatin1String(sub)).entryList(QDir::Files))
+            if (name.startsWith(uniques[3]))
+                QFile::remove(server->mailRoot + QLatin1String(sub) + name);
+    }
+    EXPECT_TRUE(waitFor([&] { return days() == QList<int>{4, 2, 1}; }));
+    EXPECT_EQ(dayOf(list().currentIndex().row()), 2);
+    EXPECT_EQ(lyb::mapi::ImapWatch::followedAccounts(), 1);
+}
