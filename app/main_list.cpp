@@ -2,6 +2,7 @@
 // commands (Play, Delete, Mark as Read, Show Details, font sizes), and the
 // current row that marks the voicemail loaded in the player.
 #include "app/main_dialog.h"
+#include "app/password_dialog.h"
 #include "store/account_problem.h"
 #include "store/message_store.h"
 #include "ui/voicemail_list.h"
@@ -22,6 +23,7 @@ const char* const kNoAttachment =
 
 void CMainDialog::populateList(const QString& account) {
     if (session_) {
+        askAccountPassword(this, *requests_, account);
         list_->populate(*session_, account);
         upper_->setAccountProblem(store::account_problem(account));
     } else {

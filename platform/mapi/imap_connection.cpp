@@ -9,7 +9,10 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <netdb.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -304,7 +307,7 @@ QString responseText(mailimap* imap) {
 
 // ---------------------------------------------------------------- certificates
 
-QString verifyChain(mailimap* imap, const ImapAddress& address) {
+QString verifyChain(mailimap* imap, const ImapAddress& address, QString& fingerprint) {
     mailstream_low* low = mailstream_get_low(imap->imap_stream);
     carray* chain = low ? mailstream_low_get_certificate_chain(low) : nullptr;
     if (!chain || carray_count(chain) == 0) {
@@ -361,7 +364,6 @@ QString verifyChain(mailimap* imap, const ImapAddress& address) {
             }
             unsigned char digest[32];
             size_t size = sizeof digest;
-            QString fingerprint;
             if (gnutls_x509_crt_get_fingerprint(certs[0], GNUTLS_DIG_SHA256, digest, &size) == 0)
                 fingerprint = QString::fromLatin1(
                     QByteArray(reinterpret_cast<const char*>(digest), qsizetype(size))
@@ -484,7 +486,9 @@ HRESULT ImapConnection::failed(HRESULT hr, const QString& why) {
 
 HRESULT ImapConnection::connect() {
     drop();
-    {
+    failure_ = ImapFailure::LoginRefused;
+    fingerprint_.clear();
+    if (!givenPassword_) {
         std::lock_guard lock(registryMutex());
         const int64_t refused = loginRefusedAt(account_);
         if (refused && steadySeconds() - refused < 60)
@@ -496,8 +500,10 @@ HRESULT ImapConnection::connect() {
                               : lastError_);
     }
     QString secretError;
-    const std::optional<QString> password = secrets::lookupPassword(account_, &secretError);
+    const std::optional<QString> password =
+        givenPassword_ ? givenPassword_ : secrets::lookupPassword(account_, &secretError);
     if (!password) {
+        failure_ = ImapFailure::NoPassword;
         return failed(MAPI_E_LOGON_FAILED,
                       secretError.isEmpty()
                           ? QStringLiteral("no password is stored (lybtool account password %1)")
@@ -519,6 +525,7 @@ HRESULT ImapConnection::connect() {
     }
     if (rc != MAILIMAP_NO_ERROR_AUTHENTICATED && rc != MAILIMAP_NO_ERROR_NON_AUTHENTICATED) {
         drop();
+        failure_ = rc == MAILIMAP_ERROR_SSL ? ImapFailure::NoTls : ImapFailure::Unreachable;
         if (rc == MAILIMAP_ERROR_SSL)
             return failed(
                 MAPI_E_LOGON_FAILED,
@@ -537,6 +544,7 @@ HRESULT ImapConnection::connect() {
         }
         if (!mailimap_has_extension(imap_, "STARTTLS")) {
             drop();
+            failure_ = ImapFailure::NoStarttls;
             return failed(MAPI_E_LOGON_FAILED,
                           QStringLiteral("the server %1 does not offer STARTTLS; the password is "
                                          "never sent without encryption")
@@ -546,12 +554,14 @@ HRESULT ImapConnection::connect() {
                                                     const_cast<QByteArray*>(&host));
         if (rc != MAILIMAP_NO_ERROR) {
             drop();
+            failure_ = ImapFailure::NoTls;
             return failed(MAPI_E_LOGON_FAILED,
                           QStringLiteral("STARTTLS with %1 failed").arg(where));
         }
     }
-    if (const QString why = verifyChain(imap_, address_); !why.isEmpty()) {
+    if (const QString why = verifyChain(imap_, address_, fingerprint_); !why.isEmpty()) {
         drop();
+        failure_ = ImapFailure::Untrusted;
         return failed(MAPI_E_LOGON_FAILED, why);
     }
     const QByteArray user = address_.user.toUtf8();
@@ -561,7 +571,8 @@ HRESULT ImapConnection::connect() {
         const QString said = responseText(imap_);
         drop();
         if (rc == MAILIMAP_ERROR_LOGIN) {
-            {
+            failure_ = ImapFailure::LoginRefused;
+            if (!givenPassword_) {
                 std::lock_guard lock(registryMutex());
                 loginRefusedAt(account_) = steadySeconds();
             }
@@ -570,6 +581,7 @@ HRESULT ImapConnection::connect() {
                 QStringLiteral("the server refused the login of %1 (wrong password?)%2")
                     .arg(address_.user, said.isEmpty() ? QString() : QStringLiteral(": ") + said));
         }
+        failure_ = ImapFailure::Lost;
         return failed(MAPI_E_LOGON_FAILED,
                       QStringLiteral("the connection to %1 broke during the login").arg(where));
     }
@@ -591,13 +603,79 @@ HRESULT ImapConnection::connect() {
     if (rc != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
         const QString said = responseText(imap_);
         drop();
+        failure_ = ImapFailure::NoFolder;
         return failed(
             MAPI_E_NOT_FOUND,
             QStringLiteral("the folder \"%1\" cannot be opened%2")
                 .arg(address_.folder, said.isEmpty() ? QString() : QStringLiteral(": ") + said));
     }
     uidValidity_ = imap_->imap_selection_info->sel_uidvalidity;
+    failure_ = ImapFailure::None;
     return S_OK;
+}
+
+namespace {
+
+// Whether a TCP connection to host:port is refused (not merely unanswered
+// within a few seconds).
+bool connectionRefused(const QByteArray& host, uint16_t port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
+        return false;
+    bool refused = false;
+    for (addrinfo* a = found; a && !refused; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            continue;
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0 && errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 5000) == 1) {
+                int error = 0;
+                socklen_t size = sizeof error;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+                refused = error == ECONNREFUSED;
+            }
+        } else {
+            refused = errno == ECONNREFUSED;
+        }
+        ::close(fd);
+    }
+    ::freeaddrinfo(found);
+    return refused;
+}
+
+}  // namespace
+
+ImapTrial tryImapLogin(const QString& account, const ImapAddress& address,
+                       const QString& password) {
+    ImapTrial trial;
+    const QByteArray host = address.host.toUtf8();
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0) {
+        trial.failure = ImapFailure::HostNotFound;
+        trial.message = QStringLiteral("the server %1 is not found").arg(address.host);
+        return trial;
+    }
+    ::freeaddrinfo(found);
+    ImapConnection c(account, address);
+    std::lock_guard lock(c.mutex_);
+    c.reported_ = true;  // said by the caller, not on standard error
+    c.givenPassword_ = password;
+    if (!Failed(c.connect())) {
+        std::lock_guard registry(registryMutex());
+        loginRefusedAt(account) = 0;
+        return trial;
+    }
+    trial.failure = c.failure_;
+    trial.message = c.lastError_;
+    trial.fingerprint = c.fingerprint_;
+    if (trial.failure == ImapFailure::Unreachable && connectionRefused(host, address.port))
+        trial.failure = ImapFailure::Refused;
+    return trial;
 }
 
 HRESULT ImapConnection::ready() {

@@ -1,6 +1,7 @@
 // The main window on an IMAP account of a real Dovecot: the list follows
 // what other mail programs do on the server while it is shown.
 #include "app/main_dialog.h"
+#include "app/password_dialog.h"
 #include "app/settings.h"
 #include "platform/mapi/imap_watch.h"
 #include "platform/secrets/secrets.h"
@@ -11,9 +12,13 @@
 #include "ui/voicemail_list.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include "qstring_print.h"
 
@@ -49,6 +54,7 @@ protected:
         QFile accounts(QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS")));
         ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
         accounts.write("Voicemail = " + server->address().toUtf8() + "\n");
+        accounts.write("Asks = " + server->address().toUtf8() + "\n");
         accounts.close();
         QDir().mkpath(QString::fromLocal8Bit(qgetenv("LYRABELL_CONTACTS")));
         lyb::settings::setMessageStore(QStringLiteral("Voicemail"));
@@ -130,4 +136,38 @@ TEST_F(ImapWindowTest, ListFollowsOtherMailProgramsLive) {
     EXPECT_TRUE(waitFor([&] { return days() == QList<int>{4, 2, 1}; }));
     EXPECT_EQ(dayOf(list().currentIndex().row()), 2);
     EXPECT_EQ(lyb::mapi::ImapWatch::followedAccounts(), 1);
+}
+
+// With no password stored the window asks once: a refused password keeps
+// the dialog up and says so; the right one lists the account and, with
+// "Remember" as it comes, is stored in the keyring.
+TEST_F(ImapWindowTest, AsksForAMissingPasswordOnceAndStoresIt) {
+    lyb::settings::setMessageStore(QStringLiteral("Asks"));
+    QStringList problems;
+    bool remembered = false;
+    QTimer typist;
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<CPasswordDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        remembered = dialog->rememberBox()->isChecked();
+        const bool first = dialog->problem()->isHidden();
+        dialog->passwordField()->setText(first ? QStringLiteral("wrong")
+                                               : QLatin1String(DovecotServer::kPassword));
+        QTest::keyClick(dialog->passwordField(), Qt::Key_Return);
+        if (dialog->isVisible())
+            problems << dialog->problem()->text();
+    });
+    typist.start(50);
+    open();
+    typist.stop();
+    lyb::settings::setMessageStore(QStringLiteral("Voicemail"));
+
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].contains(QLatin1String("refused the user name or the password")));
+    EXPECT_TRUE(remembered);
+    EXPECT_EQ(list().row_count(), 3);
+    EXPECT_EQ(lyb::secrets::lookupPassword(QStringLiteral("Asks")),
+              QLatin1String(DovecotServer::kPassword));
+    EXPECT_FALSE(askAccountPassword(window.get(), *window->requests(), QStringLiteral("Asks")));
 }
