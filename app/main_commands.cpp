@@ -39,6 +39,7 @@ void CMainDialog::createCommands() {
         {ID_CALL_BACK, [this] { call_back(); }},
         {ID_REPLY_WITH, [this] { reply_with(); }},
         {ID_ADD_TO_CONTACTS, [this] { add_to_contacts(); }},
+        {ID_SAVE_RECORDING_AS, [this] { save_recording_as(); }},
     };
     for (const auto& [id, slot] : table) {
         auto* action = new QAction(this);
@@ -124,7 +125,9 @@ void CMainDialog::commandOpenFile() {
     // A window started for one recording still ends with the one chosen here.
     stopPlayback();
     show_file_panel(path, QString());
+    keepShown(shownFile(path, QString()));
     showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
+    announce(QString(), QString(), 0, path);
 }
 
 }  // namespace lyb::app

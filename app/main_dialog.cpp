@@ -4,6 +4,7 @@
 #include "app/folder_watch.h"
 #include "app/settings.h"
 #include "app/settings_dialog.h"
+#include "app/undo_bar.h"
 #include "ui/help_screens.h"
 #include "ui/resources.h"
 #include "ui/seek_slider.h"
@@ -53,6 +54,7 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
       upper_(new CUpperPanel(list_, client_)),
       strip_(new CPlayerStrip(client_)),
       bar_(new CCommandBar(this)),
+      undo_(new CUndoBar(this)),
       mainMenu_(buildPopup(MenuId::MenuBar, this)),
       contextMenu_(buildPopup(MenuId::Context, this)) {
     ui::ensure_resources();
@@ -71,6 +73,7 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     area->addWidget(strip_);
     QVBoxLayout* window = column(this);
     window->addWidget(client_, 1);
+    window->addWidget(undo_);
     window->addWidget(bar_);
     bar_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
@@ -109,11 +112,13 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
                 [this, menu] { applyMenuRules(menu, menuState()); });
     }
     connect(bar_, &CCommandBar::command, this, &CMainDialog::runCommand);
+    connect(undo_, &CUndoBar::undoRequested, this, &CMainDialog::undo_delete);
     setCommandBar(MenuId::MenuBar);
     createInput();
     setTabOrder(list_, slider());
     setTabOrder(slider(), bar_->left_button());
     setTabOrder(bar_->left_button(), bar_->right_button());
+    createDesktopControls();
 
     // Only coming to the front from another application reloads the list;
     // closing one of Lyrabell's own dialogs or message boxes does not.
@@ -225,7 +230,9 @@ void CMainDialog::runLocalFileRequest(const QString& path, const QString& caller
     // recording ends with it.
     exitOnDone_ = !listShown_;
     show_file_panel(path, caller);
+    keepShown(shownFile(path, caller));
     showPlaybackScreen(decode_and_play(PlaySource{path, nullptr, false}));
+    announce(caller, QString(), 0, path);
 }
 
 void CMainDialog::runStoredMessageRequest(IVoicemailRecord* record) {
@@ -233,6 +240,7 @@ void CMainDialog::runStoredMessageRequest(IVoicemailRecord* record) {
     bringToFront();
     exitOnDone_ = !listShown_;
     show_details_panel(record);
+    keepShown(*record);
     bool playing = false;
     if (mapi::IStream* stream = record->open_audio_stream()) {
         const bool gsm =
@@ -241,6 +249,7 @@ void CMainDialog::runStoredMessageRequest(IVoicemailRecord* record) {
         stream->Release();
     }
     showPlaybackScreen(playing);
+    announce(record->caller_name(), record->caller_number(), record->received_time());
 }
 
 void CMainDialog::showPlaybackScreen(bool playing) {

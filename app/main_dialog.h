@@ -13,6 +13,8 @@
 // rule; the playback controller owns the player and tells its position,
 // state and end; each command is a QAction (main_commands.cpp); keys are
 // shortcuts and the list's taps come from the list itself (main_input.cpp).
+// The desktop's media controls and the idle hold follow the player and ask
+// the window for what they cannot do themselves (main_media.cpp).
 //
 // It dispatches the pending request (the command line) at the end of its
 // initialisation, and a handed-over request when the play message arrives.
@@ -22,6 +24,7 @@
 // ends, so a request handed over at that moment is not lost.
 #pragma once
 
+#include "app/keep_recording.h"
 #include "app/main_menus.h"
 #include "app/message_box.h"
 #include "app/playback_controller.h"
@@ -60,6 +63,8 @@ class CVoiceMailList;
 namespace lyb::app {
 
 class CCommandBar;
+class CMediaControls;
+class CUndoBar;
 
 class CMainDialog : public QDialog {
     Q_OBJECT
@@ -119,6 +124,8 @@ public:
     void setSession(const store::CMapiSession* session) { session_ = session; }
     void setSettingsRunner(SettingsRunner run) { runSettings_ = std::move(run); }
     void setFileChooser(FileChooser choose) { chooseFile_ = std::move(choose); }
+    // Asks where to keep a recording (the file dialog by default).
+    void setSaveChooser(SaveChooser choose) { chooseSave_ = std::move(choose); }
 
     // Runs initialise inside the modal loop, then the loop itself.
     int exec() override;
@@ -202,6 +209,18 @@ public:
     // The rules' view of the window now.
     MenuState menuState() const;
 
+    // Save Recording As…: the selected voicemail in the list, the recording
+    // on the playback screen; asks where and as what, then writes it
+    // (main_keep.cpp). A wave export stops the player's decoding first.
+    void save_recording_as();
+    // The playback screen's menu at a screen point (null: the window's
+    // middle); false in the list.
+    bool open_playback_menu(const QPoint& globalPoint);
+    // Takes back the delete the undo bar offers: the message returns from
+    // the Trash and the list is read again, its row selected where it was.
+    void undo_delete();
+    CUndoBar* undoBar() const { return undo_; }
+
     QString caption() const;
     QString infoPanelText() const { return upper_->infoText(); }
     Panel panel() const { return upper_->page(); }
@@ -243,6 +262,12 @@ private:
         const CRequestDispatcher::ModalScope scope_;
     };
 
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // The recording the playback screen shows, for Save Recording As….
+    void keepShown(ShownRecording shown);
+    void keepShown(IVoicemailRecord& record);
+    // Offers Undo for the delete just made in the list.
+    void offer_undo();
     void setCaption(const QString& caption);
     void bringToFront();
     // Runs a dialog of the window's own (tips, about, details): a handed-over
@@ -282,9 +307,16 @@ private:
     void commandOpenFile();
     void enterKey();
     void stepRow(int by);
+    // The media controls and the idle hold (main_media.cpp).
+    void createDesktopControls();
+    bool canPlayStep(int by) const;
+    void playStep(int by);
+    void announce(const QString& caller, const QString& number, qint64 received,
+                  const QString& file = QString());
 
     CRequestDispatcher* requests_;
     CPlaybackController* player_;
+    CMediaControls* media_ = nullptr;
     uint32_t playMessage_;
     uint32_t queryMessage_;
     std::function<QString(const QString&)> formatNumber_;
@@ -302,6 +334,8 @@ private:
     const store::CMapiSession* session_ = nullptr;
     SettingsRunner runSettings_;
     FileChooser chooseFile_;
+    SaveChooser chooseSave_;
+    std::optional<ShownRecording> shown_;
     bool leftForeground_ = false;  // another application was in front since the start
     MenuId commandBar_ = MenuId::MenuBar;
     QHash<int, QAction*> commands_;  // by command id
@@ -311,6 +345,7 @@ private:
     CUpperPanel* upper_;
     CPlayerStrip* strip_;
     CCommandBar* bar_;
+    CUndoBar* undo_;
     QMenu* mainMenu_;  // the menu bar's "Menu" popup, owned by the window
     QMenu* contextMenu_;
     std::unique_ptr<desktop::TopLevelWindow> window_;

@@ -3,6 +3,7 @@
 // dialogs (which take their own keys, Escape among them); the list's taps,
 // its press-and-hold and its right click come from the list itself.
 #include "app/main_dialog.h"
+#include "app/undo_bar.h"
 #include "ui/voicemail_list.h"
 
 #include <QAbstractItemModel>
@@ -55,16 +56,27 @@ void CMainDialog::createInput() {
              if (inList())
                  runCommand(ID_DELETE);
          }},
-        // The keyboard's menu key and Shift+F10 open the selected row's menu.
+        // The keyboard's menu key and Shift+F10 open the selected row's
+        // menu, or the playback screen's.
         {QKeySequence(Qt::Key_Menu),
          [this, inList] {
              if (inList())
                  open_context_menu(QPoint());
+             else
+                 open_playback_menu(QPoint());
          }},
         {QKeySequence(Qt::SHIFT | Qt::Key_F10),
          [this, inList] {
              if (inList())
                  open_context_menu(QPoint());
+             else
+                 open_playback_menu(QPoint());
+         }},
+        // Takes back the delete while the bar offers it.
+        {QKeySequence(Qt::CTRL | Qt::Key_Z),
+         [this, inList] {
+             if (inList() && undo_->offered())
+                 undo_delete();
          }},
         {QKeySequence(Qt::Key_F5),
          [this, inList] {

@@ -95,6 +95,7 @@ void CMainDialog::play_selected() {
         record->set_read(true);
         list_->set_current_row(sel);
         redrawRow(sel);
+        announce(record->caller_name(), record->caller_number(), record->received_time());
     }
 }
 
@@ -142,6 +143,7 @@ void CMainDialog::commandDelete() {
     const int current = currentRow();
     if (!list_->delete_row(sel))
         return;
+    offer_undo();
     if (sel == current)
         close_playback();
     else if (current >= 0 && sel < current)

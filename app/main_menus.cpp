@@ -20,16 +20,19 @@ struct Item {
     int key = 0;
 };
 constexpr Item kSeparator{nullptr, 0};
+// UTF-8, as every item text is read.
+constexpr const char* kSaveAsText = "Sa&ve Recording As\u2026";
 
 // The items that act on the selected voicemail, in menu order.
 constexpr Item kVoicemailItems[] = {
     {"&Delete", ID_DELETE, Qt::Key_Delete}, {"&Play", ID_PLAY},
     {"&Call Back", ID_CALL_BACK},           {"Reply &With", ID_REPLY_WITH},
     {"&Mark as Read", ID_MARK_READ},        {"&Add to Contacts", ID_ADD_TO_CONTACTS},
+    {kSaveAsText, ID_SAVE_RECORDING_AS},
 };
 
 QAction* addCommand(QMenu* menu, const Item& item) {
-    QAction* action = menu->addAction(QString::fromLatin1(item.text));
+    QAction* action = menu->addAction(QString::fromUtf8(item.text));
     action->setData(item.command);
     if (item.key != 0) {
         // The window's shortcut does the work; the item's own key acts only
@@ -125,6 +128,7 @@ QMenu* buildPopup(MenuId menu, QWidget* parent) {
             const Softkeys keys = softkeysOf(menu);
             for (const Softkey& key : {keys.left, keys.right})
                 popup->addAction(key.text)->setData(key.command);
+            addItems(popup, {kSeparator, {kSaveAsText, ID_SAVE_RECORDING_AS}});
             break;
         }
     }
@@ -165,7 +169,8 @@ void applyMenuRules(QMenu* popup, const MenuState& state) {
     setText(popup, ID_MARK_READ,
             withRecord && state.recordRead ? "&Mark as Unread" : "&Mark as Read");
     setEnabled(popup,
-               {ID_PLAY, ID_DELETE, ID_CALL_BACK, ID_MARK_READ, ID_REPLY_WITH, ID_ADD_TO_CONTACTS},
+               {ID_PLAY, ID_DELETE, ID_CALL_BACK, ID_MARK_READ, ID_REPLY_WITH, ID_ADD_TO_CONTACTS,
+                ID_SAVE_RECORDING_AS},
                withRecord);
 
     setEnabled(popup, {ID_SHOW_DETAILS, ID_REFRESH}, state.usingAccount);

@@ -38,6 +38,7 @@ enum Command : int {
     ID_FONT_MEDIUM = 32823,
     ID_FONT_SMALL = 32824,
     ID_FONT_LARGE = 32825,
+    ID_SAVE_RECORDING_AS = 32830,
 };
 
 // The menus by their resource numbers.
@@ -66,7 +67,7 @@ Softkeys softkeysOf(MenuId menu);
 
 // Builds a popup owned by parent: for MenuBar the "Menu" popup with its
 // "Tools" submenu; for Context the context menu; for the playback screen's
-// menus its two softkeys as items.
+// menus its two softkeys as items, then "Save Recording As…".
 QMenu* buildPopup(MenuId menu, QWidget* parent);
 
 // Returns the command id an action stands for; 0 for separators and submenus.
@@ -88,7 +89,8 @@ struct MenuState {
 
 // Sets texts, enabled states and check marks of the popup and its submenus
 // from state: "Play"/"Pause" and "Mark as Read"/"Mark as Unread" follow the
-// selected voicemail; the voicemail's commands are disabled without one;
+// selected voicemail; the voicemail's commands (Save Recording As… among
+// them) are disabled without one;
 // "Show Details" is checked in two-line mode, one font size is checked;
 // without an account "Show Details" and "Refresh" are disabled. Items the
 // popup does not have are left alone.

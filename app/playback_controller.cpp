@@ -85,7 +85,10 @@ bool CPlaybackController::pause() {
 }
 
 bool CPlaybackController::seek(uint32_t ms) {
-    return playback_->seek(ms);
+    if (!playback_->seek(ms))
+        return false;
+    emit seeked(ms);
+    return true;
 }
 
 std::optional<uint32_t> CPlaybackController::skipBack() {
@@ -96,7 +99,7 @@ std::optional<uint32_t> CPlaybackController::skipBack() {
     const uint32_t step = duration > 10000 ? duration / 10 : 1000;
     const uint32_t position = playback_->position();
     const uint32_t target = position < step ? 0 : position - step;
-    return playback_->seek(target) ? std::optional(target) : std::nullopt;
+    return seek(target) ? std::optional(target) : std::nullopt;
 }
 
 std::optional<uint32_t> CPlaybackController::skipForward() {
@@ -107,15 +110,18 @@ std::optional<uint32_t> CPlaybackController::skipForward() {
     uint32_t target = playback_->position() + duration / 10;
     if (target > duration)
         target = duration > 200 ? duration - 200 : 0;
-    return playback_->seek(target) ? std::optional(target) : std::nullopt;
+    return seek(target) ? std::optional(target) : std::nullopt;
 }
 
 void CPlaybackController::toggleSpeed() {
-    if (!playback_->hasPlayer())
+    setRateMode(playback_->rateMode() == IPlayback::kRateNormal ? IPlayback::kRateFast
+                                                                : IPlayback::kRateNormal);
+}
+
+void CPlaybackController::setRateMode(int mode) {
+    if (!playback_->hasPlayer() || playback_->rateMode() == mode)
         return;
-    playback_->setRateMode(playback_->rateMode() == IPlayback::kRateNormal
-                               ? IPlayback::kRateFast
-                               : IPlayback::kRateNormal);
+    playback_->setRateMode(mode);
     emit rateChanged(playback_->rateMode());
 }
 
@@ -123,12 +129,15 @@ void CPlaybackController::close() {
     poll_.stop();
     told_.reset();
     emit rateChanged(IPlayback::kRateNormal);
-    if (playback_->hasPlayer()) {
+    const bool had = playback_->hasPlayer();
+    if (had) {
         const int state = playback_->state();
         if (state == IPlayback::kPlaying || state == IPlayback::kPaused)
             playback_->stop();
     }
     playback_->discard();
+    if (had)
+        emit closed();
 }
 
 void CPlaybackController::poll() {

@@ -56,7 +56,8 @@ public:
     bool resume();
     // A playing player pauses; false when nothing was playing.
     bool pause();
-    // False, changing nothing, at or beyond what the recording holds.
+    // False, changing nothing, at or beyond what the recording holds;
+    // seeked tells the place reached.
     bool seek(uint32_t ms);
     // Pause and step a tenth of the recording (at least a second) back, or
     // forward to no closer than 200 ms before the end. The target reached,
@@ -64,6 +65,9 @@ public:
     std::optional<uint32_t> skipBack();
     std::optional<uint32_t> skipForward();
     void toggleSpeed();
+    // IPlayback::kRateNormal or kRateFast; nothing without a player.
+    void setRateMode(int mode);
+    int rateMode() const { return playback_->rateMode(); }
     // Stops and discards player and decoder.
     void close();
     // Looks at the player now: tells its end, or its position when that
@@ -78,6 +82,10 @@ signals:
     // IPlayback::kPlaying or kPaused.
     void stateChanged(int state);
     void ended();
+    // The player moved to ms by a seek or a skip, not by playing.
+    void seeked(qint64 ms);
+    // Player and decoder were discarded (Done, the end, a new recording).
+    void closed();
 
 protected:
     void timerEvent(QTimerEvent* event) override;

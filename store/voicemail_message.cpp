@@ -179,8 +179,54 @@ CVoiceMailMessage::CVoiceMailMessage(std::unique_ptr<IMessage>& message) {
     message_ = std::move(message);
 }
 
+CVoiceMailMessage::CVoiceMailMessage(const CRecognition& recognition, QByteArray entryId,
+                                     std::shared_ptr<CRecordSource> source)
+    : entry_id_(std::move(entryId)), source_(std::move(source)) {
+    caller_name_ = recognition.caller_name;
+    caller_number_ = recognition.caller_number;
+    transcript_ = recognition.transcript;
+    length_ = recognition.length_seconds;
+    received_time_ = recognition.received_time;
+    read_ = recognition.read ? 1 : 0;
+    audio_type_ = recognition.audio_type;
+    recording_attach_ = recognition.recording_attach;
+}
+
+CRecognition CVoiceMailMessage::recognition() const {
+    CRecognition r;
+    r.voicemail = true;
+    r.caller_name = caller_name_;
+    r.caller_number = caller_number_;
+    r.transcript = transcript_;
+    r.audio_type = audio_type_;
+    r.length_seconds = length_;
+    r.received_time = received_time_;
+    r.read = read_;
+    r.recording_attach = recording_attach_;
+    return r;
+}
+
+void CVoiceMailMessage::set_source(QByteArray entryId, std::shared_ptr<CRecordSource> source) {
+    entry_id_ = std::move(entryId);
+    source_ = std::move(source);
+}
+
+IMessage* CVoiceMailMessage::message() {
+    if (!message_ && source_)
+        message_ = source_->open(entry_id_);
+    return message_.get();
+}
+
 IStream* CVoiceMailMessage::open_audio_stream() {
-    return openAttachmentStream(*message_, recording_attach_);
+    if (source_) {
+        if (IStream* kept = source_->recordingStream(entry_id_, nullptr))
+            return kept;
+    }
+    IMessage* m = message();
+    IStream* stream = m ? openAttachmentStream(*m, recording_attach_) : nullptr;
+    if (stream && source_)
+        stream = source_->recordingStream(entry_id_, stream);
+    return stream;
 }
 
 void CVoiceMailMessage::set_read(bool read) {
@@ -188,16 +234,20 @@ void CVoiceMailMessage::set_read(bool read) {
     if (flag == read_)
         return;
     read_ = flag;
-    const auto flags = getProp(*message_, PR_MESSAGE_FLAGS);
+    IMessage* m = message();
+    const auto flags = m ? getProp(*m, PR_MESSAGE_FLAGS) : std::nullopt;
     if (!flags)
         return;
     SPropValue value = *flags;
     value.l = read ? (value.l | static_cast<int32_t>(MSGFLAG_READ))
                    : (value.l & ~static_cast<int32_t>(MSGFLAG_READ));
-    message_->SetProps({value});  // failures are not reported
+    if (m->SetProps({value}) == S_OK && source_)  // failures are not reported
+        source_->readChanged(entry_id_, read);
 }
 
 QByteArray CVoiceMailMessage::entry_id() {
+    if (!entry_id_.isEmpty() || !message_)
+        return entry_id_;
     const auto id = getProp(*message_, PR_ENTRYID);
     return id ? id->bin : QByteArray();
 }

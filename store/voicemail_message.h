@@ -4,6 +4,9 @@
 //
 // Recognition is the store's one rule (store/recording_rule): the first
 // attachment that is a recording, wherever it stands among the attachments.
+// A record is built either from its opened message or from what the
+// account's cache learnt when it last did that (store/message_cache.h); the
+// latter opens its message only when it is played or marked.
 //
 // Bad input: the parser and scanner accept any text and stop at its end; a
 // message whose properties are missing, unreadable or malformed gives empty
@@ -20,6 +23,7 @@
 
 #include "platform/mapi/mapi.h"
 #include "store/caller_reading.h"
+#include "store/message_cache.h"
 
 namespace lyb::store {
 
@@ -46,12 +50,34 @@ struct CAttachmentInfo {
 // year is before 1900.
 int64_t received_time_from_file_time(uint64_t fileTime);
 
+// Where a record reaches its message and its account's cache after it was
+// built: a record made from the cache opens its message only when it is
+// played or marked. Shared by the records of one listing; any thread.
+class CRecordSource {
+public:
+    virtual ~CRecordSource() = default;
+    // Opens the message; null when it cannot be opened (gone meanwhile).
+    virtual std::unique_ptr<mapi::IMessage> open(const QByteArray& entryId) = 0;
+    // Records the new read state in the cache.
+    virtual void readChanged(const QByteArray& entryId, bool read) = 0;
+    // A stream over the recording the cache keeps for the message, or null;
+    // else, given the recording's stream from the message, a stream that
+    // reads it through and keeps it once it was read to its end. Takes the
+    // reference of stream and gives one.
+    virtual mapi::IStream* recordingStream(const QByteArray& entryId, mapi::IStream* stream) = 0;
+};
+
 class CVoiceMailMessage {
 public:
     // Builds the record from an opened message. On success the record takes
     // the message (message becomes null); when this throws CNotVoiceMail (or
     // anything else), message stays the caller's.
     explicit CVoiceMailMessage(std::unique_ptr<mapi::IMessage>& message);
+
+    // Builds the record from what the cache learnt about the message, which
+    // source opens when it is first needed.
+    CVoiceMailMessage(const CRecognition& recognition, QByteArray entryId,
+                      std::shared_ptr<CRecordSource> source);
 
     CVoiceMailMessage(const CVoiceMailMessage&) = delete;
     CVoiceMailMessage& operator=(const CVoiceMailMessage&) = delete;
@@ -82,7 +108,14 @@ public:
 
     // The message's PR_ENTRYID; empty when it has none.
     QByteArray entry_id();
-    mapi::IMessage& message() { return *message_; }
+    // The message, opened now for a record made from the cache; null when
+    // that fails.
+    mapi::IMessage* message();
+
+    // What the record holds, as the cache keeps it.
+    CRecognition recognition() const;
+    // Makes the record tell source about reads and recordings from now on.
+    void set_source(QByteArray entryId, std::shared_ptr<CRecordSource> source);
 
     // Every column of the attachment table the store gives; false when the
     // table cannot be opened.
@@ -90,6 +123,8 @@ public:
 
 private:
     std::unique_ptr<mapi::IMessage> message_;
+    QByteArray entry_id_;  // known without the message for a record from the cache
+    std::shared_ptr<CRecordSource> source_;
     QString caller_name_;
     QString caller_number_;
     QString transcript_;

@@ -8,6 +8,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QFile>
 #include <QIcon>
 #include <QMenu>
@@ -16,8 +18,11 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "platform/desktop/hand_over.h"
 #include "platform/names/names.h"
+#include "platform/paths/paths.h"
 #include "today/named_event.h"
+#include "today/voicemail_count.h"
 
 // Q_INIT_RESOURCE declares a global function, so it must run outside any namespace.
 static void initHostResources() {
@@ -55,6 +60,10 @@ CTodayHost::CTodayHost() : QWidget(nullptr, Qt::Popup) {
     tray_.setToolTip(QStringLiteral("Lyrabell"));
     connect(&tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason) { showPopup(); });
+    QDBusConnection::sessionBus().connect(
+        QLatin1String(kNotifyService), QStringLiteral("/org/freedesktop/Notifications"),
+        QLatin1String(kNotifyService), QStringLiteral("ActionInvoked"), this,
+        SLOT(actionInvoked(uint, QString)));
     timer_.setInterval(kRefreshMs);
     connect(&timer_, &QTimer::timeout, this, &CTodayHost::refresh);
 }
@@ -147,9 +156,41 @@ void CTodayHost::notifyRise() {
         QLatin1String(kNotifyService), QStringLiteral("/org/freedesktop/Notifications"),
         QLatin1String(kNotifyService), QStringLiteral("Notify"));
     notify << QStringLiteral("Lyrabell") << 0u << QStringLiteral("lyrabell") << itemText()
-           << QString() << QStringList() << QVariantMap() << -1;
+           << QString() << QStringList{QStringLiteral("default"), QStringLiteral("Open Lyrabell"),
+                                       QStringLiteral("play"),    QStringLiteral("Play"),
+                                       QStringLiteral("open"),    QStringLiteral("Open Lyrabell")}
+           << QVariantMap{{QStringLiteral("desktop-entry"),
+                           QStringLiteral("org.lyrabell.Lyrabell")}}
+           << -1;
     // Not waited for: a missing service only means nobody is told.
-    QDBusConnection::sessionBus().asyncCall(notify);
+    auto* sent = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notify), this);
+    connect(sent, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusPendingReply<uint> reply = *call;
+        if (reply.isValid())
+            notifications_.append(reply.value());
+    });
+}
+
+void CTodayHost::actionInvoked(uint id, const QString& action) {
+    if (!notifications_.contains(id))
+        return;  // another program's notification
+    const QString program =
+        paths::program_folder() + QLatin1Char('/') + QLatin1String(names::kLyrabellProgram);
+    const std::optional<QByteArray> newest =
+        action == QLatin1String("play") ? newestNewVoicemail() : std::nullopt;
+    if (!newest) {
+        // A second Lyrabell brings the running one to the front.
+        desktop::startProgram(program, {});
+        return;
+    }
+    desktop::HandOver handOver;
+    handOver.request = QString::fromLatin1(names::kStoredMessageRequest);
+    handOver.entryId = newest;
+    handOver.start = [program](const QString& request) {
+        return desktop::startProgram(program, {request});
+    };
+    desktop::handOverRequest(handOver);
 }
 
 void CTodayHost::showPopup() {

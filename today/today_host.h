@@ -8,10 +8,14 @@
 // the item as the library paints it, and a click on the item starts Lyrabell.
 // The item counts off the user-interface thread and tells the host when a
 // count changed its text. When the count rises, one desktop notification says so
-// (org.freedesktop.Notifications). Lyrabell's account-change broadcast makes
+// (org.freedesktop.Notifications), grouped with Lyrabell's desktop entry: its
+// "Play" action opens Lyrabell on the newest new voicemail, "Open Lyrabell"
+// and the notification itself open Lyrabell (or bring the running one to the
+// front). Lyrabell's account-change broadcast makes
 // it recount at once. Once it is up it sets the shell-ready event.
 #pragma once
 
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
@@ -47,6 +51,10 @@ public:
     // The bus name of the notification service, its object and interface.
     static const char* const kNotifyService;
 
+private slots:
+    // The notification service's ActionInvoked: acts on those of our notifications.
+    void actionInvoked(uint id, const QString& action);
+
 protected:
     bool event(QEvent* e) override;
 
@@ -62,6 +70,8 @@ private:
     QSystemTrayIcon tray_;
     long count_ = 0;
     bool counted_ = false;  // the item's first count has been followed
+    // The ids of the notifications shown.
+    QList<uint> notifications_;
     std::unique_ptr<desktop::TopLevelWindow> window_;
 };
 

@@ -132,6 +132,36 @@ long countNewVoicemails() {
     return count;
 }
 
+std::optional<QByteArray> newestNewVoicemail() {
+    const auto account = chosenAccount();
+    const auto inbox = account ? openChosenInbox(*account) : nullptr;
+    std::unique_ptr<IMAPITable> contents;
+    if (!inbox || Failed(inbox->GetContentsTable(0, contents)) || !contents ||
+        Failed(contents->SetColumns({PR_ENTRYID, PR_MESSAGE_FLAGS, PR_MESSAGE_DELIVERY_TIME}, 0)))
+        return std::nullopt;
+    std::optional<QByteArray> newest;
+    uint64_t newestTime = 0;
+    SRow row;
+    while (nextRow(*contents, row)) {
+        if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
+            (row[1].l & MSGFLAG_READ) != 0)
+            continue;
+        const uint64_t time = hasValue(row, 2, PR_MESSAGE_DELIVERY_TIME) ? row[2].ft : 0;
+        if (newest && time <= newestTime)
+            continue;
+        std::unique_ptr<IMAPIProp> object;
+        uint32_t type = 0;
+        if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
+            continue;
+        if (auto message = entry_cast<IMessage>(std::move(object));
+            message && store::is_voicemail(*message)) {
+            newest = row[0].bin;
+            newestTime = time;
+        }
+    }
+    return newest;
+}
+
 long CVoicemailCounter::count(const std::atomic<bool>* stop) {
     opened_ = 0;
     const auto account = chosenAccount();

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/mapi/mapi.h"
@@ -29,6 +30,10 @@ namespace lyb::today {
 // Store". 0 on any failure: no setting, no session, no such account, no Inbox. A message that cannot be opened is not counted.
 // Blocks the caller while it opens every unread message.
 long countNewVoicemails();
+
+// The entry id of the newest unread voicemail (by delivery time) in the same
+// Inbox, for opening Lyrabell on it; nothing when there is none or on a failure.
+std::optional<QByteArray> newestNewVoicemail();
 
 // Counts as countNewVoicemails does, remembering between counts each unread
 // message's verdict by its entry id (which holds the Maildir unique name)

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "contacts/number_forms.h"
 #include "contacts/voicemail_listing.h"
 #include "platform/files/regular_file.h"
 #include "platform/mapi/maildir_provider.h"
@@ -44,16 +45,26 @@ QStringList fields(CVoiceMailMessage& record) {
             record.transcript()};
 }
 
+// ISO 8601 with the local offset ("2026-03-01T09:15:00+01:00"); empty for none.
+QString receivedIso(int64_t t) {
+    if (t == 0)
+        return {};
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(t);
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+}
+
 QJsonObject json(CVoiceMailMessage& record) {
-    return QJsonObject{{"caller_name", record.caller_name()},
-                       {"caller_number", record.caller_number()},
-                       {"received", receivedText(record.received_time())},
-                       {"received_time", static_cast<qint64>(record.received_time())},
-                       {"length_seconds", record.length_seconds()},
-                       {"read", record.is_read()},
-                       {"audio_type", record.audio_type()},
-                       {"entry_id", QString::fromLatin1(record.entry_id().toHex())},
-                       {"transcript", record.transcript()}};
+    return QJsonObject{
+        {"caller_name", record.caller_name()},
+        {"caller_number", record.caller_number()},
+        {"caller_number_display", lyb::contacts::format_for_display(record.caller_number())},
+        {"received", receivedIso(record.received_time())},
+        {"received_time", static_cast<qint64>(record.received_time())},
+        {"length_seconds", record.length_seconds()},
+        {"read", record.is_read()},
+        {"audio_type", record.audio_type()},
+        {"entry_id", QString::fromLatin1(record.entry_id().toHex())},
+        {"transcript", record.transcript()}};
 }
 
 // Prints a voicemail as one tab-separated line of text.
@@ -161,8 +172,9 @@ const lyb::tool::Registration list{
      "list the voicemails of an account's Inbox (default: the \"Message Store\" setting), newest "
      "first, callers named from the contacts as the list names them: caller name, number, "
      "received, length s, read, audio type, entry id (hex), transcript (lines joined by blanks), "
-     "tab-separated; with --json an array of objects with the same fields, the transcript's "
-     "lines kept",
+     "tab-separated; with --json an array of objects with the same fields, the number's display "
+     "form besides, the received time with its offset from UTC (empty when unknown), the "
+     "transcript's lines kept",
      runList}};
 const lyb::tool::Registration show{
     {"show", "FILE",

@@ -2,13 +2,22 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QDrag>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QUrl>
+
+#include <cstdlib>
 
 #include "contacts/voicemail_listing.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/file_names.h"
 #include "platform/names/names.h"
+#include "store/recording_export.h"
 #include "ui/settings_values.h"
 #include "ui/voicemail_row_delegate.h"
 
@@ -54,10 +63,24 @@ void CVoiceMailList::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         hold_point_ = event->position().toPoint();
         hold_timer_->start();
+        drag_row_ = indexAt(hold_point_).row();
     }
 }
 
 void CVoiceMailList::mouseMoveEvent(QMouseEvent* event) {
+    // Sliding within the list chooses a row; leaving it with the pen down
+    // drags the row's recording out as a file.
+    if ((event->buttons() & Qt::LeftButton) && drag_row_ >= 0 &&
+        !viewport()->rect().contains(event->position().toPoint())) {
+        const int row = std::exchange(drag_row_, -1);
+        hold_timer_->stop();
+        if (QMimeData* data = drag_mime_data(row)) {
+            auto* drag = new QDrag(this);
+            drag->setMimeData(data);
+            drag->exec(Qt::CopyAction);
+            return;
+        }
+    }
     QListView::mouseMoveEvent(event);
     // A pen that slides is scrolling or choosing, not holding.
     if (hold_timer_->isActive() && (event->position().toPoint() - hold_point_).manhattanLength() >
@@ -73,6 +96,28 @@ void CVoiceMailList::mouseReleaseEvent(QMouseEvent* event) {
     hold_timer_->stop();
     if (tap)
         emit rowTapped(indexAt(event->position().toPoint()).row());
+}
+
+QMimeData* CVoiceMailList::drag_mime_data(int row) const {
+    store::CVoiceMailMessage* record = record_at(row);
+    if (!record)
+        return nullptr;
+    QByteArray folder =
+        desktop::encodeFileName(desktop::runtimeDir() + QStringLiteral("/drag-XXXXXX"));
+    if (!::mkdtemp(folder.data()))
+        return nullptr;
+    const QString target =
+        desktop::decodeFileName(folder) + QLatin1Char('/') +
+        store::exportFileName(
+            record->caller_name(), record->caller_number(), record->received_time(),
+            store::exportExtension(store::ExportKind::AsReceived, record->audio_type()));
+    if (!store::exportRecording(*record, store::ExportKind::AsReceived, target, false)) {
+        QDir(desktop::decodeFileName(folder)).removeRecursively();
+        return nullptr;
+    }
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(target)});
+    return data;
 }
 
 void CVoiceMailList::contextMenuEvent(QContextMenuEvent* event) {

@@ -15,6 +15,7 @@
 #include <QListView>
 #include <QPoint>
 
+class QMimeData;
 class QTimer;
 
 #include "store/message_store.h"
@@ -75,6 +76,12 @@ public:
 
     CVoiceMailListModel* list_model() const { return model_; }
 
+    // A row's recording as a file, for a drag out of the list: a copy as
+    // received, in a new folder of the private runtime folder, named as
+    // Save Recording As… names it. Null for the placeholder, an invalid row
+    // or a recording that cannot be written. The caller owns it.
+    QMimeData* drag_mime_data(int row) const;
+
     // Held this long without moving, the pen on a row asks for its menu.
     static constexpr int kHoldMs = 500;
 
@@ -105,6 +112,7 @@ private:
     int selection_mark_ = -1;
     QTimer* hold_timer_;
     QPoint hold_point_;  // in the viewport, where the pen was put down
+    int drag_row_ = -1;  // the row the pen went down on, until it leaves the list
 };
 
 }  // namespace lyb::ui

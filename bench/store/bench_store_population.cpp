@@ -40,6 +40,7 @@ void runOne(const QString& keep, int count) {
     accounts.write("Bench = " + root.toUtf8() + "\n");
     accounts.close();
     qputenv("LYRABELL_ACCOUNTS", QFile::encodeName(accounts.fileName()));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(temporary.path() + "/cache"));
 
     auto readAll = [&] {
         qint64 bytes = 0;
@@ -81,6 +82,8 @@ void runOne(const QString& keep, int count) {
             lyb::store::logon(session);
             auto store = lyb::store::open_store_by_name(session, QStringLiteral("bench"));
             auto inbox = store ? lyb::store::open_inbox(*store) : nullptr;
+            if (inbox)
+                inbox->cache.reset();  // every message parsed: bench_relist measures the cache
             std::vector<lyb::store::CEntryInfo> rows;
             std::vector<std::unique_ptr<lyb::store::CVoiceMailMessage>> records;
             if (inbox && lyb::store::list_messages(*inbox, rows))

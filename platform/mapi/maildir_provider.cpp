@@ -473,6 +473,8 @@ protected:
     SPropValue getProp(uint32_t tag) override {
         if (tag == PR_ENTRYID && !root_.isEmpty())
             return binProp(tag, messageEntryId(root_, unique_));
+        if (tag == PR_PARENT_ENTRYID && !root_.isEmpty())
+            return binProp(tag, makeId('F', root_, QString()));
         if (tag == PR_MESSAGE_FLAGS) {
             auto c = content();
             if (!c)
@@ -616,9 +618,15 @@ public:
                 SRow row{binProp(PR_ENTRYID, messageEntryId(root_, unique)),
                          longProp(PR_MESSAGE_FLAGS, flags)};
                 struct stat st;
-                if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0)
+                if (::stat(native(root_ + QLatin1Char('/') + rel).constData(), &st) == 0) {
                     row.push_back(longProp(PR_MESSAGE_SIZE, static_cast<int32_t>(std::min<off_t>(
                                                                 st.st_size, INT32_MAX))));
+                    SPropValue modified;
+                    modified.ulPropTag = PR_LAST_MODIFICATION_TIME;
+                    modified.ft =
+                        unixToFileTime(st.st_mtim.tv_sec) + uint64_t(st.st_mtim.tv_nsec) / 100;
+                    row.push_back(modified);
+                }
                 rows.push_back(std::move(row));
             }
         }
@@ -627,11 +635,39 @@ public:
     }
 
     HRESULT DeleteMessages(const std::vector<QByteArray>& entryIds, uint32_t) override {
+        std::vector<QByteArray> trashIds;
+        return MoveToWastebasket(entryIds, trashIds);
+    }
+
+    HRESULT MoveToWastebasket(const std::vector<QByteArray>& entryIds,
+                              std::vector<QByteArray>& trashIds) override {
         HRESULT hr = S_OK;
-        for (const QByteArray& id : entryIds) {
-            const HRESULT one = deleteOne(id);
+        trashIds.assign(entryIds.size(), QByteArray());
+        for (size_t i = 0; i < entryIds.size(); ++i) {
+            const HRESULT one = deleteOne(entryIds[i], &trashIds[i]);
             if (Failed(one))
                 hr = one;
+        }
+        return hr;
+    }
+
+    // Moves messages into another Maildir folder of this provider, in the
+    // subfolder (new/ or cur/) and with the flags they have here.
+    HRESULT CopyMessages(const std::vector<QByteArray>& entryIds, IMAPIFolder* destination,
+                         uint32_t flags, std::vector<QByteArray>* newIds) override {
+        if (newIds)
+            newIds->assign(entryIds.size(), QByteArray());
+        auto* target = dynamic_cast<CMaildirFolder*>(destination);
+        if (!(flags & MESSAGE_MOVE) || !target || target->root_.isEmpty())
+            return MAPI_E_NO_SUPPORT;
+        HRESULT hr = S_OK;
+        for (size_t i = 0; i < entryIds.size(); ++i) {
+            QByteArray moved;
+            const HRESULT one = moveOne(entryIds[i], target->root_, moved);
+            if (Failed(one))
+                hr = one;
+            else if (newIds)
+                (*newIds)[i] = moved;
         }
         return hr;
     }
@@ -671,7 +707,46 @@ protected:
     }
 
 private:
-    HRESULT deleteOne(const QByteArray& id) {
+    // Moves the message of id into the Maildir at destination (new/ or cur/
+    // as here, the file name and so its flags kept; a unique name taken
+    // there gets a new one); movedId gets its entry id there.
+    HRESULT moveOne(const QByteArray& id, const QString& destination, QByteArray& movedId) {
+        QString root, unique;
+        if (!parseId(id, 'M', root, unique) || root != root_ || root_.isEmpty() ||
+            unique.isEmpty()) {
+            return MAPI_E_INVALID_ENTRYID;
+        }
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            const QString rel = locate(root_, unique, QString());
+            if (rel.isEmpty())
+                return MAPI_E_NOT_FOUND;
+            const QString from = root_ + QLatin1Char('/') + rel;
+            QString name = QFileInfo(rel).fileName();
+            if (!makeDir(destination + QLatin1Char('/') + rel.left(3)))
+                return MAPI_E_NO_ACCESS;
+            Move moved = moveNoReplace(from, destination + QLatin1Char('/') + rel);
+            if (moved == Move::targetTaken) {
+                const QString fresh = unique + QStringLiteral(".") + QString::number(::getpid()) +
+                                      QStringLiteral("R") + QString::number(time(nullptr));
+                name = fresh + name.mid(unique.size());
+                moved = moveNoReplace(from, destination + QLatin1Char('/') + rel.left(4) + name);
+            }
+            switch (moved) {
+                case Move::done:
+                    movedId = messageEntryId(destination, uniqueOf(name));
+                    return S_OK;
+                case Move::sourceGone:
+                    continue;  // renamed by another client meanwhile: find it again
+                case Move::targetTaken:
+                    return E_FAIL;
+                case Move::failed:
+                    return accessError(errno);
+            }
+        }
+        return E_FAIL;
+    }
+
+    HRESULT deleteOne(const QByteArray& id, QByteArray* trashId) {
         QString root, unique;
         if (!parseId(id, 'M', root, unique) || root != root_ || root_.isEmpty() ||
             unique.isEmpty()) {
@@ -695,16 +770,19 @@ private:
                 ::close(marker);
             const QString from = root_ + QLatin1Char('/') + rel;
             Move moved = moveNoReplace(from, trash + QLatin1Char('/') + rel);
+            QString trashUnique = unique;
             if (moved == Move::targetTaken) {
                 // The same unique name is in Trash already: keep both under a new name.
-                const QString alt = trash + QLatin1Char('/') + rel.left(4) + unique +
-                                    QStringLiteral(".") + QString::number(::getpid()) +
-                                    QStringLiteral("T") + QString::number(time(nullptr)) +
+                trashUnique = unique + QStringLiteral(".") + QString::number(::getpid()) +
+                              QStringLiteral("T") + QString::number(time(nullptr));
+                const QString alt = trash + QLatin1Char('/') + rel.left(4) + trashUnique +
                                     rel.mid(4 + unique.size());
                 moved = moveNoReplace(from, alt);
             }
             switch (moved) {
                 case Move::done:
+                    if (trashId)
+                        *trashId = messageEntryId(trash, trashUnique);
                     return S_OK;
                 case Move::sourceGone:
                     continue;  // renamed by another client meanwhile: find it again

@@ -37,7 +37,8 @@
 //   else changes; the message bytes never do. Other bits are ignored.
 // - PR_MESSAGE_SIZE, in contents table rows only: the message file's size in
 //   bytes when the listing was made (at most 2^31 - 1), missing when the file
-//   could not be looked at.
+//   could not be looked at. PR_LAST_MODIFICATION_TIME likewise: the file's
+//   modification time (flag renames keep it; new content changes it).
 // - PR_MESSAGE_DELIVERY_TIME: the date of the newest Received header (the
 //   topmost one, after its last ';'), else the Date header, else the file's
 //   modification time.
@@ -55,6 +56,12 @@
 //   only partly downloaded) has no such property, so OpenProperty fails.
 // - DeleteMessages moves each message file to .Trash (cur/ to .Trash/cur, new/
 //   to .Trash/new) without overwriting anything there; any mail tool can undo it.
+//   MoveToWastebasket does the same and tells each file's entry id in .Trash;
+//   a message's PR_PARENT_ENTRYID is its Maildir folder's entry id.
+// - CopyMessages moves (MESSAGE_MOVE only; a copy is MAPI_E_NO_SUPPORT) into
+//   another Maildir folder: the file goes to the same subfolder there under
+//   the same name, so its flags (":2,S" and the rest) stay as they were; a
+//   unique name taken there gets a new one, nothing is overwritten.
 // - Listing and reading change nothing in the Maildir. The contents table
 //   reads new/ before cur/ and keeps one row per unique name, rereading cur/
 //   while its modification time changes during the read, so a message that a

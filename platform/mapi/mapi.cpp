@@ -69,4 +69,17 @@ HRESULT IMAPIProp::OpenProperty(uint32_t tag, uint32_t, uint32_t, IStream** stre
     return S_OK;
 }
 
+HRESULT IMAPIFolder::MoveToWastebasket(const std::vector<QByteArray>& entryIds,
+                                       std::vector<QByteArray>& trashIds) {
+    trashIds.assign(entryIds.size(), QByteArray());
+    return DeleteMessages(entryIds, 0);
+}
+
+HRESULT IMAPIFolder::CopyMessages(const std::vector<QByteArray>& entryIds, IMAPIFolder*, uint32_t,
+                                  std::vector<QByteArray>* newIds) {
+    if (newIds)
+        newIds->assign(entryIds.size(), QByteArray());
+    return MAPI_E_NO_SUPPORT;
+}
+
 }  // namespace lyb::mapi

@@ -19,6 +19,10 @@
 //   4. GetContentsTable lists the folder's messages; OpenEntry opens each.
 //   5. GetProps, SetProps, GetAttachmentTable, OpenAttach, OpenProperty read
 //      and change one message; DeleteMessages on the folder removes messages.
+//   6. Undoing a delete: MoveToWastebasket deletes as DeleteMessages does and
+//      tells each message's entry id in the Trash; that message's
+//      PR_PARENT_ENTRYID opens the Trash folder, and its CopyMessages with
+//      MESSAGE_MOVE moves it back to the folder it came from, flags kept.
 // Tables answer SetColumns once, then QueryRows one row per call; a call that
 // gives no row ends the table.
 //
@@ -73,11 +77,13 @@ constexpr uint32_t CHANGE_PROP_TYPE(uint32_t tag, uint32_t type) {
 }
 
 constexpr uint32_t PR_ENTRYID = 0x0FFF0102;
+constexpr uint32_t PR_PARENT_ENTRYID = 0x0E090102;  // the folder holding a message
 constexpr uint32_t PR_DISPLAY_NAME_W = 0x3001001F;
 constexpr uint32_t PR_SUBJECT_W = 0x0037001F;
 constexpr uint32_t PR_MESSAGE_FLAGS = 0x0E070003;
 constexpr uint32_t PR_MESSAGE_DELIVERY_TIME = 0x0E060040;
 constexpr uint32_t PR_MESSAGE_SIZE = 0x0E080003;
+constexpr uint32_t PR_LAST_MODIFICATION_TIME = 0x30080040;
 constexpr uint32_t PR_HASATTACH = 0x0E1B000B;
 constexpr uint32_t PR_BODY_W = 0x1000001F;
 constexpr uint32_t PR_BODY_A = 0x1000001E;
@@ -98,6 +104,7 @@ constexpr uint32_t MSGFLAG_READ = 0x0001;
 constexpr uint32_t MSGFLAG_HASATTACH = 0x0010;
 
 constexpr uint32_t MAPI_UNICODE = 0x80000000u;
+constexpr uint32_t MESSAGE_MOVE = 0x01;  // CopyMessages moves rather than copies
 constexpr uint32_t MDB_NO_DIALOG = 0x01;
 constexpr uint32_t MAPI_BEST_ACCESS = 0x10;
 
@@ -177,6 +184,20 @@ public:
     virtual HRESULT GetContentsTable(uint32_t flags, std::unique_ptr<IMAPITable>& table) = 0;
     // S_OK when every listed message was deleted.
     virtual HRESULT DeleteMessages(const std::vector<QByteArray>& entryIds, uint32_t flags) = 0;
+    // Deletes as DeleteMessages does, into the store's Trash. trashIds gets
+    // one entry per listed message: its entry id in the Trash, empty when it
+    // was not deleted or the provider cannot tell. The default deletes and
+    // tells nothing.
+    virtual HRESULT MoveToWastebasket(const std::vector<QByteArray>& entryIds,
+                                      std::vector<QByteArray>& trashIds);
+    // Moves (flags MESSAGE_MOVE) or copies messages of this folder into
+    // destination, each with its flags (read or not) as it was. newIds, when
+    // not null, gets one entry per listed message: its entry id in
+    // destination, empty for one that failed. S_OK when every message went;
+    // MAPI_E_NO_SUPPORT for a destination or operation the provider cannot
+    // do (the default for every provider that has not got one).
+    virtual HRESULT CopyMessages(const std::vector<QByteArray>& entryIds, IMAPIFolder* destination,
+                                 uint32_t flags, std::vector<QByteArray>* newIds);
 };
 
 class IMsgStore : public IMAPIContainer {

@@ -59,15 +59,18 @@ TEST(MainMenus, TextsOrderSeparatorsAndIds) {
     QWidget owner;
     EXPECT_EQ(outline(buildPopup(MenuId::MenuBar, &owner)),
               "&Delete:32773=Del|&Play:32772|&Call Back:32771|Reply &With:32816|"
-              "&Mark as Read:32775|&Add to Contacts:32820|-|&Show Details:32803|"
+              "&Mark as Read:32775|&Add to Contacts:32820|Sa&ve Recording As…:32830|-|"
+              "&Show Details:32803|"
               "&Refresh:32777=F5|&Open File:32779=Ctrl+O|-|&Tools[&Settings:32778|"
               "&Font Size[&Small:32824|&Medium:32823|&Large:32825]|&Tips:32817|-|"
               "Check For &Update:32785|&About:32780]");
     EXPECT_EQ(outline(buildPopup(MenuId::Context, &owner)),
               "&Delete:32773=Del|&Play:32772|&Call Back:32771|Reply &With:32816|"
-              "&Mark as Read:32775|&Add to Contacts:32820");
-    EXPECT_EQ(outline(buildPopup(MenuId::PausedScreen, &owner)), "Play:32794|Done:32792");
-    EXPECT_EQ(outline(buildPopup(MenuId::PlayingScreen, &owner)), "Pause:32797|Done:32792");
+              "&Mark as Read:32775|&Add to Contacts:32820|Sa&ve Recording As…:32830");
+    EXPECT_EQ(outline(buildPopup(MenuId::PausedScreen, &owner)),
+              "Play:32794|Done:32792|-|Sa&ve Recording As…:32830");
+    EXPECT_EQ(outline(buildPopup(MenuId::PlayingScreen, &owner)),
+              "Pause:32797|Done:32792|-|Sa&ve Recording As…:32830");
     const Softkeys bar = softkeysOf(MenuId::MenuBar);
     EXPECT_EQ(bar.left.text, "Call Back");
     EXPECT_EQ(bar.left.command, ID_CALL_BACK);

@@ -5,6 +5,7 @@
 #include "app/main_dialog.h"
 #include "app/message_box.h"
 #include "app/settings.h"
+#include "app/undo_bar.h"
 #include "platform/waveout/waveout.h"
 #include "recording_playback.h"
 #include "store/message_store.h"
@@ -27,6 +28,7 @@
 
 using namespace lyb::app;
 namespace s = lyb::settings;
+using lyb::store::ExportKind;
 using lyb::testing::MaildirFixture;
 using lyb::testing::MailParts;
 using lyb::testing::useVoicemailAccount;
@@ -404,6 +406,66 @@ TEST_F(MainWindowTest, DeleteAsksAndMovesOnlyTheAnsweredMessageToTheTrash) {
     EXPECT_EQ(list().row_count(), 1);
     EXPECT_EQ(list().current_row(), 0);
     EXPECT_EQ(observed(), State::PlayingList);
+}
+
+// After Delete the bar offers Undo; its button or Ctrl+Z brings the message
+// back from the Trash, read as it was, into the row it left.
+TEST_F(MainWindowTest, UndoTakesTheDeleteBackIntoItsRow) {
+    open();
+    for (const bool byKey : {true, false}) {
+        SCOPED_TRACE(byKey ? "Ctrl+Z" : "Undo button");
+        select(1);  // day 2, heard
+        command(ID_DELETE);
+        ASSERT_EQ(list().row_count(), 2);
+        ASSERT_TRUE(window->undoBar()->isVisible());
+        EXPECT_EQ(window->undoBar()->accessibleName(),
+                  QStringLiteral("Voicemail deleted \u2014 Undo"));
+        if (byKey)
+            key(Qt::Key_Z, Qt::ControlModifier);
+        else
+            window->undoBar()->undoButton()->click();
+        EXPECT_FALSE(window->undoBar()->isVisible());
+        ASSERT_EQ(list().row_count(), 3);
+        EXPECT_EQ(list().selection_mark(), 1);
+        EXPECT_TRUE(list().record_at(1)->is_read());
+        EXPECT_TRUE(QDir(md.root + "/.Trash/cur").entryList(QDir::Files).isEmpty());
+    }
+    // Nothing offered: Ctrl+Z does nothing.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(list().row_count(), 3);
+}
+
+// Save Recording As… keeps the selected row's recording and the playback
+// screen's, named after the caller and the day, in the kind chosen.
+TEST_F(MainWindowTest, SaveRecordingAsKeepsTheRowsOrTheScreensRecording) {
+    open();
+    const QString folder = lyb::testing::freshDir("kept");
+    QString offered;
+    ExportKind kind = ExportKind::AsReceived;
+    window->setSaveChooser([&](QWidget*, const QString& suggested, const QString&, ExportKind* k) {
+        offered = suggested;
+        *k = kind;
+        return folder + "/" + suggested;
+    });
+    select(0);
+    command(ID_SAVE_RECORDING_AS);
+    EXPECT_TRUE(offered.startsWith("5551234567 2026-12-0")) << offered.toStdString();
+    QFile kept(folder + "/" + offered);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), lyb::testing::pcmWave(3));
+
+    const QString local = folder + "/local.wav";
+    QFile(folder + "/" + offered).copy(local);
+    window->setFileChooser([&](QWidget*) { return local; });
+    command(ID_OPEN_FILE);
+    ASSERT_FALSE(window->listMode());
+    kind = ExportKind::Wav;
+    command(ID_SAVE_RECORDING_AS);
+    EXPECT_EQ(offered, "Unknown caller.wav");
+    QFile decoded(folder + "/" + offered);
+    ASSERT_TRUE(decoded.open(QIODevice::ReadOnly));
+    EXPECT_EQ(decoded.readAll(), lyb::testing::pcmWave(3));  // PCM decodes to itself
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("|").toStdString();
 }
 
 TEST_F(MainWindowTest, MarkAsReadAndUnreadSetsTheSeenFlagAndTheMenuText) {

@@ -55,11 +55,15 @@ class FakeNotifications : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     QStringList summaries;
+    QStringList actions;  // the last notification's
+    QVariantMap hints;
 
 public Q_SLOTS:
     uint Notify(const QString&, uint, const QString&, const QString& summary, const QString&,
-                const QStringList&, const QVariantMap&, int) {
+                const QStringList& actionList, const QVariantMap& hintMap, int) {
         summaries << summary;
+        actions = actionList;
+        hints = hintMap;
         return static_cast<uint>(summaries.size());
     }
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
@@ -75,6 +79,8 @@ public Q_SLOTS:
 namespace {
 
 using testing::MaildirFixture;
+using testing::MailParts;
+using testing::pcmWave;
 using testing::voicemailMail;
 
 // Waits, handling events, until done() or 60 s have passed.
@@ -173,12 +179,45 @@ TEST(TodayHost, TrayFollowsTheCountAndNotifiesOncePerRise) {
         return toolTip(item) == QLatin1String("You have no new voicemails");
     })) << qPrintable(toolTip(item));
 
-    // A rise again is told again.
-    md.deliver(voicemailMail());
+    // A rise again is told again. This voicemail is the one of twenty seconds.
+    MailParts newest;
+    newest.attachData = pcmWave(20);
+    md.deliver(voicemailMail(newest));
     EXPECT_TRUE(waitFor([&] { return toolTip(item) == QLatin1String("You got 1 new voicemail"); }));
     EXPECT_TRUE(waitFor([&] { return notifications.summaries.size() >= 2; }));
     EXPECT_EQ(notifications.summaries, QStringList({QStringLiteral("You got 2 new voicemails"),
                                                     QStringLiteral("You got 1 new voicemail")}));
+    // It leads to Lyrabell, and groups with it.
+    EXPECT_EQ(notifications.actions,
+              QStringList({"default", "Open Lyrabell", "play", "Play", "open", "Open Lyrabell"}));
+    EXPECT_EQ(notifications.hints.value(QStringLiteral("desktop-entry")).toString(),
+              QStringLiteral("org.lyrabell.Lyrabell"));
+
+    // Play: Lyrabell starts on the newest new voicemail, as its media controls tell.
+    QDBusMessage invoked = QDBusMessage::createSignal(
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
+    invoked << 2u << QStringLiteral("play");
+    ASSERT_TRUE(bus.send(invoked));
+    const QString player = QStringLiteral("org.mpris.MediaPlayer2.lyrabell");
+    const auto playerProperty = [&](const char* name) {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            player, QStringLiteral("/org/mpris/MediaPlayer2"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QStringLiteral("org.mpris.MediaPlayer2.Player") << QString::fromLatin1(name);
+        const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    };
+    EXPECT_TRUE(waitFor([&] {
+        return qdbus_cast<QVariantMap>(playerProperty("Metadata"))
+                   .value(QStringLiteral("mpris:length"))
+                   .toLongLong() == 20000000;
+    }));
+    QDBusMessage quit = QDBusMessage::createMethodCall(
+        player, QStringLiteral("/org/mpris/MediaPlayer2"), QStringLiteral("org.mpris.MediaPlayer2"),
+        QStringLiteral("Quit"));
+    bus.call(quit, QDBus::Block, 5000);
+    EXPECT_TRUE(waitFor([&] { return !bus.interface()->isServiceRegistered(player).value(); }));
 
     host.terminate();
     EXPECT_TRUE(host.waitForFinished(10000));
