@@ -1,5 +1,6 @@
 // The main window on an IMAP account of a real Dovecot: the list follows
 // what other mail programs do on the server while it is shown.
+#include "app/add_account_dialog.h"
 #include "app/main_dialog.h"
 #include "app/password_dialog.h"
 #include "app/settings.h"
@@ -13,10 +14,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -170,4 +174,68 @@ TEST_F(ImapWindowTest, AsksForAMissingPasswordOnceAndStoresIt) {
     EXPECT_EQ(lyb::secrets::lookupPassword(QStringLiteral("Asks")),
               QLatin1String(DovecotServer::kPassword));
     EXPECT_FALSE(askAccountPassword(window.get(), *window->requests(), QStringLiteral("Asks")));
+}
+
+// Add account tries the connection first and says what failed in words of
+// the user's; the account that works is appended to the accounts file,
+// which keeps every byte and its mode, and is listed by the running session.
+TEST_F(ImapWindowTest, AddAccountTriesTheServerThenAppendsItsLine) {
+    const QString file = QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    f.close();
+    ASSERT_TRUE(
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    lyb::store::logon(session);
+    const QString ca = server->dir + QStringLiteral("/ca.pem");
+    const struct {
+        const char* server;
+        int port;  // 0: the server's TLS port; -1: a closed one
+        const char* password;
+        bool withCa;
+        const char* says;  // a pattern; empty: added
+    } cases[] = {
+        {"no-such-host.invalid", 0, DovecotServer::kPassword, true, "was not found"},
+        {"127.0.0.1", -1, DovecotServer::kPassword, true, "refused the connection"},
+        {"127.0.0.1", 0, DovecotServer::kPassword, false,
+         "certificate is not trusted.*\\n([0-9A-F]{2}:){31}[0-9A-F]{2}$"},
+        {"127.0.0.1", 0, "wrong", true, "refused the user name or the password"},
+        {"127.0.0.1", 0, DovecotServer::kPassword, true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        CAddAccountDialog dialog;
+        dialog.nameField()->setText(QStringLiteral("Added"));
+        dialog.serverField()->setText(QLatin1String(c.server));
+        dialog.portField()->setValue(c.port == 0    ? server->imapsPort
+                                     : c.port == -1 ? lyb::testing::freePort()
+                                                    : c.port);
+        dialog.userField()->setText(QLatin1String(DovecotServer::kUser));
+        dialog.passwordField()->setText(QLatin1String(c.password));
+        dialog.caField()->setText(c.withCa ? ca : QString());
+        dialog.accept();
+        if (*c.says) {
+            EXPECT_NE(dialog.result(), QDialog::Accepted);
+            EXPECT_TRUE(
+                dialog.problem()->text().contains(QRegularExpression(QLatin1String(c.says))))
+                << dialog.problem()->text().toStdString();
+            continue;
+        }
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << dialog.problem()->text().toStdString();
+    }
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray after = f.readAll();
+    EXPECT_TRUE(after.startsWith(before));
+    EXPECT_EQ(after.mid(before.size()),
+              "Added = imaps://alice@127.0.0.1:" + QByteArray::number(server->imapsPort) +
+                  "/INBOX?ca=" + ca.toUtf8() + "\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(lyb::secrets::lookupPassword(QStringLiteral("Added")),
+              QLatin1String(DovecotServer::kPassword));
+    std::vector<lyb::store::CEntryInfo> stores;
+    ASSERT_TRUE(lyb::store::list_stores(session, stores));
+    EXPECT_EQ(stores.back().display_name, QStringLiteral("Added"));
 }
