@@ -19,30 +19,15 @@ namespace lyb::app {
 
 namespace {
 
-// Reads the Inbox's table: entry id to read flag. False when it cannot be
-// listed (the rows are then left as they are).
+// Lists the Inbox: entry id to read flag. False when it cannot be listed
+// (the rows are then left as they are). An IMAP folder whose server cannot
+// be reached gives its cached list (and says so in offline_since).
 bool readFlags(store::CMessageFolder& folder, std::map<QByteArray, bool>& flags) {
-    std::unique_ptr<mapi::IMAPITable> table;
-    if (!folder.folder || mapi::Failed(folder.folder->GetContentsTable(0, table)) || !table)
+    std::vector<store::CEntryInfo> entries;
+    if (!store::list_messages(folder, entries))
         return false;
-    table->SetColumns({mapi::PR_ENTRYID, mapi::PR_MESSAGE_FLAGS}, 0);
-    for (;;) {
-        mapi::SRowSet rows;
-        if (mapi::Failed(table->QueryRows(64, 0, rows)) || rows.empty())
-            break;
-        for (const mapi::SRow& row : rows) {
-            QByteArray id;
-            bool read = false;
-            for (const mapi::SPropValue& value : row) {
-                if (value.ulPropTag == mapi::PR_ENTRYID)
-                    id = value.bin;
-                else if (value.ulPropTag == mapi::PR_MESSAGE_FLAGS)
-                    read = (value.l & mapi::MSGFLAG_READ) != 0;
-            }
-            if (!id.isEmpty())
-                flags[id] = read;
-        }
-    }
+    for (const store::CEntryInfo& entry : entries)
+        flags[entry.entry_id] = entry.read > 0;
     return true;
 }
 
@@ -123,6 +108,11 @@ void CFolderWatch::update() {
     std::map<QByteArray, bool> now;
     if (!readFlags(*folder, now))
         return;
+    if (folder->offline_since) {
+        // The cached list says nothing new; the rows wait for the server.
+        emit updated();
+        return;
+    }
 
     // Rows from the bottom up, so removing one leaves those still to come
     // where they were.

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/mapi/imap_connection.h"
 
@@ -50,17 +51,22 @@ struct ImapWatch::Follower {
 
 void ImapWatch::Follower::run() {
     int retry = 1;
+    bool up = false;
     while (!stopping) {
         const HRESULT hr = connection.waitForChange(wake, kImapIdleSeconds);
         if (stopping)
             break;
         if (Failed(hr)) {
+            // The server went away: the caller learns it by listing.
+            if (std::exchange(up, false))
+                notify();
             if (!rest(retry))
                 break;
             retry = std::min(retry * 2, kImapRetryMaxSeconds);
             continue;
         }
         retry = 1;
+        up = true;
         if (hr == S_OK)
             notify();
     }

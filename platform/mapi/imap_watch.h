@@ -3,8 +3,8 @@
 // An ImapWatch follows one account: a thread of its own keeps a connection
 // of its own in IDLE (where the server lacks IDLE, it asks with NOOP every
 // kImapPollSeconds) and calls `changed` whenever the server tells of new
-// messages, messages that went away or changed flags, and once each time the
-// connection was made anew after it had broken. What changed is for the
+// messages, messages that went away or changed flags, once when the
+// connection broke, and once each time it was made anew. What changed is for the
 // caller to list (the account's ordinary connection does that cheaply).
 //
 // The program keeps one such connection per account, whatever the number of

@@ -2,11 +2,14 @@
 // what other mail programs do on the server while it is shown.
 #include "app/add_account_dialog.h"
 #include "app/main_dialog.h"
+#include "app/message_box.h"
+#include "app/offline_notice.h"
 #include "app/password_dialog.h"
 #include "app/settings.h"
 #include "platform/mapi/imap_watch.h"
 #include "platform/secrets/secrets.h"
 #include "recording_playback.h"
+#include "store/cache_source.h"
 #include "store/message_store.h"
 #include "tests/platform/imap/dovecot_fixture.h"
 #include "tests/platform/mapi/maildir_fixture.h"
@@ -238,4 +241,61 @@ TEST_F(ImapWindowTest, AddAccountTriesTheServerThenAppendsItsLine) {
     std::vector<lyb::store::CEntryInfo> stores;
     ASSERT_TRUE(lyb::store::list_stores(session, stores));
     EXPECT_EQ(stores.back().display_name, QStringLiteral("Added"));
+}
+
+// With the server stopped, a new window shows the cached list under the
+// offline line; a recording played before plays, marking and deleting are
+// refused with a box that says why, and nothing changes.
+TEST_F(ImapWindowTest, OfflineShowsTheCachedListAndPlaysKeptRecordings) {
+    open();
+    const QList<int> online = days();
+    ASSERT_GE(online.size(), 2);
+    // Played to its end, the first row's recording is kept.
+    lyb::mapi::IStream* stream = list().record_at(0)->open_audio_stream();
+    ASSERT_TRUE(stream);
+    char buffer[4096];
+    uint32_t got = 0;
+    do
+        stream->Read(buffer, sizeof buffer, &got);
+    while (got > 0);
+    stream->Release();
+    auto* cache = list().list_model()->folder()->cache.get();
+    ASSERT_TRUE(cache);
+    ASSERT_EQ(cache->with([](lyb::store::CMessageCache& c) { return c.keptRecordings(); }).size(),
+              1u);
+    window.reset();
+
+    server->stop();
+    session.reset();
+    open();
+    EXPECT_EQ(days(), online);
+    const auto* notice = window->findChild<COfflineNotice*>();
+    ASSERT_TRUE(notice);
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_TRUE(notice->text().startsWith(QStringLiteral("Offline \u2014 showing the list from ")))
+        << notice->text().toStdString();
+
+    QStringList boxes;
+    setMessageBoxHandler([&](QWidget*, const QString& text, MessageIcon, MessageButtons) {
+        boxes << text;
+        return IDOK;
+    });
+    list().select_row(0);
+    const bool readBefore = list().record_at(0)->is_read();
+    window->runCommand(ID_MARK_READ);
+    window->runCommand(ID_DELETE);
+    EXPECT_EQ(boxes.size(), 2);
+    for (const QString& box : boxes)
+        EXPECT_TRUE(box.contains(QLatin1String("mail server cannot be reached")))
+            << box.toStdString();
+    EXPECT_EQ(days(), online);
+    EXPECT_EQ(list().record_at(0)->is_read(), readBefore);
+
+    window->runCommand(ID_PLAY);
+    EXPECT_TRUE(log->hasPlayer);
+    ASSERT_FALSE(log->decoded.empty());
+    EXPECT_TRUE(log->decoded.back().fromStream);
+    setMessageBoxHandler({});
+    window.reset();
+    server->start();
 }
