@@ -1044,7 +1044,7 @@ void waitReadable(pollfd* fds, nfds_t count, int seconds) {
 
 }  // namespace
 
-HRESULT ImapConnection::waitForChange(int wakeFd, int seconds) {
+HRESULT ImapConnection::waitForChange(int wakeFd, int idleSeconds, int pollSeconds) {
     std::lock_guard lock(mutex_);
     if (!imap_) {
         // What happened while there was no connection is not known.
@@ -1059,13 +1059,13 @@ HRESULT ImapConnection::waitForChange(int wakeFd, int seconds) {
             // What came with the server's go-ahead is already read.
             if (imap_->imap_stream->read_buffer_len == 0) {
                 pollfd fds[2] = {{mailimap_idle_get_fd(imap_), POLLIN, 0}, {wakeFd, POLLIN, 0}};
-                waitReadable(fds, 2, seconds);
+                waitReadable(fds, 2, idleSeconds);
             }
             rc = mailimap_idle_done(imap_);
         }
     } else {
         pollfd fds[1] = {{wakeFd, POLLIN, 0}};
-        waitReadable(fds, 1, seconds);
+        waitReadable(fds, 1, pollSeconds);
         if (fds[0].revents & POLLIN)
             return S_FALSE;
         rc = mailimap_noop(imap_);

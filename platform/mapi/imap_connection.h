@@ -138,12 +138,13 @@ public:
     // For a connection of the caller's own, never one given to others
     // (ImapWatch). Without a connection, makes one and returns S_OK at once
     // (what happened while there was none is not known). Otherwise waits
-    // with IDLE until the server tells of a change to the folder, `seconds`
-    // pass or wakeFd becomes readable; without IDLE it waits the same way
-    // and then asks with NOOP. S_OK when messages came or went or flags
-    // changed; S_FALSE when nothing did; a failure when the connection could
-    // not be made or broke (it is then dropped).
-    HRESULT waitForChange(int wakeFd, int seconds);
+    // with IDLE until the server tells of a change to the folder,
+    // idleSeconds pass or wakeFd becomes readable; a server without IDLE is
+    // asked with NOOP after pollSeconds (unless wakeFd became readable). S_OK
+    // when messages came or went or flags changed; S_FALSE when nothing did;
+    // a failure when the connection could not be made or broke (it is then
+    // dropped).
+    HRESULT waitForChange(int wakeFd, int idleSeconds, int pollSeconds);
 
     QString lastError() const;
 

@@ -53,7 +53,7 @@ void ImapWatch::Follower::run() {
     int retry = 1;
     bool up = false;
     while (!stopping) {
-        const HRESULT hr = connection.waitForChange(wake, kImapIdleSeconds);
+        const HRESULT hr = connection.waitForChange(wake, kImapIdleSeconds, kImapPollSeconds);
         if (stopping)
             break;
         if (Failed(hr)) {
@@ -70,6 +70,9 @@ void ImapWatch::Follower::run() {
         if (hr == S_OK)
             notify();
     }
+    // The last watch changed the listeners under the lock before it asked
+    // the thread to end; the follower may be destroyed here, after it.
+    std::lock_guard lock(mutex);
 }
 
 namespace {
