@@ -245,7 +245,8 @@ TEST_F(ImapWindowTest, AddAccountTriesTheServerThenAppendsItsLine) {
 
 // With the server stopped, a new window shows the cached list under the
 // offline line; a recording played before plays, marking and deleting are
-// refused with a box that says why, and nothing changes.
+// refused with a box that says why, and nothing changes. When the server is
+// back the line goes by itself.
 TEST_F(ImapWindowTest, OfflineShowsTheCachedListAndPlaysKeptRecordings) {
     open();
     const QList<int> online = days();
@@ -296,6 +297,9 @@ TEST_F(ImapWindowTest, OfflineShowsTheCachedListAndPlaysKeptRecordings) {
     ASSERT_FALSE(log->decoded.empty());
     EXPECT_TRUE(log->decoded.back().fromStream);
     setMessageBoxHandler({});
-    window.reset();
+
+    // The server back, the window's watch finds it and the list is live again.
     server->start();
+    EXPECT_TRUE(waitFor([&] { return notice->isHidden(); }));
+    EXPECT_EQ(days(), online);
 }
