@@ -126,8 +126,20 @@ void CMainDialog::foreground_refresh() {
     if (!isEnabled() || !isVisible() || busy() || player_->hasPlayer() || usingAccount_ == 0)
         return;
     const QString account = list_->open_account_name();
-    if (!account.isEmpty())
-        refresh_list(account);
+    if (account.isEmpty())
+        return;
+    // The reload keeps the user's place: the selection stays on its voicemail
+    // when that is still listed.
+    store::CVoiceMailMessage* selected = recordAt(selectionMark());
+    const QByteArray id = selected ? selected->entry_id() : QByteArray();
+    refresh_list(account);
+    for (int row = 0; !id.isEmpty() && row < rowCount(); ++row) {
+        if (store::CVoiceMailMessage* record = recordAt(row); record && record->entry_id() == id) {
+            list_->select_row(row);
+            list_->scrollTo(list_->model()->index(row, 0));
+            break;
+        }
+    }
 }
 
 void CMainDialog::commandDelete() {

@@ -191,20 +191,6 @@ private:
     int rc_ = SQLITE_OK;
 };
 
-// Why the cache at path may not be used (another user could have written it
-// or its folder); empty when it may.
-QString untrusted(const QString& path) {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (const QString why = paths::untrustedBecause(folder); !why.isEmpty())
-        return QStringLiteral("its folder %1 is not private: %2").arg(folder, why);
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        const QString file = path + QLatin1String(suffix);
-        if (const QString why = paths::untrustedBecause(file); !why.isEmpty())
-            return QStringLiteral("%1: %2").arg(file, why);
-    }
-    return {};
-}
-
 void removeFiles(const QString& path) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
         ::unlink(native(path + QLatin1String(suffix)).constData());
@@ -329,7 +315,7 @@ std::unique_ptr<CMessageCache> CMessageCache::open(const QString& path) {
             QStringLiteral("the cache folder %1 cannot be made; listing without it").arg(folder));
         return nullptr;
     }
-    if (const QString why = untrusted(path); !why.isEmpty()) {
+    if (const QString why = paths::untrustedDatabase(path); !why.isEmpty()) {
         reportOnce(path, QStringLiteral("the cache %1 is not used: %2").arg(path, why));
         return nullptr;
     }

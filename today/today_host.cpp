@@ -71,6 +71,9 @@ CTodayHost::CTodayHost() : QWidget(nullptr, Qt::Popup) {
 CTodayHost::~CTodayHost() {
     removeEvent(QLatin1String(kShellReadyEvent));
     delete item_.data();
+    // Messages the item posted to the host are objects of the library's code
+    // (their destructor is its own): they go before the library does.
+    QCoreApplication::removePostedEvents(this);
     if (library_)
         dlclose(library_);
 }

@@ -11,8 +11,8 @@ namespace {
 using lyb::tool::err;
 using lyb::tool::out;
 
-constexpr int kUsage = 2;
-constexpr int kFailed = 1;
+using lyb::tool::kFailed;
+using lyb::tool::kUsage;
 
 // The password is the first line of standard input, its line end left off;
 // anything after it is not read.

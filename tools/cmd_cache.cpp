@@ -16,19 +16,8 @@ using lyb::tool::err;
 using lyb::tool::out;
 using namespace lyb::store;
 
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
-// The bytes of a hex entry id; empty when text is not one.
-QByteArray entryIdOf(const QString& text) {
-    if (text.isEmpty() || text.size() % 2 != 0)
-        return {};
-    for (const QChar c : text) {
-        if (!isxdigit(c.unicode() < 128 ? c.unicode() : 'x'))
-            return {};
-    }
-    return QByteArray::fromHex(text.toLatin1());
-}
+using lyb::tool::kFailed;
+using lyb::tool::kUsage;
 
 QString describe(const CCacheChange& c) {
     static const char* const kKinds[] = {"added", "changed", "removed"};
@@ -88,7 +77,7 @@ int runSync(const QStringList& args) {
 // Finds the message of args' last entry id; prints why not and gives false.
 bool findMessage(const char* command, const QString& id, const CMapiSession& session,
                  std::unique_ptr<CMessageStore>& store, std::unique_ptr<CMessageFolder>& folder) {
-    const QByteArray entryId = entryIdOf(id);
+    const QByteArray entryId = lyb::tool::entryIdFromText(id);
     if (entryId.isEmpty()) {
         err(QStringLiteral("lybtool %1: \"%2\" is not an entry id (hex, as lybtool list prints it)")
                 .arg(QLatin1String(command), id));
@@ -114,7 +103,8 @@ int runMark(const QStringList& args) {
     std::unique_ptr<CMessageFolder> folder;
     if (!findMessage("mark", args[1], session, store, folder))
         return kFailed;
-    if (!mark_message_read(*folder, entryIdOf(args[1]), args[0] == QLatin1String("read"))) {
+    if (!mark_message_read(*folder, lyb::tool::entryIdFromText(args[1]),
+                           args[0] == QLatin1String("read"))) {
         err(QStringLiteral("lybtool mark: the store did not mark the message %1").arg(args[1]));
         return kFailed;
     }
@@ -132,7 +122,7 @@ int runDelete(const QStringList& args) {
     std::unique_ptr<CMessageFolder> folder;
     if (!findMessage("delete", args[0], session, store, folder))
         return kFailed;
-    if (!delete_message(folder.get(), entryIdOf(args[0]))) {
+    if (!delete_message(folder.get(), lyb::tool::entryIdFromText(args[0]))) {
         err(QStringLiteral("lybtool delete: the store did not move the message %1 to the Trash")
                 .arg(args[0]));
         return kFailed;

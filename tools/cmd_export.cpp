@@ -20,22 +20,13 @@ using lyb::tool::err;
 using lyb::tool::out;
 using namespace lyb::store;
 
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
-// An entry id as list prints it (hex); empty when text is none.
-QByteArray entryIdOf(const QString& text) {
-    const QByteArray latin = text.toLatin1();
-    if (text.isEmpty() || latin.size() % 2 != 0 ||
-        !std::all_of(latin.begin(), latin.end(), [](char c) { return std::isxdigit(uchar(c)); }))
-        return {};
-    return QByteArray::fromHex(latin);
-}
+using lyb::tool::kFailed;
+using lyb::tool::kUsage;
 
 int runExport(const QStringList& args) {
     QStringList rest = args;
     const bool wav = rest.removeAll(QStringLiteral("--wav")) > 0;
-    const QByteArray id = rest.size() == 2 ? entryIdOf(rest[0]) : QByteArray();
+    const QByteArray id = rest.size() == 2 ? lyb::tool::entryIdFromText(rest[0]) : QByteArray();
     if (id.isEmpty()) {
         err(QStringLiteral("usage: lybtool export ID FILE [--wav]"));
         return kUsage;
@@ -71,7 +62,7 @@ int runUndelete(const QStringList& args) {
     CMapiSession session;
     logon(session);
     std::optional<CDeletedMessage> last;
-    if (const QByteArray id = entryIdOf(args[0]); !id.isEmpty())
+    if (const QByteArray id = lyb::tool::entryIdFromText(args[0]); !id.isEmpty())
         last = last_deleted(id);
     if (!last) {
         if (auto store = open_store_by_name(session, args[0])) {

@@ -75,7 +75,7 @@ int Play(const QStringList& args) {
     lyb::mapi::IStream* stream = nullptr;
     bool gsm = false;
     if (message) {
-        const QByteArray id = QByteArray::fromHex(paths[0].toLatin1());
+        const QByteArray id = lyb::tool::entryIdFromText(paths[0]);
         std::unique_ptr<lyb::store::CVoiceMailMessage> record;
         if (!id.isEmpty() && lyb::store::logon(session))
             record = lyb::store::open_voicemail_by_entry_id(session, id);

@@ -14,7 +14,7 @@ using lyb::tool::out;
 namespace reg = lyb::reg;
 
 constexpr int kMissing = 1;
-constexpr int kUsage = 2;
+using lyb::tool::kUsage;
 
 const char* const kUsageText =
     "get HIVE KEY [VALUE] | set HIVE KEY VALUE TYPE DATA | delete HIVE KEY [VALUE] | export";

@@ -23,8 +23,8 @@ using lyb::tool::err;
 using lyb::tool::out;
 using namespace lyb::store;
 
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
+using lyb::tool::kFailed;
+using lyb::tool::kUsage;
 
 const QString kSettingsKey = QString::fromLatin1(lyb::names::kSettingsKey);
 

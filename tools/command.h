@@ -3,6 +3,7 @@
 // and is compiled straight into lybtool, so the registration always links.
 #pragma once
 
+#include <QByteArray>
 #include <QStringList>
 
 #include <functional>
@@ -27,5 +28,13 @@ struct Registration {
 // Prints to standard output / standard error as UTF-8, with a newline.
 void out(const QString& line);
 void err(const QString& line);
+
+// Exit statuses: the command failed, or it was called wrongly.
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+// The bytes of an entry id written as list prints it (hex); empty when text
+// is not one.
+QByteArray entryIdFromText(const QString& text);
 
 }  // namespace lyb::tool

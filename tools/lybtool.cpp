@@ -3,6 +3,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "platform/desktop/file_names.h"
@@ -25,6 +26,14 @@ void err(const QString& line) {
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, bytes.size(), stderr);
     std::fputc('\n', stderr);
+}
+
+QByteArray entryIdFromText(const QString& text) {
+    const QByteArray latin = text.toLatin1();
+    if (text.isEmpty() || latin.size() % 2 != 0 ||
+        !std::all_of(latin.begin(), latin.end(), [](char c) { return std::isxdigit(uchar(c)); }))
+        return {};
+    return QByteArray::fromHex(latin);
 }
 
 }  // namespace lyb::tool

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFileInfo>
+
 #include <cerrno>
 
 #include "platform/files/file_names.h"
@@ -59,6 +61,18 @@ QString untrustedBecause(int fd, Owner owner, Writers writers) {
     if (::fstat(fd, &st) != 0)
         return QStringLiteral("it cannot be examined");
     return judge(st, owner, writers);
+}
+
+QString untrustedDatabase(const QString& path, Owner folderOwner) {
+    const QString folder = QFileInfo(path).absolutePath();
+    if (const QString why = untrustedBecause(folder, folderOwner); !why.isEmpty())
+        return QStringLiteral("its folder %1 is not private: %2").arg(folder, why);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const QString file = path + QLatin1String(suffix);
+        if (const QString why = untrustedBecause(file); !why.isEmpty())
+            return QStringLiteral("%1: %2").arg(file, why);
+    }
+    return {};
 }
 
 }  // namespace lyb::paths

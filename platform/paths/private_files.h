@@ -35,4 +35,9 @@ QString untrustedBecause(const QString& path, Owner owner = Owner::User,
 // The same for an open descriptor (no missing case).
 QString untrustedBecause(int fd, Owner owner = Owner::User, Writers writers = Writers::Owner);
 
+// The same for an SQLite database: its folder (whose owner may be
+// folderOwner), the file and its write-ahead log and shared memory; the fault
+// in one line naming the file, empty when the database may be used.
+QString untrustedDatabase(const QString& path, Owner folderOwner = Owner::User);
+
 }  // namespace lyb::paths

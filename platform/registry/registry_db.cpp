@@ -117,22 +117,6 @@ bool schemaPresent(sqlite3* db, bool* present) {
     return true;
 }
 
-// The registry names the libraries programs load (InprocServer32), so only a
-// database no other user could have written or replaced is used: the file,
-// its logs and its folder must be this user's and closed to others' writes.
-// Returns the fault, empty when the database may be used.
-QString untrusted(const QString& path, const QString& folder) {
-    if (const QString why = paths::untrustedBecause(folder, paths::Owner::UserOrRoot);
-        !why.isEmpty())
-        return QStringLiteral("its folder %1 is not private: %2").arg(folder, why);
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        const QString file = path + QLatin1String(suffix);
-        if (const QString why = paths::untrustedBecause(file); !why.isEmpty())
-            return QStringLiteral("%1: %2").arg(file, why);
-    }
-    return {};
-}
-
 // Makes a missing database file 0600 whatever the umask; SQLite then gives its
 // logs the same mode.
 void createPrivateFile(const QString& path) {
@@ -150,7 +134,10 @@ sqlite3* openDatabase(const QString& path) {
         reportFault(QStringLiteral("cannot create the folder %1").arg(folder));
         return nullptr;
     }
-    if (const QString why = untrusted(path, folder); !why.isEmpty()) {
+    // The registry names the libraries programs load (InprocServer32), so only
+    // a database no other user could have written or replaced is used.
+    if (const QString why = paths::untrustedDatabase(path, paths::Owner::UserOrRoot);
+        !why.isEmpty()) {
         reportFault(why);
         return nullptr;
     }

@@ -777,7 +777,8 @@ TEST_F(MainWindowTest, KeysAndContextMenuSelectRows) {
     window->contextMenu()->hide();
 }
 
-// Coming to the front reloads the list, unless a recording is loaded.
+// Coming to the front reloads the list, unless a recording is loaded, and
+// keeps the selection on its voicemail.
 TEST_F(MainWindowTest, ForegroundRefreshOnlyWithoutARecording) {
     open();
     deliver(4);
@@ -785,8 +786,12 @@ TEST_F(MainWindowTest, ForegroundRefreshOnlyWithoutARecording) {
     window->foreground_refresh();
     EXPECT_EQ(list().row_count(), 3);
     command(ID_DONE);
+    select(2);
+    const QByteArray selected = list().record_at(2)->entry_id();
     window->foreground_refresh();
     EXPECT_EQ(list().row_count(), 4);
+    ASSERT_NE(list().record_at(list().selection_mark()), nullptr);
+    EXPECT_EQ(list().record_at(list().selection_mark())->entry_id(), selected);
 }
 
 // Font sizes and Show Details change the rows at once and keep the selection;

@@ -101,6 +101,8 @@ struct LoadedItem {
     }
     ~LoadedItem() {
         delete item;
+        // What the item posted to the host was made by the library's code.
+        QCoreApplication::removePostedEvents(&host);
         if (handle)
             dlclose(handle);
     }
