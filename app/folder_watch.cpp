@@ -1,6 +1,8 @@
 #include "app/folder_watch.h"
 
 #include "contacts/voicemail_listing.h"
+#include "platform/mapi/imap_watch.h"
+#include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
 #include "store/account_problem.h"
 #include "store/message_store.h"
@@ -17,31 +19,26 @@ namespace lyb::app {
 
 namespace {
 
-// Reads the Inbox's table: entry id to read flag. False when it cannot be
-// listed (the rows are then left as they are).
+// Lists the Inbox: entry id to read flag. False when it cannot be listed
+// (the rows are then left as they are). An IMAP folder whose server cannot
+// be reached gives its cached list (and says so in offline_since).
 bool readFlags(store::CMessageFolder& folder, std::map<QByteArray, bool>& flags) {
-    std::unique_ptr<mapi::IMAPITable> table;
-    if (!folder.folder || mapi::Failed(folder.folder->GetContentsTable(0, table)) || !table)
+    std::vector<store::CEntryInfo> entries;
+    if (!store::list_messages(folder, entries))
         return false;
-    table->SetColumns({mapi::PR_ENTRYID, mapi::PR_MESSAGE_FLAGS}, 0);
-    for (;;) {
-        mapi::SRowSet rows;
-        if (mapi::Failed(table->QueryRows(64, 0, rows)) || rows.empty())
-            break;
-        for (const mapi::SRow& row : rows) {
-            QByteArray id;
-            bool read = false;
-            for (const mapi::SPropValue& value : row) {
-                if (value.ulPropTag == mapi::PR_ENTRYID)
-                    id = value.bin;
-                else if (value.ulPropTag == mapi::PR_MESSAGE_FLAGS)
-                    read = (value.l & mapi::MSGFLAG_READ) != 0;
-            }
-            if (!id.isEmpty())
-                flags[id] = read;
-        }
-    }
+    for (const store::CEntryInfo& entry : entries)
+        flags[entry.entry_id] = entry.read > 0;
     return true;
+}
+
+// The address of an IMAP account (by name, any case, the first listed);
+// false when the account is not an IMAP one.
+bool imapAddressOf(const QString& account, mapi::ImapAddress& address) {
+    for (const mapi::Account& a : mapi::loadAccounts()) {
+        if (a.displayName.compare(account, Qt::CaseInsensitive) == 0)
+            return !a.imapAddress.isEmpty() && mapi::parseImapAddress(a.imapAddress, address);
+    }
+    return false;
 }
 
 }  // namespace
@@ -58,11 +55,15 @@ CFolderWatch::CFolderWatch(ui::CVoiceMailList* list, std::function<bool()> canUp
     connect(settle_, &QTimer::timeout, this, &CFolderWatch::update);
     // Not restarted by later changes: a folder that keeps changing is still
     // followed every kSettleMs.
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
-        if (!settle_->isActive())
-            settle_->start();
-    });
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &CFolderWatch::changed);
     connect(list_->model(), &QAbstractItemModel::modelReset, this, &CFolderWatch::follow);
+}
+
+CFolderWatch::~CFolderWatch() = default;
+
+void CFolderWatch::changed() {
+    if (!settle_->isActive())
+        settle_->start();
 }
 
 void CFolderWatch::follow() {
@@ -71,12 +72,25 @@ void CFolderWatch::follow() {
         watcher_->removePaths(watched);
     known_.clear();
     const ui::CVoiceMailListModel* model = list_->list_model();
-    folder_ = model->folder() ? store::account_folder(model->open_account_name()) : QString();
-    if (folder_.isEmpty())
+    const QString account = model->folder() ? model->open_account_name() : QString();
+    folder_ = account.isEmpty() ? QString() : store::account_folder(account);
+    mapi::ImapAddress address;
+    if (folder_.isEmpty() && !account.isEmpty() && imapAddressOf(account, address)) {
+        // Called on the watch's thread; the watch goes before this object.
+        if (!imap_ || imapAccount_ != account)
+            imap_ = std::make_unique<mapi::ImapWatch>(account, address, [this] {
+                QMetaObject::invokeMethod(this, &CFolderWatch::changed, Qt::QueuedConnection);
+            });
+        imapAccount_ = account;
+    } else {
+        imap_.reset();
+    }
+    if (folder_.isEmpty() && !imap_)
         return;
     for (const store::CEntryInfo& entry : model->listed())
         known_.insert(entry.entry_id);
-    watcher_->addPaths({folder_ + QStringLiteral("/new"), folder_ + QStringLiteral("/cur")});
+    if (!folder_.isEmpty())
+        watcher_->addPaths({folder_ + QStringLiteral("/new"), folder_ + QStringLiteral("/cur")});
     // What arrived while the list was being made, before the folders were
     // watched, is looked for once.
     settle_->start();
@@ -85,7 +99,7 @@ void CFolderWatch::follow() {
 void CFolderWatch::update() {
     ui::CVoiceMailListModel* model = list_->list_model();
     store::CMessageFolder* folder = model->folder();
-    if (!folder || folder_.isEmpty())
+    if (!folder || (folder_.isEmpty() && !imap_))
         return;
     if (canUpdate_ && !canUpdate_()) {
         settle_->start();
@@ -94,6 +108,11 @@ void CFolderWatch::update() {
     std::map<QByteArray, bool> now;
     if (!readFlags(*folder, now))
         return;
+    if (folder->offline_since) {
+        // The cached list says nothing new; the rows wait for the server.
+        emit updated();
+        return;
+    }
 
     // Rows from the bottom up, so removing one leaves those still to come
     // where they were.

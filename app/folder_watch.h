@@ -12,6 +12,10 @@
 // such. The selection and the playing row stay on their voicemails, and
 // playback goes on (a playing voicemail that is removed plays to its end).
 //
+// An IMAP account is followed the same way, its news coming from the
+// server (mapi::ImapWatch: IDLE on a connection of its own) instead of the
+// file system, and the rows brought in line with a listing of the folder.
+//
 // While the window waits inside a piece of work (a box, a dialog, a refresh)
 // the update waits too: a row index held by that work stays true.
 #pragma once
@@ -22,10 +26,14 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QFileSystemWatcher;
 class QTimer;
 
+namespace lyb::mapi {
+class ImapWatch;
+}
 namespace lyb::ui {
 class CVoiceMailList;
 }
@@ -43,10 +51,13 @@ public:
     // tried again after kSettleMs.
     CFolderWatch(ui::CVoiceMailList* list, std::function<bool()> canUpdate,
                  QObject* parent = nullptr);
+    ~CFolderWatch() override;
 
     // The Maildir watched; empty when none is (no account open, or one
     // without a folder).
     QString folder() const { return folder_; }
+    // Whether an IMAP account's folder is followed.
+    bool followsServer() const { return imap_ != nullptr; }
     // Brings the rows in line with the Inbox now, as a change does.
     void update();
 
@@ -56,12 +67,15 @@ signals:
 
 private:
     void follow();
+    void changed();
 
     ui::CVoiceMailList* list_;
     std::function<bool()> canUpdate_;
     QFileSystemWatcher* watcher_;
     QTimer* settle_;
     QString folder_;
+    std::unique_ptr<mapi::ImapWatch> imap_;
+    QString imapAccount_;
     QSet<QByteArray> known_;  // entry ids of every message already looked at
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/command_bar.h"
 #include "app/folder_watch.h"
+#include "app/offline_notice.h"
 #include "app/settings.h"
 #include "app/settings_dialog.h"
 #include "app/undo_bar.h"
@@ -96,8 +97,11 @@ CMainDialog::CMainDialog(IMessageStore* store, uint32_t playMessage, QWidget* pa
     connect(upper_->settingsButton(), &QPushButton::clicked, this, &CMainDialog::commandSettings);
     // The list follows its account's folder; not while the window waits
     // inside a piece of work.
-    new CFolderWatch(
+    auto* watch = new CFolderWatch(
         list_, [this] { return !busy() && list_->isEnabled(); }, this);
+    auto* offline = new COfflineNotice(list_, client_);
+    area->insertWidget(0, offline);
+    connect(watch, &CFolderWatch::updated, offline, &COfflineNotice::refresh);
     // What the desktop could not open (a page, a call, a text, an e-mail)
     // is said in a box of the window's.
     desktop::setOpenFailureReporter([this](const QString& target) {

@@ -2,6 +2,8 @@
 // commands (Play, Delete, Mark as Read, Show Details, font sizes), and the
 // current row that marks the voicemail loaded in the player.
 #include "app/main_dialog.h"
+#include "app/offline_notice.h"
+#include "app/password_dialog.h"
 #include "store/account_problem.h"
 #include "store/message_store.h"
 #include "ui/voicemail_list.h"
@@ -22,6 +24,7 @@ const char* const kNoAttachment =
 
 void CMainDialog::populateList(const QString& account) {
     if (session_) {
+        askAccountPassword(this, *requests_, account);
         list_->populate(*session_, account);
         upper_->setAccountProblem(store::account_problem(account));
     } else {
@@ -141,7 +144,7 @@ void CMainDialog::foreground_refresh() {
 
 void CMainDialog::commandDelete() {
     const int sel = selectionMark();
-    if (!recordAt(sel))
+    if (!recordAt(sel) || refuseWhileOffline(this, *requests_, list_, QStringLiteral("deleted")))
         return;
     const int answer = requests_->messageBox(
         this, QStringLiteral("Are you sure you want to delete this voicemail?"),
@@ -163,6 +166,10 @@ void CMainDialog::commandDelete() {
 void CMainDialog::commandMarkRead() {
     const int sel = selectionMark();
     if (store::CVoiceMailMessage* record = recordAt(sel)) {
+        if (refuseWhileOffline(this, *requests_, list_,
+                               record->is_read() ? QStringLiteral("marked as unread")
+                                                 : QStringLiteral("marked as read")))
+            return;
         record->set_read(!record->is_read());
         redrawRow(sel);
     }

@@ -1,5 +1,6 @@
 #include "app/settings_dialog.h"
 
+#include "app/add_account_dialog.h"
 #include "app/settings.h"
 #include "store/message_store.h"
 
@@ -65,7 +66,8 @@ CSettingsDialog::CSettingsDialog(const store::CMapiSession* session, QWidget* pa
     : QDialog(parent),
       prompt_(new QLabel(QString::fromLatin1(kPrompt), this)),
       accounts_(new CCloseUpComboBox(this)),
-      dialingRules_(new QCheckBox(QString::fromLatin1(kDialingRules), this)) {
+      dialingRules_(new QCheckBox(QString::fromLatin1(kDialingRules), this)),
+      addAccount_(new QPushButton(QString::fromUtf8(kAddAccount), this)) {
     setWindowTitle(QString::fromLatin1(kCaption));
 
     prompt_->setWordWrap(true);
@@ -73,6 +75,9 @@ CSettingsDialog::CSettingsDialog(const store::CMapiSession* session, QWidget* pa
     accounts_->setEditable(false);
     accounts_->setAccessibleName(prompt_->text());
     dialingRules_->setAccessibleName(dialingRules_->text());
+    addAccount_->setAccessibleName(QStringLiteral("Add account"));
+    addAccount_->setAutoDefault(false);
+    connect(addAccount_, &QPushButton::clicked, this, &CSettingsDialog::addAccount);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -90,6 +95,7 @@ CSettingsDialog::CSettingsDialog(const store::CMapiSession* session, QWidget* pa
     layout->setContentsMargins(m, m, m, m);
     layout->addWidget(prompt_);
     layout->addWidget(accounts_);
+    layout->addWidget(addAccount_, 0, Qt::AlignLeft);
     layout->addWidget(dialingRules_);
     layout->addStretch(1);
     layout->addWidget(buttons);
@@ -139,6 +145,17 @@ void CSettingsDialog::takeCurrentEntry() {
     if (index < 0)
         return;  // nothing picked: the stored name stays
     selectedAccount_ = index == accounts_->count() - 1 ? QString() : accounts_->currentText();
+}
+
+void CSettingsDialog::addAccount() {
+    CAddAccountDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // Offered before "Other (no mail account)", and chosen.
+    const int at = accounts_->count() - 1;
+    accounts_->insertItem(at, dialog.accountName());
+    accounts_->setCurrentIndex(at);
+    selectedAccount_ = dialog.accountName();
 }
 
 void CSettingsDialog::accept() {

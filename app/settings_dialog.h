@@ -2,6 +2,8 @@
 // voicemails (or none: "Other (no mail account)") and of the North
 // American dialling rules.
 //
+// "Add account…" adds an IMAP account (add_account_dialog.h) and selects it.
+//
 // OK writes "NANP" from the check box and "Using Outlook" (1 when an account
 // is selected, else 0) and ends with IDOK; the caller then stores
 // selectedAccount() in "Message Store" itself. Cancel, Escape and the window's
@@ -20,6 +22,7 @@
 
 class QCheckBox;
 class QLabel;
+class QPushButton;
 
 namespace lyb::store {
 class CMapiSession;
@@ -48,6 +51,7 @@ public:
         "Select an e-mail account through which you receive voicemail messages:";
     static constexpr const char* kOtherEntry = "Other (no mail account)";
     static constexpr const char* kDialingRules = "Use North American dialing rules";
+    static constexpr const char* kAddAccount = "&Add account\u2026";
 
     // session: the process-wide store session whose accounts are offered
     // (borrowed for the construction only; null or logged off: no accounts).
@@ -59,6 +63,7 @@ public:
 
     QComboBox* accountList() const { return accounts_; }
     QCheckBox* dialingRules() const { return dialingRules_; }
+    QPushButton* addAccountButton() const { return addAccount_; }
 
     // Returns the accounts worth offering: every name but "sms" and
     // "Multimedia Messages" (any case), in the given order.
@@ -73,11 +78,13 @@ public:
 private:
     void fill(const store::CMapiSession* session);
     void takeCurrentEntry();
+    void addAccount();
 
     QString selectedAccount_;
     QLabel* prompt_;
     CCloseUpComboBox* accounts_;
     QCheckBox* dialingRules_;
+    QPushButton* addAccount_;
 };
 
 }  // namespace lyb::app

@@ -1,6 +1,7 @@
 #include "store/message_store.h"
 
-#include <QDir>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/mapi/imap_provider.h"
 #include "platform/mapi/maildir_provider.h"
 #include "store/cache_source.h"
 #include "store/deleted_messages.h"
@@ -186,13 +188,57 @@ std::unique_ptr<CMessageFolder> open_inbox(CMessageStore& store) {
     return folder;
 }
 
+namespace {
+
+// A file beside the cache whose modification time is when the account last
+// listed its messages; empty without a cache.
+QString listedStamp(CMessageFolder& folder) {
+    if (!folder.cache)
+        return {};
+    return folder.cache->with([](CMessageCache& c) { return c.path(); }) +
+           QStringLiteral(".listed");
+}
+
+bool isImapFolder(IMAPIFolder& folder) {
+    std::vector<SPropValue> values;
+    return !Failed(folder.GetProps({PR_ENTRYID}, 0, values)) && values.size() == 1 &&
+           values[0].ulPropTag == PR_ENTRYID && mapi::isImapEntryId(values[0].bin);
+}
+
+// The cached messages in place of an unreachable server's listing.
+bool cachedListing(CMessageFolder& folder, std::vector<CEntryInfo>& messages) {
+    const QString stamp = listedStamp(folder);
+    const QFileInfo listed(stamp);
+    if (stamp.isEmpty() || !listed.exists() || !isImapFolder(*folder.folder))
+        return false;
+    const auto cached = folder.cache->with([](CMessageCache& c) { return c.load(); });
+    for (const auto& [id, m] : cached) {
+        CEntryInfo info;
+        info.entry_id = id;
+        info.size = m.identity.size;
+        info.stamp = m.identity.stamp;
+        info.read = m.recognition.read;
+        messages.push_back(std::move(info));
+    }
+    folder.offline_since = std::max<int64_t>(1, listed.lastModified().toSecsSinceEpoch());
+    return true;
+}
+
+}  // namespace
+
 bool list_messages(CMessageFolder& folder, std::vector<CEntryInfo>& messages) {
     messages.clear();
     if (!folder.folder)
         return false;
     std::unique_ptr<IMAPITable> table;
     if (Failed(folder.folder->GetContentsTable(0, table)) || !table)
-        return false;
+        return cachedListing(folder, messages);
+    folder.offline_since = 0;
+    if (const QString stamp = listedStamp(folder); !stamp.isEmpty()) {
+        QFile file(stamp);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+    }
     table->SetColumns({PR_DISPLAY_NAME_W, PR_ENTRYID, PR_MESSAGE_SIZE, PR_LAST_MODIFICATION_TIME,
                        PR_MESSAGE_DELIVERY_TIME, PR_MESSAGE_FLAGS},
                       0);

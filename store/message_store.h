@@ -58,6 +58,10 @@ struct CMessageStore {
 struct CMessageFolder {
     std::shared_ptr<mapi::IMAPIFolder> folder;
     std::shared_ptr<CCacheSource> cache;
+    // When the last list_messages could not reach the account's server and
+    // gave the cached messages instead: when the server last gave the list
+    // (seconds since 1970). 0 when the list came from the account itself.
+    int64_t offline_since = 0;
 };
 
 // Logs on; false (and an empty holder) when that fails. Not retried.
@@ -70,7 +74,10 @@ std::unique_ptr<CMessageStore> open_store_by_name(const CMapiSession& session, c
 // Opens the account's Inbox and its cache (store/cache_source.h).
 std::unique_ptr<CMessageFolder> open_inbox(CMessageStore& store);
 // The Inbox's messages in table order, voicemail or not, with what tells one
-// version of a message from another; false without a table.
+// version of a message from another; false without a table. An IMAP
+// account whose server cannot be reached, listed from the server before,
+// gives the messages its cache holds (with their cached read state) and
+// sets offline_since; it is cleared by the next listing from the server.
 bool list_messages(CMessageFolder& folder, std::vector<CEntryInfo>& messages);
 // Opens one listed message and builds its record; null when it cannot be
 // opened or is not a voicemail.

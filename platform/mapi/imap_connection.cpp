@@ -9,6 +9,13 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -300,7 +307,7 @@ QString responseText(mailimap* imap) {
 
 // ---------------------------------------------------------------- certificates
 
-QString verifyChain(mailimap* imap, const ImapAddress& address) {
+QString verifyChain(mailimap* imap, const ImapAddress& address, QString& fingerprint) {
     mailstream_low* low = mailstream_get_low(imap->imap_stream);
     carray* chain = low ? mailstream_low_get_certificate_chain(low) : nullptr;
     if (!chain || carray_count(chain) == 0) {
@@ -357,7 +364,6 @@ QString verifyChain(mailimap* imap, const ImapAddress& address) {
             }
             unsigned char digest[32];
             size_t size = sizeof digest;
-            QString fingerprint;
             if (gnutls_x509_crt_get_fingerprint(certs[0], GNUTLS_DIG_SHA256, digest, &size) == 0)
                 fingerprint = QString::fromLatin1(
                     QByteArray(reinterpret_cast<const char*>(digest), qsizetype(size))
@@ -385,6 +391,14 @@ void setServerName(mailstream_ssl_context* context, void* data) {
 std::mutex& registryMutex() {
     static std::mutex m;
     return m;
+}
+
+// When each account's password was last refused (steady seconds), shared by
+// all of its connections: after a refusal no connection of the account's
+// tries again within a minute.
+int64_t& loginRefusedAt(const QString& account) {
+    static auto* refused = new std::map<QString, int64_t>;
+    return (*refused)[account];
 }
 
 }  // namespace
@@ -472,11 +486,24 @@ HRESULT ImapConnection::failed(HRESULT hr, const QString& why) {
 
 HRESULT ImapConnection::connect() {
     drop();
-    if (loginRefusedAt_ && steadySeconds() - loginRefusedAt_ < 60)
-        return failed(MAPI_E_LOGON_FAILED, lastError_);
+    failure_ = ImapFailure::LoginRefused;
+    fingerprint_.clear();
+    if (!givenPassword_) {
+        std::lock_guard lock(registryMutex());
+        const int64_t refused = loginRefusedAt(account_);
+        if (refused && steadySeconds() - refused < 60)
+            return failed(MAPI_E_LOGON_FAILED,
+                          lastError_.isEmpty()
+                              ? QStringLiteral("the server refused the login of %1 less than a "
+                                               "minute ago")
+                                    .arg(address_.user)
+                              : lastError_);
+    }
     QString secretError;
-    const std::optional<QString> password = secrets::lookupPassword(account_, &secretError);
+    const std::optional<QString> password =
+        givenPassword_ ? givenPassword_ : secrets::lookupPassword(account_, &secretError);
     if (!password) {
+        failure_ = ImapFailure::NoPassword;
         return failed(MAPI_E_LOGON_FAILED,
                       secretError.isEmpty()
                           ? QStringLiteral("no password is stored (lybtool account password %1)")
@@ -498,6 +525,7 @@ HRESULT ImapConnection::connect() {
     }
     if (rc != MAILIMAP_NO_ERROR_AUTHENTICATED && rc != MAILIMAP_NO_ERROR_NON_AUTHENTICATED) {
         drop();
+        failure_ = rc == MAILIMAP_ERROR_SSL ? ImapFailure::NoTls : ImapFailure::Unreachable;
         if (rc == MAILIMAP_ERROR_SSL)
             return failed(
                 MAPI_E_LOGON_FAILED,
@@ -516,6 +544,7 @@ HRESULT ImapConnection::connect() {
         }
         if (!mailimap_has_extension(imap_, "STARTTLS")) {
             drop();
+            failure_ = ImapFailure::NoStarttls;
             return failed(MAPI_E_LOGON_FAILED,
                           QStringLiteral("the server %1 does not offer STARTTLS; the password is "
                                          "never sent without encryption")
@@ -525,12 +554,14 @@ HRESULT ImapConnection::connect() {
                                                     const_cast<QByteArray*>(&host));
         if (rc != MAILIMAP_NO_ERROR) {
             drop();
+            failure_ = ImapFailure::NoTls;
             return failed(MAPI_E_LOGON_FAILED,
                           QStringLiteral("STARTTLS with %1 failed").arg(where));
         }
     }
-    if (const QString why = verifyChain(imap_, address_); !why.isEmpty()) {
+    if (const QString why = verifyChain(imap_, address_, fingerprint_); !why.isEmpty()) {
         drop();
+        failure_ = ImapFailure::Untrusted;
         return failed(MAPI_E_LOGON_FAILED, why);
     }
     const QByteArray user = address_.user.toUtf8();
@@ -540,16 +571,24 @@ HRESULT ImapConnection::connect() {
         const QString said = responseText(imap_);
         drop();
         if (rc == MAILIMAP_ERROR_LOGIN) {
-            loginRefusedAt_ = steadySeconds();
+            failure_ = ImapFailure::LoginRefused;
+            if (!givenPassword_) {
+                std::lock_guard lock(registryMutex());
+                loginRefusedAt(account_) = steadySeconds();
+            }
             return failed(
                 MAPI_E_LOGON_FAILED,
                 QStringLiteral("the server refused the login of %1 (wrong password?)%2")
                     .arg(address_.user, said.isEmpty() ? QString() : QStringLiteral(": ") + said));
         }
+        failure_ = ImapFailure::Lost;
         return failed(MAPI_E_LOGON_FAILED,
                       QStringLiteral("the connection to %1 broke during the login").arg(where));
     }
-    loginRefusedAt_ = 0;
+    {
+        std::lock_guard lock(registryMutex());
+        loginRefusedAt(account_) = 0;
+    }
     // The capabilities after the login can differ from those before it.
     mailimap_capability_data* caps = nullptr;
     if (mailimap_capability(imap_, &caps) == MAILIMAP_NO_ERROR && caps)
@@ -564,13 +603,79 @@ HRESULT ImapConnection::connect() {
     if (rc != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
         const QString said = responseText(imap_);
         drop();
+        failure_ = ImapFailure::NoFolder;
         return failed(
             MAPI_E_NOT_FOUND,
             QStringLiteral("the folder \"%1\" cannot be opened%2")
                 .arg(address_.folder, said.isEmpty() ? QString() : QStringLiteral(": ") + said));
     }
     uidValidity_ = imap_->imap_selection_info->sel_uidvalidity;
+    failure_ = ImapFailure::None;
     return S_OK;
+}
+
+namespace {
+
+// Whether a TCP connection to host:port is refused (not merely unanswered
+// within a few seconds).
+bool connectionRefused(const QByteArray& host, uint16_t port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
+        return false;
+    bool refused = false;
+    for (addrinfo* a = found; a && !refused; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            continue;
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0 && errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 5000) == 1) {
+                int error = 0;
+                socklen_t size = sizeof error;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+                refused = error == ECONNREFUSED;
+            }
+        } else {
+            refused = errno == ECONNREFUSED;
+        }
+        ::close(fd);
+    }
+    ::freeaddrinfo(found);
+    return refused;
+}
+
+}  // namespace
+
+ImapTrial tryImapLogin(const QString& account, const ImapAddress& address,
+                       const QString& password) {
+    ImapTrial trial;
+    const QByteArray host = address.host.toUtf8();
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0) {
+        trial.failure = ImapFailure::HostNotFound;
+        trial.message = QStringLiteral("the server %1 is not found").arg(address.host);
+        return trial;
+    }
+    ::freeaddrinfo(found);
+    ImapConnection c(account, address);
+    std::lock_guard lock(c.mutex_);
+    c.reported_ = true;  // said by the caller, not on standard error
+    c.givenPassword_ = password;
+    if (!Failed(c.connect())) {
+        std::lock_guard registry(registryMutex());
+        loginRefusedAt(account) = 0;
+        return trial;
+    }
+    trial.failure = c.failure_;
+    trial.message = c.lastError_;
+    trial.fingerprint = c.fingerprint_;
+    if (trial.failure == ImapFailure::Unreachable && connectionRefused(host, address.port))
+        trial.failure = ImapFailure::Refused;
+    return trial;
 }
 
 HRESULT ImapConnection::ready() {
@@ -912,6 +1017,67 @@ HRESULT ImapConnection::moveToTrash(uint32_t uidValidity, uint32_t uid) {
             return mailimap_uid_expunge(imap_, set.p);
         return MAILIMAP_NO_ERROR;
     });
+}
+
+namespace {
+
+// Whether the last command's untagged answers told of messages that went
+// away or of changed flags (new messages show in the selection's count).
+bool toldOfChanges(mailimap* imap) {
+    const mailimap_response_info* info = imap->imap_response_info;
+    return info && ((info->rsp_expunged && !clist_isempty(info->rsp_expunged)) ||
+                    (info->rsp_fetch_list && !clist_isempty(info->rsp_fetch_list)));
+}
+
+// Waits for fds[0] or fds[1] to become readable, at most `seconds`; an
+// interrupted wait goes on.
+void waitReadable(pollfd* fds, nfds_t count, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || ::poll(fds, count, int(left)) >= 0 || errno != EINTR)
+            return;
+    }
+}
+
+}  // namespace
+
+HRESULT ImapConnection::waitForChange(int wakeFd, int idleSeconds, int pollSeconds) {
+    std::lock_guard lock(mutex_);
+    if (!imap_) {
+        // What happened while there was no connection is not known.
+        const HRESULT hr = connect();
+        return Failed(hr) ? hr : S_OK;
+    }
+    const uint32_t exists = imap_->imap_selection_info->sel_exists;
+    int rc;
+    if (mailimap_has_idle(imap_)) {
+        rc = mailimap_idle(imap_);
+        if (rc == MAILIMAP_NO_ERROR) {
+            // What came with the server's go-ahead is already read.
+            if (imap_->imap_stream->read_buffer_len == 0) {
+                pollfd fds[2] = {{mailimap_idle_get_fd(imap_), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+                waitReadable(fds, 2, idleSeconds);
+            }
+            rc = mailimap_idle_done(imap_);
+        }
+    } else {
+        pollfd fds[1] = {{wakeFd, POLLIN, 0}};
+        waitReadable(fds, 1, pollSeconds);
+        if (fds[0].revents & POLLIN)
+            return S_FALSE;
+        rc = mailimap_noop(imap_);
+    }
+    if (rc != MAILIMAP_NO_ERROR) {
+        drop();
+        return failed(MAPI_E_NOT_FOUND, QStringLiteral("the connection to the server was lost"));
+    }
+    reported_ = false;
+    const bool changed = !imap_->imap_selection_info ||
+                         imap_->imap_selection_info->sel_exists != exists || toldOfChanges(imap_);
+    return changed ? S_OK : S_FALSE;
 }
 
 }  // namespace lyb::mapi

@@ -73,6 +73,34 @@ struct ImapSection {
     uint32_t length = 0;
 };
 
+// What kept a connection from being made, for words of the caller's.
+enum class ImapFailure {
+    None,
+    HostNotFound,  // the name does not resolve
+    Unreachable,   // no connection: refused or not answering
+    Refused,       // the connection was refused (tryImapLogin only)
+    NoTls,         // the TLS handshake failed
+    NoStarttls,    // a plain port without STARTTLS
+    Untrusted,     // the certificate does not verify (fingerprint given)
+    NoPassword,    // none stored
+    LoginRefused,  // user name or password refused
+    NoFolder,      // the folder cannot be selected
+    Lost,          // the connection broke
+};
+
+struct ImapTrial {
+    ImapFailure failure = ImapFailure::None;
+    QString message;      // what failed, in a line (as on standard error)
+    QString fingerprint;  // of an untrusted certificate: SHA-256, "AB:CD:..."
+};
+
+class ImapConnection;
+// Connects, logs in with password and opens the folder as an account's
+// connection would, then closes; for a dialog that sets an account up or
+// asks for its password. Never waits for an earlier refusal; a success
+// lets the account's connections try again at once.
+ImapTrial tryImapLogin(const QString& account, const ImapAddress& address, const QString& password);
+
 class ImapConnection {
 public:
     // The process's connection for an account: made on first use (no
@@ -107,9 +135,21 @@ public:
     // COPY, \Deleted and UID EXPUNGE of that message only.
     HRESULT moveToTrash(uint32_t uidValidity, uint32_t uid);
 
+    // For a connection of the caller's own, never one given to others
+    // (ImapWatch). Without a connection, makes one and returns S_OK at once
+    // (what happened while there was none is not known). Otherwise waits
+    // with IDLE until the server tells of a change to the folder,
+    // idleSeconds pass or wakeFd becomes readable; a server without IDLE is
+    // asked with NOOP after pollSeconds (unless wakeFd became readable). S_OK
+    // when messages came or went or flags changed; S_FALSE when nothing did;
+    // a failure when the connection could not be made or broke (it is then
+    // dropped).
+    HRESULT waitForChange(int wakeFd, int idleSeconds, int pollSeconds);
+
     QString lastError() const;
 
 private:
+    friend ImapTrial tryImapLogin(const QString&, const ImapAddress&, const QString&);
     HRESULT ready();  // connected, logged in, folder selected; lock held
     HRESULT connect();
     void drop();
@@ -124,8 +164,10 @@ private:
     uint32_t uidValidity_ = 0;
     QString lastError_;
     bool reported_ = false;
-    int64_t loginRefusedAt_ = 0;  // steady seconds; 0 when none
     std::optional<QString> trash_;
+    ImapFailure failure_ = ImapFailure::None;  // of the last connect()
+    QString fingerprint_;                      // of an untrusted certificate
+    std::optional<QString> givenPassword_;     // instead of the stored one
     // The last listing, kept while UIDVALIDITY stays: later listings ask
     // only for UIDs and flags, and for everything of new messages.
     std::map<uint32_t, ImapListed> known_;

@@ -5,6 +5,9 @@
 
 #include <QByteArray>
 
+#include <map>
+#include <mutex>
+
 namespace lyb::secrets {
 
 namespace {
@@ -35,9 +38,31 @@ void take(GError* e, QString* error) {
         g_error_free(e);
 }
 
+std::mutex& keptMutex() {
+    static std::mutex m;
+    return m;
+}
+std::map<QString, QString>& kept() {
+    static auto* passwords = new std::map<QString, QString>;
+    return *passwords;
+}
+
 }  // namespace
 
+void keepForThisRun(const QString& account, const QString& password) {
+    std::lock_guard lock(keptMutex());
+    kept()[account] = password;
+}
+
 std::optional<QString> lookupPassword(const QString& account, QString* error) {
+    {
+        std::lock_guard lock(keptMutex());
+        if (auto it = kept().find(account); it != kept().end()) {
+            if (error)
+                error->clear();
+            return it->second;
+        }
+    }
     const QByteArray name = account.toUtf8();
     GError* e = nullptr;
     gchar* password = secret_password_lookup_sync(schema(), nullptr, &e, "application", "lyrabell",
@@ -66,6 +91,10 @@ bool storePassword(const QString& account, const QString& password, QString* err
 }
 
 bool clearPassword(const QString& account, QString* error) {
+    {
+        std::lock_guard lock(keptMutex());
+        kept().erase(account);
+    }
     const QByteArray name = account.toUtf8();
     GError* e = nullptr;
     secret_password_clear_sync(schema(), nullptr, &e, "application", "lyrabell", "account",

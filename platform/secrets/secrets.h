@@ -23,6 +23,10 @@ std::optional<QString> lookupPassword(const QString& account, QString* error = n
 // *error (when not null) saying why.
 bool storePassword(const QString& account, const QString& password, QString* error = nullptr);
 
+// Keeps a password in this process only, found by lookupPassword before the
+// Secret Service is asked (a password the user gave without "Remember").
+void keepForThisRun(const QString& account, const QString& password);
+
 // Removes the stored password; true when there is none left.
 bool clearPassword(const QString& account, QString* error = nullptr);
 
