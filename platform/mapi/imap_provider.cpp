@@ -13,6 +13,7 @@
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mime_content.h"
 #include "platform/mapi/part_stream.h"
+#include "platform/mapi/row_table.h"
 
 namespace lyb::mapi {
 
@@ -47,61 +48,7 @@ QByteArray messageId(const ImapConnection& c, uint32_t uidValidity, uint32_t uid
         'M', {c.account(), c.address().folder, QString::number(uidValidity), QString::number(uid)});
 }
 
-// ---------------------------------------------------------------- values
-
-SPropValue binProp(uint32_t tag, QByteArray bytes) {
-    SPropValue v;
-    v.ulPropTag = tag;
-    v.bin = std::move(bytes);
-    return v;
-}
-SPropValue strProp(uint32_t tag, QString text) {
-    SPropValue v;
-    v.ulPropTag = tag;
-    v.str = std::move(text);
-    return v;
-}
-SPropValue longProp(uint32_t tag, int32_t n) {
-    SPropValue v;
-    v.ulPropTag = tag;
-    v.l = n;
-    return v;
-}
-SPropValue timeProp(uint32_t tag, uint64_t ft) {
-    SPropValue v;
-    v.ulPropTag = tag;
-    v.ft = ft;
-    return v;
-}
-
-class CRowTable final : public IMAPITable {
-public:
-    explicit CRowTable(SRowSet rows) : rows_(std::move(rows)) {}
-    HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
-        columns_ = tags;
-        return S_OK;
-    }
-    HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
-        rows.clear();
-        while (count-- > 0 && next_ < rows_.size()) {
-            SRow row;
-            for (uint32_t tag : columns_) {
-                const SRow& full = rows_[next_];
-                auto it = std::find_if(full.begin(), full.end(),
-                                       [tag](const SPropValue& v) { return v.ulPropTag == tag; });
-                row.push_back(it != full.end() ? *it : SPropValue::error(tag, MAPI_E_NOT_FOUND));
-            }
-            rows.push_back(std::move(row));
-            ++next_;
-        }
-        return S_OK;
-    }
-
-private:
-    SRowSet rows_;
-    std::vector<uint32_t> columns_{PR_ENTRYID};
-    size_t next_ = 0;
-};
+// ---------------------------------------------------------------- parts
 
 // A part's transfer encoding undone (and nothing else) by the MIME parser
 // the Maildir provider reads with, so both give the same bytes and text.

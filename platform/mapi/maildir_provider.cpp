@@ -28,6 +28,7 @@
 #include "platform/files/regular_file.h"
 #include "platform/mapi/imap_url.h"
 #include "platform/mapi/mime_content.h"
+#include "platform/mapi/row_table.h"
 #include "platform/paths/paths.h"
 #include "platform/paths/private_files.h"
 
@@ -63,59 +64,6 @@ bool parseId(const QByteArray& id, char kind, QString& first, QString& second) {
     first = files::decodeFileName(body.left(nul));
     second = files::decodeFileName(body.mid(nul + 1));
     return true;
-}
-
-// ---------------------------------------------------------------- tables
-
-// A table over rows computed in advance; SetColumns picks from each row.
-class CRowTable final : public IMAPITable {
-public:
-    explicit CRowTable(SRowSet rows) : rows_(std::move(rows)) {}
-
-    HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
-        columns_ = tags;
-        return S_OK;
-    }
-    HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
-        rows.clear();
-        while (count-- > 0 && next_ < rows_.size())
-            rows.push_back(project(rows_[next_++]));
-        return S_OK;
-    }
-
-private:
-    SRow project(const SRow& full) const {
-        SRow row;
-        for (uint32_t tag : columns_) {
-            auto it = std::find_if(full.begin(), full.end(),
-                                   [tag](const SPropValue& v) { return v.ulPropTag == tag; });
-            row.push_back(it != full.end() ? *it : SPropValue::error(tag, MAPI_E_NOT_FOUND));
-        }
-        return row;
-    }
-
-    SRowSet rows_;
-    std::vector<uint32_t> columns_{PR_ENTRYID};
-    size_t next_ = 0;
-};
-
-SPropValue binProp(uint32_t tag, QByteArray bytes) {
-    SPropValue v;
-    v.ulPropTag = tag;
-    v.bin = std::move(bytes);
-    return v;
-}
-SPropValue strProp(uint32_t tag, QString text) {
-    SPropValue v;
-    v.ulPropTag = tag;
-    v.str = std::move(text);
-    return v;
-}
-SPropValue longProp(uint32_t tag, int32_t n) {
-    SPropValue v;
-    v.ulPropTag = tag;
-    v.l = n;
-    return v;
 }
 
 // ---------------------------------------------------------------- Maildir files

@@ -13,38 +13,11 @@
 #include "platform/mapi/imap_provider.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
+#include "platform/mapi/row_table.h"
 
 namespace lyb::mapi {
 
 namespace {
-
-class CRows final : public IMAPITable {
-public:
-    explicit CRows(SRowSet rows) : rows_(std::move(rows)) {}
-    HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
-        columns_ = tags;
-        return S_OK;
-    }
-    HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
-        rows.clear();
-        for (; count > 0 && next_ < rows_.size(); --count, ++next_) {
-            SRow row;
-            for (uint32_t tag : columns_) {
-                const SRow& full = rows_[next_];
-                auto it = std::find_if(full.begin(), full.end(),
-                                       [tag](const SPropValue& v) { return v.ulPropTag == tag; });
-                row.push_back(it != full.end() ? *it : SPropValue::error(tag, MAPI_E_NOT_FOUND));
-            }
-            rows.push_back(std::move(row));
-        }
-        return S_OK;
-    }
-
-private:
-    SRowSet rows_;
-    std::vector<uint32_t> columns_{PR_ENTRYID};
-    size_t next_ = 0;
-};
 
 // The accounts file's state, to see that it changed.
 QString fileStamp(const QString& path) {
@@ -82,7 +55,7 @@ public:
                 rows.push_back(imapStoreRow(imap_[nextImap++]));
             }
         }
-        table = std::make_unique<CRows>(std::move(rows));
+        table = std::make_unique<CRowTable>(std::move(rows));
         return S_OK;
     }
     HRESULT OpenMsgStore(const QByteArray& entryId, uint32_t flags,
