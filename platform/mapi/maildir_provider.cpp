@@ -90,12 +90,6 @@ int readMessageFile(const QString& path, QByteArray& bytes) {
     return files::readRegularFile(native(path).constData(), kMaxMessageFileBytes, bytes);
 }
 
-// The unique name of a message file name: everything before its first ':'.
-QString uniqueOf(const QString& fileName) {
-    const qsizetype colon = fileName.indexOf(QLatin1Char(':'));
-    return colon < 0 ? fileName : fileName.left(colon);
-}
-
 // The flags of a file name in the ":2,FLAGS" form; empty otherwise.
 QString flagsOf(const QString& fileName) {
     const qsizetype info = fileName.indexOf(QLatin1String(":2,"));
@@ -904,42 +898,33 @@ private:
     // as here, the file name and so its flags kept; a unique name taken
     // there gets a new one); movedId gets its entry id there.
     HRESULT moveOne(const QByteArray& id, const QString& destination, QByteArray& movedId) {
+        return moveTo(id, destination, 'R', &movedId);
+    }
+
+    HRESULT deleteOne(const QByteArray& id, QByteArray* trashId) {
         QString root, unique;
         if (!parseId(id, 'M', root, unique) || root != root_ || root_.isEmpty() ||
             unique.isEmpty()) {
             return MAPI_E_INVALID_ENTRYID;
         }
-        for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            const QString rel = locate(root_, unique, QString());
-            if (rel.isEmpty())
-                return MAPI_E_NOT_FOUND;
-            const QString from = root_ + QLatin1Char('/') + rel;
-            QString name = QFileInfo(rel).fileName();
-            if (!makeDir(destination + QLatin1Char('/') + rel.left(3)))
-                return MAPI_E_NO_ACCESS;
-            Move moved = moveNoReplace(from, destination + QLatin1Char('/') + rel);
-            if (moved == Move::targetTaken) {
-                const QString fresh = unique + QStringLiteral(".") + QString::number(::getpid()) +
-                                      QStringLiteral("R") + QString::number(time(nullptr));
-                name = fresh + name.mid(unique.size());
-                moved = moveNoReplace(from, destination + QLatin1Char('/') + rel.left(4) + name);
-            }
-            switch (moved) {
-                case Move::done:
-                    movedId = messageEntryId(destination, uniqueOf(name));
-                    return S_OK;
-                case Move::sourceGone:
-                    continue;  // renamed by another client meanwhile: find it again
-                case Move::targetTaken:
-                    return E_FAIL;
-                case Move::failed:
-                    return accessError(errno);
-            }
+        const QString trash = root_ + QStringLiteral("/.Trash");
+        if (!makeDir(trash) || !makeDir(trash + QStringLiteral("/cur")) ||
+            !makeDir(trash + QStringLiteral("/new")) || !makeDir(trash + QStringLiteral("/tmp"))) {
+            return MAPI_E_NO_ACCESS;
         }
-        return E_FAIL;
+        const int marker = ::open(native(trash + QStringLiteral("/maildirfolder")).constData(),
+                                  O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (marker >= 0)
+            ::close(marker);
+        return moveTo(id, trash, 'T', trashId);
     }
 
-    HRESULT deleteOne(const QByteArray& id, QByteArray* trashId) {
+    // Moves a message of this folder into the same subfolder (new/ or cur/)
+    // of the Maildir destination under its own name, flags and all; when that
+    // unique name is taken there, under a fresh one made with mark. movedId
+    // (when given) gets its entry id there.
+    HRESULT moveTo(const QByteArray& id, const QString& destination, char mark,
+                   QByteArray* movedId) {
         QString root, unique;
         if (!parseId(id, 'M', root, unique) || root != root_ || root_.isEmpty() ||
             unique.isEmpty()) {
@@ -950,31 +935,22 @@ private:
             const QString rel = locate(root_, unique, attempt == 0 ? hint : QString());
             if (rel.isEmpty())
                 return MAPI_E_NOT_FOUND;
-            const QString trash = root_ + QStringLiteral("/.Trash");
-            if (!makeDir(trash) || !makeDir(trash + QStringLiteral("/cur")) ||
-                !makeDir(trash + QStringLiteral("/new")) ||
-                !makeDir(trash + QStringLiteral("/tmp"))) {
+            if (!makeDir(destination + QLatin1Char('/') + rel.left(3)))
                 return MAPI_E_NO_ACCESS;
-            }
-            const int marker = ::open(native(trash + QStringLiteral("/maildirfolder")).constData(),
-                                      O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-            if (marker >= 0)
-                ::close(marker);
             const QString from = root_ + QLatin1Char('/') + rel;
-            Move moved = moveNoReplace(from, trash + QLatin1Char('/') + rel);
-            QString trashUnique = unique;
+            Move moved = moveNoReplace(from, destination + QLatin1Char('/') + rel);
+            QString movedUnique = unique;
             if (moved == Move::targetTaken) {
-                // The same unique name is in Trash already: keep both under a new name.
-                trashUnique = unique + QStringLiteral(".") + QString::number(::getpid()) +
-                              QStringLiteral("T") + QString::number(time(nullptr));
-                const QString alt = trash + QLatin1Char('/') + rel.left(4) + trashUnique +
-                                    rel.mid(4 + unique.size());
-                moved = moveNoReplace(from, alt);
+                // The same unique name is there already: keep both under a new name.
+                movedUnique = unique + QStringLiteral(".") + QString::number(::getpid()) +
+                              QLatin1Char(mark) + QString::number(time(nullptr));
+                moved = moveNoReplace(from, destination + QLatin1Char('/') + rel.left(4) +
+                                                movedUnique + rel.mid(4 + unique.size()));
             }
             switch (moved) {
                 case Move::done:
-                    if (trashId)
-                        *trashId = messageEntryId(trash, trashUnique);
+                    if (movedId)
+                        *movedId = messageEntryId(destination, movedUnique);
                     return S_OK;
                 case Move::sourceGone:
                     continue;  // renamed by another client meanwhile: find it again
