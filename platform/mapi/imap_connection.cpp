@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/mapi/imap_sync_state.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mime_content.h"
 #include "platform/secrets/secrets.h"
@@ -650,6 +651,10 @@ HRESULT ImapConnection::list(std::vector<ImapListed>& out, uint32_t* uidValidity
             known_.clear();
             knownValidity_ = uidValidity_;
         }
+        if (!state_) {
+            state_ = std::make_unique<ImapSyncState>(account_, address_);
+            state_->load(uidValidity_, highestModseq_, known_, knownModseq_);
+        }
         // NOOP brings news of messages that came since the selection.
         int rc = mailimap_noop(imap_);
         if (rc != MAILIMAP_NO_ERROR)
@@ -747,6 +752,8 @@ HRESULT ImapConnection::list(std::vector<ImapListed>& out, uint32_t* uidValidity
         *uidValidity = uidValidity_;
     if (Failed(hr))
         return hr;
+    if (state_)
+        state_->save(uidValidity_, knownModseq_, known_);
     out.reserve(known_.size());
     for (const auto& [uid, m] : known_)
         out.push_back(m);  // in UID order

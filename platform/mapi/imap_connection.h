@@ -35,6 +35,8 @@ struct mailimap;
 
 namespace lyb::mapi {
 
+class ImapSyncState;
+
 constexpr int kImapTimeoutSeconds = 8;
 
 // One leaf of a message's MIME structure, as BODYSTRUCTURE describes it.
@@ -132,6 +134,9 @@ private:
     uint32_t knownValidity_ = 0;
     uint64_t highestModseq_ = 0;  // of the selection (CONDSTORE); 0 without
     uint64_t knownModseq_ = 0;    // what known_ is up to date with
+    // known_ kept between runs (imap_sync_state.h): read at the first
+    // listing, written after each one that changed it.
+    std::unique_ptr<ImapSyncState> state_;
 };
 
 // Folder names on the wire (modified UTF-7).
