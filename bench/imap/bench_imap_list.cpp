@@ -1,19 +1,23 @@
-// bench_imap_list [COUNT [VOICEMAILS]]: the first listing of an IMAP Inbox of
-// COUNT messages (default 10000) of which VOICEMAILS (default 1000) are
-// voicemails with 10 s GSM wave recordings, the rest ordinary mail (a text
-// and an HTML alternative, about 6 KB), on a Dovecot started here on
-// loopback. Listing is what a refresh does: every message opened and, for a
-// voicemail, its record built, length included. Each run is a new session
-// and connection with nothing kept from the last. Prints the elapsed time of
-// the server's first look at the folder (it indexes the Maildir) and the best
-// and median of three runs after it, each in a new process, with the time of
-// listing again in that process (only what changed is fetched), and the bytes
-// the server sent for a first listing against the size of the mailbox; and
-// the time a tap on a voicemail takes to the decoder's first block (the
-// recording opened and its first 32 KiB read).
+// bench_imap_list [COUNT [VOICEMAILS]]: listing an IMAP Inbox of COUNT
+// messages (default 10000) of which VOICEMAILS (default 1000) are voicemails
+// with 10 s GSM wave recordings, the rest ordinary mail (a text and an HTML
+// alternative, about 6 KB), on a Dovecot started here on loopback. Listing is
+// what a refresh does: every message opened and, for a voicemail, its record
+// built, length included. Each run is a new process with a new session and
+// connection. Prints the medians and best of several runs of:
+// - the first listing, with an empty cache folder, and listing again in the
+//   same process (only what changed is fetched); the bytes the server sent
+//   for a first listing against the size of the mailbox;
+// - listing the unchanged Inbox in a new process with the cache warm (the
+//   account's message cache and the folder's listing kept by the provider);
+// - a tap on the newest voicemail to the decoder's first block (the
+//   recording opened and its first 32 KiB read), uncached after a first
+//   listing, and kept in the cache (each run plays the recording to the end,
+//   which keeps it for the next);
+// - `lybtool list` of the account, cold and warm.
+// The elapsed time of the server's first look at the folder (it indexes
+// the Maildir) comes first and is in none of these.
 //
-// Needs a session bus for the Secret Service: run it as
-//   dbus-run-session -- bench_imap_list
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -37,6 +41,8 @@
 namespace {
 
 using namespace lyb::bench;
+
+constexpr int kRuns = 5;
 
 QByteArray ordinaryMail(int i) {
     const QByteArray text = QByteArray("Minutes of the meeting, line of text. ").repeated(60);
@@ -130,6 +136,7 @@ int main(int argc, char** argv) {
         const double again = qstrcmp(argv[1], "--list") == 0 ? listOnce(session, found, kept) : 0;
         // A tap on the newest voicemail: its recording opened and the
         // decoder's first block read.
+        // Played to the end, so that the cache keeps it for the next run.
         double tap = -1;
         for (auto it = kept.rbegin(); it != kept.rend() && tap < 0; ++it) {
             if (!*it)
@@ -140,8 +147,11 @@ int main(int argc, char** argv) {
                 char block[32768];
                 uint32_t got = 0;
                 stream->Read(block, sizeof block, &got);
-                stream->Release();
                 tap = got > 0 ? timer.nsecsElapsed() / 1e9 : -1;
+                while (got > 0 && !lyb::com::Failed(stream->Read(block, sizeof block, &got)) &&
+                       got > 0) {
+                }
+                stream->Release();
             }
         }
         std::printf("%.4f %.4f %ld %.4f\n", first, again, found, tap);
@@ -161,6 +171,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + "/data"));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path() + "/runtime"));
     qputenv("TMPDIR", QFile::encodeName(dir.path() + "/tmp"));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.path() + "/cache"));
     lyb::testing::Keyring keyring;
     lyb::testing::DovecotServer server;
     const qint64 mailbox = makeInbox(server.mailRoot, count, voicemails);
@@ -179,8 +190,11 @@ int main(int argc, char** argv) {
     long found = 0;
     double cold = 0, again = 0, tap = 0;
     listInNewProcess(cold, again, found, tap);
-    std::vector<double> times, agains, taps;
-    for (int run = 0; run < 3; ++run) {
+    const QString cacheFolder = dir.path() + QStringLiteral("/cache");
+    auto wipeCache = [&] { QDir(cacheFolder).removeRecursively(); };
+    std::vector<double> times, agains, taps, warms, keptTaps, toolCold, toolWarm;
+    for (int run = 0; run < kRuns; ++run) {
+        wipeCache();
         double first = -1;
         if (!listInNewProcess(first, again, found, tap)) {
             std::fprintf(stderr, "bench_imap_list: a listing failed\n%s", server.log().constData());
@@ -190,25 +204,50 @@ int main(int argc, char** argv) {
         agains.push_back(again);
         taps.push_back(tap);
     }
+    for (int run = 0; run < kRuns; ++run) {
+        double first = -1;
+        if (!listInNewProcess(first, again, found, tap)) {
+            std::fprintf(stderr, "bench_imap_list: a listing failed\n%s", server.log().constData());
+            return 1;
+        }
+        warms.push_back(first);
+        keptTaps.push_back(tap);
+    }
+    const QString lybtool = QCoreApplication::applicationDirPath() + QStringLiteral("/lybtool");
+    for (bool warm : {false, true}) {
+        for (int run = 0; run < kRuns; ++run) {
+            if (!warm)
+                wipeCache();
+            QElapsedTimer timer;
+            timer.start();
+            QProcess p;
+            p.start(lybtool, {QStringLiteral("list"), QStringLiteral("Remote")});
+            if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+                std::fprintf(stderr, "bench_imap_list: lybtool list failed\n");
+                return 1;
+            }
+            (warm ? toolWarm : toolCold).push_back(timer.nsecsElapsed() / 1e9);
+        }
+    }
+    wipeCache();
     listInNewProcess(cold, again, found, tap, false);  // for the bytes of one listing
     QThread::msleep(500);                              // the last session's log line
     const std::vector<qint64> sent = sentBytes(server.log());
-    std::sort(times.begin(), times.end());
-    std::sort(agains.begin(), agains.end());
-    std::sort(taps.begin(), taps.end());
     std::printf("IMAP Inbox: %d messages, %ld voicemails with a length, %.1f MB\n", count, found,
                 mailbox / 1e6);
     std::printf("first look of the server (it indexes the folder): %.3f s\n", cold);
-    std::printf("first listing of a new process: best %.3f s, median %.3f s\n", times.front(),
-                times[1]);
-    std::printf(
-        "listing again in the same process (only what changed): best %.3f s, median "
-        "%.3f s\n",
-        agains.front(), agains[1]);
-    std::printf(
-        "a recording opened and its first 32 KiB read after the listing: best %.1f ms, "
-        "median %.1f ms\n",
-        taps.front() * 1e3, taps[1] * 1e3);
+    auto line = [](const char* what, std::vector<double> v, double scale, const char* unit) {
+        std::sort(v.begin(), v.end());
+        std::printf("%s: best %.3f %s, median %.3f %s\n", what, v.front() * scale, unit,
+                    v[v.size() / 2] * scale, unit);
+    };
+    line("first listing of a new process, cache empty", times, 1, "s");
+    line("listing again in the same process (only what changed)", agains, 1, "s");
+    line("listing unchanged in a new process, cache warm", warms, 1, "s");
+    line("tap to the first 32 KiB of an uncached recording", taps, 1e3, "ms");
+    line("tap to the first 32 KiB of a kept recording", keptTaps, 1e3, "ms");
+    line("lybtool list, cache empty", toolCold, 1, "s");
+    line("lybtool list, cache warm", toolWarm, 1, "s");
     if (!sent.empty())
         std::printf(
             "bytes sent by the server for a first listing: %.2f MB (%.1f %% of the "
