@@ -14,7 +14,11 @@
 //   recording opened and its first 32 KiB read), uncached after a first
 //   listing, and kept in the cache (each run plays the recording to the end,
 //   which keeps it for the next);
-// - `lybtool list` of the account, cold and warm.
+// - `lybtool list` of the account, cold and warm;
+// - the Today item's count of new voicemails on the account (in this
+//   process): the processor time of a recount of the unchanged Inbox, the
+//   share of a core one recount every 6 s takes, and the logins the server
+//   saw during the recounts (one connection for the whole run: none).
 // The elapsed time of the server's first look at the folder (it indexes
 // the Maildir) comes first and is in none of these.
 //
@@ -27,6 +31,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -34,9 +40,11 @@
 
 #include "bench/store/bench_inbox.h"
 #include "platform/mapi/mapi_stream.h"
+#include "platform/registry/registry.h"
 #include "platform/secrets/secrets.h"
 #include "store/message_store.h"
 #include "tests/platform/imap/dovecot_fixture.h"
+#include "today/voicemail_count.h"
 
 namespace {
 
@@ -62,11 +70,16 @@ qint64 makeInbox(const QString& root, int count, int voicemails) {
     const QByteArray wave = gsmWave(10);
     qint64 total = 0;
     for (int i = 0; i < count; ++i) {
-        QFile f(QStringLiteral("%1/cur/%2.M%3P1.bench:2,S").arg(root).arg(1790000000 + i).arg(i));
+        // The voicemails unread, the rest read.
+        const bool voicemail = i % every == 0 && i / every < voicemails;
+        QFile f(QStringLiteral("%1/cur/%2.M%3P1.bench:2,%4")
+                    .arg(root)
+                    .arg(1790000000 + i)
+                    .arg(i)
+                    .arg(voicemail ? QString() : QStringLiteral("S")));
         f.open(QIODevice::WriteOnly);
-        const QByteArray m = i % every == 0 && i / every < voicemails
-                                 ? mail(i, "message.wav", "audio/wav", wave)
-                                 : ordinaryMail(i);
+        const QByteArray m =
+            voicemail ? mail(i, "message.wav", "audio/wav", wave) : ordinaryMail(i);
         f.write(m);
         total += m.size();
     }
@@ -112,6 +125,13 @@ bool listInNewProcess(double& first, double& again, long& found, double& tap, bo
     found = f[2].toLong();
     tap = f[3].toDouble();
     return first >= 0;
+}
+
+double processorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // The bytes the server sent in each session so far, from its log.
@@ -229,6 +249,23 @@ int main(int argc, char** argv) {
             (warm ? toolWarm : toolCold).push_back(timer.nsecsElapsed() / 1e9);
         }
     }
+    // The Today item's counter on the account, as lybtoday runs it.
+    qputenv("LYRABELL_REGISTRY", QFile::encodeName(dir.path() + QStringLiteral("/reg.sqlite3")));
+    lyb::reg::Key::create(lyb::reg::Hive::CurrentUser,
+                          QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell"))
+        ->writeString(QStringLiteral("Message Store"), QStringLiteral("Remote"));
+    lyb::today::CVoicemailCounter counter;
+    const long newVoicemails = counter.count();
+    const qsizetype loginsBefore = server.log().count("Login:");
+    constexpr int kRecounts = 10;
+    std::vector<double> recounts;
+    for (int i = 0; i < kRecounts; ++i) {
+        const double before = processorSeconds();
+        counter.count();
+        recounts.push_back(processorSeconds() - before);
+    }
+    const qsizetype recountLogins = server.log().count("Login:") - loginsBefore;
+
     wipeCache();
     listInNewProcess(cold, again, found, tap, false);  // for the bytes of one listing
     QThread::msleep(500);                              // the last session's log line
@@ -248,6 +285,15 @@ int main(int argc, char** argv) {
     line("tap to the first 32 KiB of a kept recording", keptTaps, 1e3, "ms");
     line("lybtool list, cache empty", toolCold, 1, "s");
     line("lybtool list, cache warm", toolWarm, 1, "s");
+    std::printf("new voicemails counted: %ld\n", newVoicemails);
+    line("processor time of a recount of the unchanged Inbox", recounts, 1e3, "ms");
+    std::sort(recounts.begin(), recounts.end());
+    std::printf(
+        "one recount every 6 s: %.3f %% of a core (median); logins during %d recounts: %lld "
+        "(%lld in the whole run)\n",
+        100.0 * recounts[recounts.size() / 2] / 6.0, kRecounts,
+        static_cast<long long>(recountLogins),
+        static_cast<long long>(server.log().count("Login:")));
     if (!sent.empty())
         std::printf(
             "bytes sent by the server for a first listing: %.2f MB (%.1f %% of the "
