@@ -127,9 +127,13 @@ Opened openDb(const QString& path, bool create, Db& db, QString* why) {
     } else if (!QFileInfo::exists(path)) {
         return Opened::missing;
     }
-    if (const QString untrusted = paths::untrustedBecause(path); !untrusted.isEmpty()) {
-        *why = untrusted;
-        return Opened::failed;
+    // A file another user could have written is not read: its listing
+    // would be shown as the server's.
+    for (const QString& p : {QFileInfo(path).absolutePath(), path}) {
+        if (const QString untrusted = paths::untrustedBecause(p); !untrusted.isEmpty()) {
+            *why = QStringLiteral("%1: %2").arg(p, untrusted);
+            return Opened::failed;
+        }
     }
     int rc = sqlite3_open_v2(native(path).constData(), &db.p,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
