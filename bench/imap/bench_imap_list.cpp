@@ -18,7 +18,9 @@
 // - the Today item's count of new voicemails on the account (in this
 //   process): the processor time of a recount of the unchanged Inbox, the
 //   share of a core one recount every 6 s takes, and the logins the server
-//   saw during the recounts (one connection for the whole run: none).
+//   saw during the recounts (one connection for the whole run: none);
+// - lybtoday itself on the account, idle after its first count: its share
+//   of a core over a minute, and the logins the server saw meanwhile.
 // The elapsed time of the server's first look at the folder (it indexes
 // the Maildir) comes first and is in none of these.
 //
@@ -32,6 +34,7 @@
 #include <QThread>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -132,6 +135,19 @@ double processorSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A process's processor time so far from /proc (in clock ticks); -1 when gone.
+double processorSecondsOf(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // The fields after the command name, which is in parentheses.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // The bytes the server sent in each session so far, from its log.
@@ -266,6 +282,31 @@ int main(int argc, char** argv) {
     }
     const qsizetype recountLogins = server.log().count("Login:") - loginsBefore;
 
+    double todayShare = -1;
+    qsizetype todayLogins = -1;
+    {
+        QProcess today;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        today.setProcessEnvironment(env);
+        today.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lybtoday"), {});
+        if (today.waitForStarted()) {
+            QThread::sleep(15);  // its first count
+            const double before = processorSecondsOf(today.processId());
+            const qsizetype logins = server.log().count("Login:");
+            QElapsedTimer timer;
+            timer.start();
+            QThread::sleep(60);
+            const double after = processorSecondsOf(today.processId());
+            if (before >= 0 && after >= 0 && today.state() == QProcess::Running) {
+                todayShare = (after - before) / (timer.nsecsElapsed() / 1e9);
+                todayLogins = server.log().count("Login:") - logins;
+            }
+            today.terminate();
+            today.waitForFinished(5000);
+        }
+    }
+
     wipeCache();
     listInNewProcess(cold, again, found, tap, false);  // for the bytes of one listing
     QThread::msleep(500);                              // the last session's log line
@@ -294,6 +335,11 @@ int main(int argc, char** argv) {
         100.0 * recounts[recounts.size() / 2] / 6.0, kRecounts,
         static_cast<long long>(recountLogins),
         static_cast<long long>(server.log().count("Login:")));
+    if (todayShare >= 0)
+        std::printf("lybtoday idle on the account: %.3f %% of a core over a minute, %lld logins\n",
+                    100.0 * todayShare, static_cast<long long>(todayLogins));
+    else
+        std::printf("lybtoday idle on the account: not measured (it did not run)\n");
     if (!sent.empty())
         std::printf(
             "bytes sent by the server for a first listing: %.2f MB (%.1f %% of the "
