@@ -23,9 +23,10 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 2000;
 
+// IF NOT EXISTS: another program may have made them since the file was read.
 constexpr const char* kSchema =
-    "CREATE TABLE meta(key TEXT PRIMARY KEY NOT NULL, value NOT NULL) WITHOUT ROWID;"
-    "CREATE TABLE messages("
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY NOT NULL, value NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS messages("
     "  uid INTEGER PRIMARY KEY NOT NULL,"
     "  seen INTEGER NOT NULL,"
     "  size INTEGER NOT NULL,"
