@@ -13,9 +13,11 @@
 // - a tap to the decoder's first block (the recording opened and its first
 //   4 KiB read): on a recording the cache does not keep, after a first
 //   listing (which learnt its shape) and in a process that listed from the
-//   warm cache (nothing of the message fetched before the tap); and on one
-//   kept in the cache (each run plays the newest voicemail to the end, which
-//   keeps it for the next);
+//   warm cache (nothing of the message fetched before the tap: this tap is
+//   the session's first reading of a message, for which Dovecot's Maildir
+//   storage reads its UID list and scans the folder, most of the time at
+//   10,000 messages); and on one kept in the cache (each run plays the newest
+//   voicemail to the end, which keeps it for the next);
 // - `lybtool list` of the account, cold and warm;
 // - the Today item's count of new voicemails on the account (in this
 //   process): the processor time of a recount of the unchanged Inbox, the
