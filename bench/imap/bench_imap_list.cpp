@@ -1,19 +1,33 @@
-// bench_imap_list [COUNT [VOICEMAILS]]: the first listing of an IMAP Inbox of
-// COUNT messages (default 10000) of which VOICEMAILS (default 1000) are
-// voicemails with 10 s GSM wave recordings, the rest ordinary mail (a text
-// and an HTML alternative, about 6 KB), on a Dovecot started here on
-// loopback. Listing is what a refresh does: every message opened and, for a
-// voicemail, its record built, length included. Each run is a new session
-// and connection with nothing kept from the last. Prints the elapsed time of
-// the server's first look at the folder (it indexes the Maildir) and the best
-// and median of three runs after it, each in a new process, with the time of
-// listing again in that process (only what changed is fetched), and the bytes
-// the server sent for a first listing against the size of the mailbox; and
-// the time a tap on a voicemail takes to the decoder's first block (the
-// recording opened and its first 32 KiB read).
+// bench_imap_list [COUNT [VOICEMAILS]]: listing an IMAP Inbox of COUNT
+// messages (default 10000) of which VOICEMAILS (default 1000) are voicemails
+// with 10 s GSM wave recordings, the rest ordinary mail (a text and an HTML
+// alternative, about 6 KB), on a Dovecot started here on loopback. Listing is
+// what a refresh does: every message opened and, for a voicemail, its record
+// built, length included. Each run is a new process with a new session and
+// connection. Prints the medians and best of several runs of:
+// - the first listing, with an empty cache folder, and listing again in the
+//   same process (only what changed is fetched); the bytes the server sent
+//   for a first listing against the size of the mailbox;
+// - listing the unchanged Inbox in a new process with the cache warm (the
+//   account's message cache and the folder's listing kept by the provider);
+// - a tap to the decoder's first block (the recording opened and its first
+//   4 KiB read): on a recording the cache does not keep, after a first
+//   listing (which learnt its shape) and in a process that listed from the
+//   warm cache (nothing of the message fetched before the tap: this tap is
+//   the session's first reading of a message, for which Dovecot's Maildir
+//   storage reads its UID list and scans the folder, most of the time at
+//   10,000 messages); and on one kept in the cache (each run plays the newest
+//   voicemail to the end, which keeps it for the next);
+// - `lybtool list` of the account, cold and warm;
+// - the Today item's count of new voicemails on the account (in this
+//   process): the processor time of a recount of the unchanged Inbox, the
+//   share of a core one recount every 6 s takes, and the logins the server
+//   saw during the recounts (one connection for the whole run: none);
+// - lybtoday itself on the account, idle after its first count: its share
+//   of a core over a minute, and the logins the server saw meanwhile.
+// The elapsed time of the server's first look at the folder (it indexes
+// the Maildir) comes first and is in none of these.
 //
-// Needs a session bus for the Secret Service: run it as
-//   dbus-run-session -- bench_imap_list
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,6 +37,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -30,13 +47,17 @@
 
 #include "bench/store/bench_inbox.h"
 #include "platform/mapi/mapi_stream.h"
+#include "platform/registry/registry.h"
 #include "platform/secrets/secrets.h"
 #include "store/message_store.h"
 #include "tests/platform/imap/dovecot_fixture.h"
+#include "today/voicemail_count.h"
 
 namespace {
 
 using namespace lyb::bench;
+
+constexpr int kRuns = 5;
 
 QByteArray ordinaryMail(int i) {
     const QByteArray text = QByteArray("Minutes of the meeting, line of text. ").repeated(60);
@@ -56,11 +77,16 @@ qint64 makeInbox(const QString& root, int count, int voicemails) {
     const QByteArray wave = gsmWave(10);
     qint64 total = 0;
     for (int i = 0; i < count; ++i) {
-        QFile f(QStringLiteral("%1/cur/%2.M%3P1.bench:2,S").arg(root).arg(1790000000 + i).arg(i));
+        // The voicemails unread, the rest read.
+        const bool voicemail = i % every == 0 && i / every < voicemails;
+        QFile f(QStringLiteral("%1/cur/%2.M%3P1.bench:2,%4")
+                    .arg(root)
+                    .arg(1790000000 + i)
+                    .arg(i)
+                    .arg(voicemail ? QString() : QStringLiteral("S")));
         f.open(QIODevice::WriteOnly);
-        const QByteArray m = i % every == 0 && i / every < voicemails
-                                 ? mail(i, "message.wav", "audio/wav", wave)
-                                 : ordinaryMail(i);
+        const QByteArray m =
+            voicemail ? mail(i, "message.wav", "audio/wav", wave) : ordinaryMail(i);
         f.write(m);
         total += m.size();
     }
@@ -92,20 +118,42 @@ double listOnce(lyb::store::CMapiSession& session, long& found,
 
 // A listing in a process of its own (this program with --list): its first
 // listing and a second one in the same process; -1 on failure.
-bool listInNewProcess(double& first, double& again, long& found, double& tap, bool twice = true) {
+bool listInNewProcess(double& first, double& again, long& found, double& tap, double& tapNotKept,
+                      bool twice = true) {
     QProcess p;
     p.start(QCoreApplication::applicationFilePath(),
             {twice ? QStringLiteral("--list") : QStringLiteral("--list-once")});
     if (!p.waitForFinished(120000))
         return false;
     const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
-    if (f.size() != 4)
+    if (f.size() != 5)
         return false;
     first = f[0].toDouble();
     again = f[1].toDouble();
     found = f[2].toLong();
     tap = f[3].toDouble();
+    tapNotKept = f[4].toDouble();
     return first >= 0;
+}
+
+double processorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A process's processor time so far from /proc (in clock ticks); -1 when gone.
+double processorSecondsOf(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // The fields after the command name, which is in parentheses.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // The bytes the server sent in each session so far, from its log.
@@ -128,23 +176,36 @@ int main(int argc, char** argv) {
         long found = 0;
         const double first = listOnce(session, found, kept);
         const double again = qstrcmp(argv[1], "--list") == 0 ? listOnce(session, found, kept) : 0;
-        // A tap on the newest voicemail: its recording opened and the
-        // decoder's first block read.
-        double tap = -1;
-        for (auto it = kept.rbegin(); it != kept.rend() && tap < 0; ++it) {
-            if (!*it)
-                continue;
+        // A tap: the recording opened and the decoder's first block read.
+        // The newest voicemail is played to the end, so that the cache keeps
+        // it for the next run; the one before it is never kept.
+        auto tapOn = [](lyb::store::CVoiceMailMessage& record, bool toEnd) -> double {
             QElapsedTimer timer;
             timer.start();
-            if (lyb::mapi::IStream* stream = (*it)->open_audio_stream()) {
-                char block[32768];
-                uint32_t got = 0;
-                stream->Read(block, sizeof block, &got);
-                stream->Release();
-                tap = got > 0 ? timer.nsecsElapsed() / 1e9 : -1;
+            lyb::mapi::IStream* stream = record.open_audio_stream();
+            if (!stream)
+                return -1;
+            char block[4096];
+            uint32_t got = 0;
+            stream->Read(block, sizeof block, &got);
+            const double tap = got > 0 ? timer.nsecsElapsed() / 1e9 : -1;
+            while (toEnd && got > 0 && !lyb::com::Failed(stream->Read(block, sizeof block, &got)) &&
+                   got > 0) {
             }
+            stream->Release();
+            return tap;
+        };
+        double tap = -1, tapNotKept = -1;
+        int tapped = 0;
+        for (auto it = kept.rbegin(); it != kept.rend() && tapped < 2; ++it) {
+            if (!*it)
+                continue;
+            if (tapped++ == 0)
+                tap = tapOn(**it, true);
+            else
+                tapNotKept = tapOn(**it, false);
         }
-        std::printf("%.4f %.4f %ld %.4f\n", first, again, found, tap);
+        std::printf("%.4f %.4f %ld %.4f %.4f\n", first, again, found, tap, tapNotKept);
         return 0;
     }
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
@@ -161,6 +222,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + "/data"));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path() + "/runtime"));
     qputenv("TMPDIR", QFile::encodeName(dir.path() + "/tmp"));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.path() + "/cache"));
     lyb::testing::Keyring keyring;
     lyb::testing::DovecotServer server;
     const qint64 mailbox = makeInbox(server.mailRoot, count, voicemails);
@@ -177,38 +239,125 @@ int main(int argc, char** argv) {
     }
 
     long found = 0;
-    double cold = 0, again = 0, tap = 0;
-    listInNewProcess(cold, again, found, tap);
-    std::vector<double> times, agains, taps;
-    for (int run = 0; run < 3; ++run) {
+    double cold = 0, again = 0, tap = 0, tapNotKept = 0;
+    listInNewProcess(cold, again, found, tap, tapNotKept);
+    const QString cacheFolder = dir.path() + QStringLiteral("/cache");
+    auto wipeCache = [&] { QDir(cacheFolder).removeRecursively(); };
+    std::vector<double> times, agains, taps, warms, keptTaps, notKeptTaps, toolCold, toolWarm;
+    for (int run = 0; run < kRuns; ++run) {
+        wipeCache();
         double first = -1;
-        if (!listInNewProcess(first, again, found, tap)) {
+        if (!listInNewProcess(first, again, found, tap, tapNotKept)) {
             std::fprintf(stderr, "bench_imap_list: a listing failed\n%s", server.log().constData());
             return 1;
         }
         times.push_back(first);
         agains.push_back(again);
-        taps.push_back(tap);
+        taps.push_back(tapNotKept);
     }
-    listInNewProcess(cold, again, found, tap, false);  // for the bytes of one listing
-    QThread::msleep(500);                              // the last session's log line
+    for (int run = 0; run < kRuns; ++run) {
+        double first = -1;
+        if (!listInNewProcess(first, again, found, tap, tapNotKept)) {
+            std::fprintf(stderr, "bench_imap_list: a listing failed\n%s", server.log().constData());
+            return 1;
+        }
+        warms.push_back(first);
+        keptTaps.push_back(tap);
+        notKeptTaps.push_back(tapNotKept);
+    }
+    const QString lybtool = QCoreApplication::applicationDirPath() + QStringLiteral("/lybtool");
+    for (bool warm : {false, true}) {
+        for (int run = 0; run < kRuns; ++run) {
+            if (!warm)
+                wipeCache();
+            QElapsedTimer timer;
+            timer.start();
+            QProcess p;
+            p.start(lybtool, {QStringLiteral("list"), QStringLiteral("Remote")});
+            if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+                std::fprintf(stderr, "bench_imap_list: lybtool list failed\n");
+                return 1;
+            }
+            (warm ? toolWarm : toolCold).push_back(timer.nsecsElapsed() / 1e9);
+        }
+    }
+    // The Today item's counter on the account, as lybtoday runs it.
+    qputenv("LYRABELL_REGISTRY", QFile::encodeName(dir.path() + QStringLiteral("/reg.sqlite3")));
+    lyb::reg::Key::create(lyb::reg::Hive::CurrentUser,
+                          QStringLiteral("Software\\Corvendale\\Lyrabell\\Lyrabell"))
+        ->writeString(QStringLiteral("Message Store"), QStringLiteral("Remote"));
+    lyb::today::CVoicemailCounter counter;
+    const long newVoicemails = counter.count();
+    const qsizetype loginsBefore = server.log().count("Login:");
+    constexpr int kRecounts = 10;
+    std::vector<double> recounts;
+    for (int i = 0; i < kRecounts; ++i) {
+        const double before = processorSeconds();
+        counter.count();
+        recounts.push_back(processorSeconds() - before);
+    }
+    const qsizetype recountLogins = server.log().count("Login:") - loginsBefore;
+
+    double todayShare = -1;
+    qsizetype todayLogins = -1;
+    {
+        QProcess today;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        today.setProcessEnvironment(env);
+        today.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lybtoday"), {});
+        if (today.waitForStarted()) {
+            QThread::sleep(15);  // its first count
+            const double before = processorSecondsOf(today.processId());
+            const qsizetype logins = server.log().count("Login:");
+            QElapsedTimer timer;
+            timer.start();
+            QThread::sleep(60);
+            const double after = processorSecondsOf(today.processId());
+            if (before >= 0 && after >= 0 && today.state() == QProcess::Running) {
+                todayShare = (after - before) / (timer.nsecsElapsed() / 1e9);
+                todayLogins = server.log().count("Login:") - logins;
+            }
+            today.terminate();
+            today.waitForFinished(5000);
+        }
+    }
+
+    wipeCache();
+    listInNewProcess(cold, again, found, tap, tapNotKept, false);  // the bytes of one listing
+    QThread::msleep(500);                                          // the last session's log line
     const std::vector<qint64> sent = sentBytes(server.log());
-    std::sort(times.begin(), times.end());
-    std::sort(agains.begin(), agains.end());
-    std::sort(taps.begin(), taps.end());
     std::printf("IMAP Inbox: %d messages, %ld voicemails with a length, %.1f MB\n", count, found,
                 mailbox / 1e6);
     std::printf("first look of the server (it indexes the folder): %.3f s\n", cold);
-    std::printf("first listing of a new process: best %.3f s, median %.3f s\n", times.front(),
-                times[1]);
+    auto line = [](const char* what, std::vector<double> v, double scale, const char* unit) {
+        std::sort(v.begin(), v.end());
+        std::printf("%s: best %.3f %s, median %.3f %s\n", what, v.front() * scale, unit,
+                    v[v.size() / 2] * scale, unit);
+    };
+    line("first listing of a new process, cache empty", times, 1, "s");
+    line("listing again in the same process (only what changed)", agains, 1, "s");
+    line("listing unchanged in a new process, cache warm", warms, 1, "s");
+    line("tap to the first 4 KiB of a recording not kept, after a first listing", taps, 1e3, "ms");
+    line("tap to the first 4 KiB of a recording not kept, listed from the warm cache", notKeptTaps,
+         1e3, "ms");
+    line("tap to the first 4 KiB of a kept recording", keptTaps, 1e3, "ms");
+    line("lybtool list, cache empty", toolCold, 1, "s");
+    line("lybtool list, cache warm", toolWarm, 1, "s");
+    std::printf("new voicemails counted: %ld\n", newVoicemails);
+    line("processor time of a recount of the unchanged Inbox", recounts, 1e3, "ms");
+    std::sort(recounts.begin(), recounts.end());
     std::printf(
-        "listing again in the same process (only what changed): best %.3f s, median "
-        "%.3f s\n",
-        agains.front(), agains[1]);
-    std::printf(
-        "a recording opened and its first 32 KiB read after the listing: best %.1f ms, "
-        "median %.1f ms\n",
-        taps.front() * 1e3, taps[1] * 1e3);
+        "one recount every 6 s: %.3f %% of a core (median); logins during %d recounts: %lld "
+        "(%lld in the whole run)\n",
+        100.0 * recounts[recounts.size() / 2] / 6.0, kRecounts,
+        static_cast<long long>(recountLogins),
+        static_cast<long long>(server.log().count("Login:")));
+    if (todayShare >= 0)
+        std::printf("lybtoday idle on the account: %.3f %% of a core over a minute, %lld logins\n",
+                    100.0 * todayShare, static_cast<long long>(todayLogins));
+    else
+        std::printf("lybtoday idle on the account: not measured (it did not run)\n");
     if (!sent.empty())
         std::printf(
             "bytes sent by the server for a first listing: %.2f MB (%.1f %% of the "

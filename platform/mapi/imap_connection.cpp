@@ -14,13 +14,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 
+#include "platform/mapi/imap_sync_state.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mime_content.h"
 #include "platform/secrets/secrets.h"
@@ -749,11 +750,26 @@ int fetchListed(mailimap* imap, mailimap_set* set, mailimap_fetch_type* type,
 }  // namespace
 
 HRESULT ImapConnection::list(std::vector<ImapListed>& out, uint32_t* uidValidity) {
-    out.clear();
+    std::shared_ptr<const std::vector<ImapListed>> shared;
+    const HRESULT hr = listShared(shared, uidValidity);
+    if (shared)
+        out = *shared;
+    else
+        out.clear();
+    return hr;
+}
+
+HRESULT ImapConnection::listShared(std::shared_ptr<const std::vector<ImapListed>>& out,
+                                   uint32_t* uidValidity) {
+    out.reset();
     const HRESULT hr = run(0, [&]() -> int {
         if (knownValidity_ != uidValidity_) {
             known_.clear();
             knownValidity_ = uidValidity_;
+        }
+        if (!state_) {
+            state_ = std::make_unique<ImapSyncState>(account_, address_);
+            state_->load(uidValidity_, highestModseq_, known_, knownModseq_);
         }
         // NOOP brings news of messages that came since the selection.
         int rc = mailimap_noop(imap_);
@@ -852,9 +868,26 @@ HRESULT ImapConnection::list(std::vector<ImapListed>& out, uint32_t* uidValidity
         *uidValidity = uidValidity_;
     if (Failed(hr))
         return hr;
-    out.reserve(known_.size());
-    for (const auto& [uid, m] : known_)
-        out.push_back(m);  // in UID order
+    // Most listings find nothing changed (a counter asks every few seconds):
+    // they give out the last snapshot and write nothing.
+    const bool same = snapshot_ && snapshotValidity_ == uidValidity_ &&
+                      snapshot_->size() == known_.size() &&
+                      std::equal(known_.begin(), known_.end(), snapshot_->begin(),
+                                 [](const auto& k, const ImapListed& s) {
+                                     return k.first == s.uid && k.second.seen == s.seen;
+                                 });
+    if (!same) {
+        auto fresh = std::make_shared<std::vector<ImapListed>>();
+        fresh->reserve(known_.size());
+        for (const auto& [uid, m] : known_)
+            fresh->push_back(m);  // in UID order
+        snapshot_ = std::move(fresh);
+        snapshotValidity_ = uidValidity_;
+    }
+    if (state_ && (!same || snapshotModseq_ != knownModseq_))
+        state_->save(uidValidity_, knownModseq_, known_);
+    snapshotModseq_ = knownModseq_;
+    out = snapshot_;
     return hr;
 }
 

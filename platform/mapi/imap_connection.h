@@ -35,6 +35,8 @@ struct mailimap;
 
 namespace lyb::mapi {
 
+class ImapSyncState;
+
 constexpr int kImapTimeoutSeconds = 8;
 
 // One leaf of a message's MIME structure, as BODYSTRUCTURE describes it.
@@ -122,6 +124,9 @@ public:
     // with CONDSTORE the messages changed since (and all UIDs only when some
     // went away), else all UIDs and flags; everything of new messages.
     HRESULT list(std::vector<ImapListed>& out, uint32_t* uidValidity);
+    // The same listing, shared: while nothing changed, every call gives the
+    // same object (a caller may keep what it built from it by its address).
+    HRESULT listShared(std::shared_ptr<const std::vector<ImapListed>>& out, uint32_t* uidValidity);
     // The listing of one message (opening an entry id that no listing gave).
     HRESULT listOne(uint32_t uidValidity, uint32_t uid, ImapListed& out);
     // Fetches sections of one message, in the order asked; a section the
@@ -174,6 +179,13 @@ private:
     uint32_t knownValidity_ = 0;
     uint64_t highestModseq_ = 0;  // of the selection (CONDSTORE); 0 without
     uint64_t knownModseq_ = 0;    // what known_ is up to date with
+    // known_ kept between runs (imap_sync_state.h): read at the first
+    // listing, written after each one that changed it.
+    std::unique_ptr<ImapSyncState> state_;
+    // known_ as the last listing gave it out, with what it was up to date with.
+    std::shared_ptr<const std::vector<ImapListed>> snapshot_;
+    uint32_t snapshotValidity_ = 0;
+    uint64_t snapshotModseq_ = 0;
 };
 
 // Folder names on the wire (modified UTF-7).

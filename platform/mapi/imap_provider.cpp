@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -572,30 +573,50 @@ private:
 
 // ---------------------------------------------------------------- folders
 
+// The contents table's rows of a connection's listing, built once for each
+// listing the connection gives out (it gives the same one while nothing
+// changed), so that a count repeated every few seconds builds none.
+std::shared_ptr<const SRowSet> rowsOf(const ImapConnection& c,
+                                      const std::shared_ptr<const std::vector<ImapListed>>& listed,
+                                      uint32_t uidValidity) {
+    struct Built {
+        std::shared_ptr<const std::vector<ImapListed>> listed;  // held: its address stays unique
+        uint32_t uidValidity = 0;
+        std::shared_ptr<const SRowSet> rows;
+    };
+    static std::mutex mutex;
+    static auto* built = new std::map<const ImapConnection*, Built>;  // connections stay
+    std::lock_guard lock(mutex);
+    Built& b = (*built)[&c];
+    if (b.rows && b.listed == listed && b.uidValidity == uidValidity)
+        return b.rows;
+    auto rows = std::make_shared<SRowSet>();
+    rows->reserve(listed->size());
+    for (const ImapListed& m : *listed) {
+        rows->push_back(
+            SRow{binProp(PR_ENTRYID, messageId(c, uidValidity, m.uid)),
+                 longProp(PR_MESSAGE_FLAGS, m.seen ? int32_t(MSGFLAG_READ) : 0),
+                 longProp(PR_MESSAGE_SIZE, int32_t(std::min<uint32_t>(m.size, INT32_MAX))),
+                 timeProp(PR_MESSAGE_DELIVERY_TIME, m.internalDate)});
+    }
+    b = {listed, uidValidity, rows};
+    return rows;
+}
+
 class CImapFolder final : public IMAPIFolder {
 public:
     explicit CImapFolder(std::shared_ptr<ImapConnection> c) : c_(std::move(c)) {}
 
     HRESULT GetContentsTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
-        std::vector<ImapListed> listed;
+        std::shared_ptr<const std::vector<ImapListed>> listed;
         uint32_t uidValidity = 0;
-        if (const HRESULT hr = c_->list(listed, &uidValidity); Failed(hr))
+        if (const HRESULT hr = c_->listShared(listed, &uidValidity); Failed(hr))
             return hr;
-        SRowSet rows;
-        std::map<uint32_t, ImapListed> byUid;
-        for (ImapListed& m : listed) {
-            rows.push_back(
-                SRow{binProp(PR_ENTRYID, messageId(*c_, uidValidity, m.uid)),
-                     longProp(PR_MESSAGE_FLAGS, m.seen ? int32_t(MSGFLAG_READ) : 0),
-                     longProp(PR_MESSAGE_SIZE, int32_t(std::min<uint32_t>(m.size, INT32_MAX))),
-                     timeProp(PR_MESSAGE_DELIVERY_TIME, m.internalDate)});
-            const uint32_t uid = m.uid;
-            byUid.emplace(uid, std::move(m));
-        }
+        std::shared_ptr<const SRowSet> rows = rowsOf(*c_, listed, uidValidity);
         {
             std::lock_guard lock(mutex_);
             uidValidity_ = uidValidity;
-            listed_ = std::move(byUid);
+            listed_ = std::move(listed);
         }
         table = std::make_unique<CRowTable>(std::move(rows));
         return S_OK;
@@ -625,10 +646,14 @@ public:
         bool known = false;
         {
             std::lock_guard lock(mutex_);
-            auto it = listed_.find(uid);
-            if (uidValidity == uidValidity_ && it != listed_.end()) {
-                m = it->second;
-                known = true;
+            if (listed_ && uidValidity == uidValidity_) {
+                auto it = std::lower_bound(
+                    listed_->begin(), listed_->end(), uid,
+                    [](const ImapListed& l, uint32_t wanted) { return l.uid < wanted; });
+                if (it != listed_->end() && it->uid == uid) {
+                    m = *it;
+                    known = true;
+                }
             }
         }
         if (!known) {
@@ -664,7 +689,7 @@ private:
     std::shared_ptr<ImapConnection> c_;
     std::mutex mutex_;  // OpenEntry runs on several threads at once
     uint32_t uidValidity_ = 0;
-    std::map<uint32_t, ImapListed> listed_;
+    std::shared_ptr<const std::vector<ImapListed>> listed_;  // in UID order
 };
 
 // The connection of a named account; null (with a line on standard error)

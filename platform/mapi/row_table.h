@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -42,7 +43,9 @@ inline SPropValue timeProp(uint32_t tag, uint64_t ft) {
 
 class CRowTable final : public IMAPITable {
 public:
-    explicit CRowTable(SRowSet rows) : rows_(std::move(rows)) {}
+    explicit CRowTable(SRowSet rows) : rows_(std::make_shared<const SRowSet>(std::move(rows))) {}
+    // Rows that several tables share (a listing kept while nothing changed).
+    explicit CRowTable(std::shared_ptr<const SRowSet> rows) : rows_(std::move(rows)) {}
 
     HRESULT SetColumns(const std::vector<uint32_t>& tags, uint32_t) override {
         columns_ = tags;
@@ -50,14 +53,15 @@ public:
     }
     HRESULT QueryRows(int count, uint32_t, SRowSet& rows) override {
         rows.clear();
-        while (count-- > 0 && next_ < rows_.size())
-            rows.push_back(project(rows_[next_++]));
+        while (count-- > 0 && next_ < rows_->size())
+            rows.push_back(project((*rows_)[next_++]));
         return S_OK;
     }
 
 private:
     SRow project(const SRow& full) const {
         SRow row;
+        row.reserve(columns_.size());
         for (uint32_t tag : columns_) {
             auto it = std::find_if(full.begin(), full.end(),
                                    [tag](const SPropValue& v) { return v.ulPropTag == tag; });
@@ -66,7 +70,7 @@ private:
         return row;
     }
 
-    SRowSet rows_;
+    std::shared_ptr<const SRowSet> rows_;
     std::vector<uint32_t> columns_{PR_ENTRYID};
     size_t next_ = 0;
 };

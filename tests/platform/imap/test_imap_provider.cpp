@@ -2,12 +2,14 @@
 // messages, compared with the Maildir provider reading the same messages:
 // listings, content, recordings and what they decode to.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QCryptographicHash>
 #include <QFile>
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -432,6 +434,90 @@ TEST_F(ImapAccount, ARenumberedFolderGivesNewIdsAndNoneOfTheOld) {
         EXPECT_EQ(std::count(before.begin(), before.end(), id), 0);
     ASSERT_FALSE(after.empty());
     EXPECT_EQ(session->OpenEntry(after.front(), 0, nullptr, object), S_OK);
+}
+
+}  // namespace
+
+namespace {
+
+// What `lybtool list` prints, entry ids included, apart from the lines it
+// says on standard error (in *said).
+std::string fullListing(const QString& account, QStringList* said = nullptr) {
+    const ToolRun r = lybtool({QStringLiteral("list"), account});
+    EXPECT_EQ(r.status, 0) << r.output.toStdString();
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(r.output).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("lyrabell:"))) {
+            if (said)
+                *said << line;
+        } else if (!line.isEmpty()) {
+            lines << line;
+        }
+    }
+    return lines.join(QLatin1Char('\n')).toStdString();
+}
+
+QString keptListing() {
+    return QString::fromLocal8Bit(qgetenv("XDG_CACHE_HOME")) +
+           QStringLiteral("/lyrabell/imap-Remote.sqlite3");
+}
+
+TEST_F(ImapAccount, ANewProcessListsWhatChangedSinceTheLastOne) {
+    const std::string before = fullListing(QStringLiteral("Remote"));
+    ASSERT_TRUE(QFile::exists(keptListing()));
+
+    // Another mail program's work between the two runs: a message read, one
+    // removed and one delivered.
+    const QStringList files = server->inboxFiles();
+    auto unread = std::find_if(files.begin(), files.end(), [](const QString& f) {
+        return !f.section(QStringLiteral(":2,"), 1).contains(QLatin1Char('S'));
+    });
+    ASSERT_NE(unread, files.end());
+    server->markSeen(unread->section(QLatin1Char(':'), 0, 0));
+    const QString gone = files.front() == *unread ? files.back() : files.front();
+    for (const char* sub : {"/cur/", "/new/"})
+        QFile::remove(server->mailRoot + QLatin1String(sub) + gone);
+    const QString demo = QStringLiteral(LYB_BINARY_DIR "/bin/demo/Maildir/cur");
+    server->deliver(demo + QLatin1Char('/') + QDir(demo).entryList(QDir::Files).first(),
+                    QStringLiteral("1800000002.M2P2.other"));
+
+    const std::string again = fullListing(QStringLiteral("Remote"));
+    ASSERT_TRUE(QFile::remove(keptListing()));
+    const std::string fresh = fullListing(QStringLiteral("Remote"));
+    EXPECT_EQ(again, fresh);
+    EXPECT_NE(again, before);
+    EXPECT_EQ(std::count(again.begin(), again.end(), '\n'),
+              std::count(before.begin(), before.end(), '\n'));
+}
+
+TEST_F(ImapAccount, AKeptListingThatCannotBeUsedIsMadeAgain) {
+    auto sql = [](const char* statement) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(keptListing()).constData(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> damage;
+    } cases[] = {
+        {"not a database", [] { lyb::testing::writeFile(keptListing(), QByteArray(4096, 'x')); }},
+        {"a newer schema", [&] { sql("PRAGMA user_version = 2"); }},
+        {"another UIDVALIDITY",
+         [&] { sql("UPDATE meta SET value = '1' WHERE key = 'uidvalidity'"); }},
+        {"a damaged structure", [&] { sql("UPDATE messages SET structure = x'ff'"); }},
+    };
+    const std::string fresh = fullListing(QStringLiteral("Remote"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.damage();
+        QStringList said;
+        EXPECT_EQ(fullListing(QStringLiteral("Remote"), &said), fresh);
+        EXPECT_EQ(said.size(), 1) << said.join(QLatin1Char('\n')).toStdString();
+        said.clear();
+        EXPECT_EQ(fullListing(QStringLiteral("Remote"), &said), fresh);
+        EXPECT_TRUE(said.isEmpty()) << said.join(QLatin1Char('\n')).toStdString();
+    }
 }
 
 }  // namespace
