@@ -1074,23 +1074,21 @@ HRESULT ImapConnection::moveBack(const QString& folder, uint32_t folderValidity,
     moved = ImapMoved();
     const HRESULT hr = run(0, [&]() -> int {
         int rc = mailimap_select(imap_, folder.toUtf8().constData());
-        if (rc == MAILIMAP_NO_ERROR) {
-            if (!imap_->imap_selection_info ||
-                imap_->imap_selection_info->sel_uidvalidity != folderValidity)
-                rc = MAILIMAP_ERROR_SELECT;  // renumbered: the UID names another message
-            else
-                rc = moveMessage(imap_, uid, imapFolderName(address_.folder), &moved.uidValidity,
-                                 &moved.uid);
-        }
+        // In a renumbered folder the UID names another message: nothing moves.
+        if (rc == MAILIMAP_NO_ERROR && imap_->imap_selection_info &&
+            imap_->imap_selection_info->sel_uidvalidity == folderValidity)
+            rc = moveMessage(imap_, uid, imapFolderName(address_.folder), &moved.uidValidity,
+                             &moved.uid);
         // Back to the account's folder as connect() left it; a connection
-        // that cannot go back is dropped and made anew by the next call.
+        // that cannot go back is dropped and made anew by the next call
+        // (a move that was made stays reported as made).
         const QByteArray home = imapFolderName(address_.folder);
         const int back = mailimap_has_condstore(imap_)
                              ? mailimap_select_condstore(imap_, home.constData(), &highestModseq_)
                              : mailimap_select(imap_, home.constData());
         if (back != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
             drop();
-            return rc == MAILIMAP_NO_ERROR ? MAILIMAP_ERROR_STREAM : rc;
+            return rc;
         }
         uidValidity_ = imap_->imap_selection_info->sel_uidvalidity;
         return rc;
