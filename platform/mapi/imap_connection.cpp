@@ -985,71 +985,151 @@ HRESULT ImapConnection::setSeen(uint32_t uidValidity, uint32_t uid, bool seen) {
     });
 }
 
-HRESULT ImapConnection::moveToTrash(uint32_t uidValidity, uint32_t uid) {
-    return run(uidValidity, [&]() -> int {
-        if (!trash_) {
-            clist* boxes = nullptr;
-            int rc = mailimap_list(imap_, "", "*", &boxes);
-            if (rc != MAILIMAP_NO_ERROR)
-                return rc;
-            QString special, named;
-            for (clistiter* it = clist_begin(boxes); it; it = clist_next(it)) {
-                auto* box = static_cast<mailimap_mailbox_list*>(clist_content(it));
-                if (!box->mb_name)
-                    continue;
-                if (box->mb_flag && box->mb_flag->mbf_oflags) {
-                    for (clistiter* f = clist_begin(box->mb_flag->mbf_oflags); f;
-                         f = clist_next(f)) {
-                        auto* flag = static_cast<mailimap_mbx_list_oflag*>(clist_content(f));
-                        if (flag->of_type == MAILIMAP_MBX_LIST_OFLAG_FLAG_EXT &&
-                            flag->of_flag_ext &&
-                            g_ascii_strcasecmp(flag->of_flag_ext, "Trash") == 0 &&
-                            special.isEmpty())
-                            special = QString::fromUtf8(box->mb_name);
-                    }
-                }
-                QString leaf = QString::fromUtf8(box->mb_name);
-                if (box->mb_delimiter)
-                    leaf = leaf.section(QLatin1Char(box->mb_delimiter), -1);
-                if (named.isEmpty() &&
-                    (leaf.compare(QLatin1String("Trash"), Qt::CaseInsensitive) == 0 ||
-                     leaf.compare(QLatin1String("Deleted Items"), Qt::CaseInsensitive) == 0 ||
-                     leaf.compare(QLatin1String("Deleted Messages"), Qt::CaseInsensitive) == 0))
-                    named = QString::fromUtf8(box->mb_name);
-            }
-            mailimap_list_result_free(boxes);
-            // Names on the wire are kept as the server sent them.
-            if (!special.isEmpty()) {
-                trash_ = special;
-            } else if (!named.isEmpty()) {
-                trash_ = named;
-            } else {
-                rc = mailimap_create(imap_, "Trash");
-                if (rc != MAILIMAP_NO_ERROR)
-                    return rc;
-                trash_ = QStringLiteral("Trash");
+namespace {
+
+// The first UID of a COPYUID answer's set; 0 without one.
+uint32_t firstUid(const mailimap_set* set) {
+    if (!set || !set->set_list)
+        return 0;
+    clistiter* it = clist_begin(set->set_list);
+    return it ? static_cast<mailimap_set_item*>(clist_content(it))->set_first : 0;
+}
+
+// Moves one message of the selected folder into the folder `to` (its name
+// on the wire), flags kept: MOVE, else COPY, \Deleted and UID EXPUNGE of
+// that message only. With UIDPLUS the server's COPYUID answer gives *validity
+// and *newUid (the message's UIDVALIDITY and UID in `to`); they stay 0
+// without UIDPLUS, and when the server moved nothing (the UID was gone).
+int moveMessage(mailimap* imap, uint32_t uid, const QByteArray& to, uint32_t* validity,
+                uint32_t* newUid) {
+    *validity = 0;
+    *newUid = 0;
+    Set set(mailimap_set_new_single(uid));
+    const bool uidplus = mailimap_has_uidplus(imap);
+    mailimap_set* source = nullptr;
+    mailimap_set* dest = nullptr;
+    auto answered = [&](int rc) {
+        if (rc == MAILIMAP_NO_ERROR && firstUid(source) == uid)
+            *newUid = firstUid(dest);
+        if (!*newUid)
+            *validity = 0;
+        if (source)
+            mailimap_set_free(source);
+        if (dest)
+            mailimap_set_free(dest);
+        source = dest = nullptr;
+        return rc;
+    };
+    if (mailimap_has_extension(imap, "MOVE"))
+        return uidplus ? answered(mailimap_uidplus_uid_move(imap, set.p, to.constData(), validity,
+                                                            &source, &dest))
+                       : mailimap_uid_move(imap, set.p, to.constData());
+    int rc = uidplus ? answered(mailimap_uidplus_uid_copy(imap, set.p, to.constData(), validity,
+                                                          &source, &dest))
+                     : mailimap_uid_copy(imap, set.p, to.constData());
+    if (rc != MAILIMAP_NO_ERROR)
+        return rc;
+    mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+    mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
+    mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
+    rc = mailimap_uid_store(imap, set.p, store);
+    mailimap_store_att_flags_free(store);
+    if (rc != MAILIMAP_NO_ERROR)
+        return rc;
+    // Without UIDPLUS an EXPUNGE would remove every message marked
+    // deleted, also those another program marked: the mark stays.
+    if (uidplus)
+        return mailimap_uid_expunge(imap, set.p);
+    return MAILIMAP_NO_ERROR;
+}
+
+}  // namespace
+
+int ImapConnection::findTrash() {
+    if (trash_)
+        return MAILIMAP_NO_ERROR;
+    clist* boxes = nullptr;
+    int rc = mailimap_list(imap_, "", "*", &boxes);
+    if (rc != MAILIMAP_NO_ERROR)
+        return rc;
+    QString special, named;
+    for (clistiter* it = clist_begin(boxes); it; it = clist_next(it)) {
+        auto* box = static_cast<mailimap_mailbox_list*>(clist_content(it));
+        if (!box->mb_name)
+            continue;
+        if (box->mb_flag && box->mb_flag->mbf_oflags) {
+            for (clistiter* f = clist_begin(box->mb_flag->mbf_oflags); f; f = clist_next(f)) {
+                auto* flag = static_cast<mailimap_mbx_list_oflag*>(clist_content(f));
+                if (flag->of_type == MAILIMAP_MBX_LIST_OFLAG_FLAG_EXT && flag->of_flag_ext &&
+                    g_ascii_strcasecmp(flag->of_flag_ext, "Trash") == 0 && special.isEmpty())
+                    special = QString::fromUtf8(box->mb_name);
             }
         }
-        const QByteArray trash = trash_->toUtf8();
-        Set set(mailimap_set_new_single(uid));
-        if (mailimap_has_extension(imap_, "MOVE"))
-            return mailimap_uid_move(imap_, set.p, trash.constData());
-        int rc = mailimap_uid_copy(imap_, set.p, trash.constData());
+        QString leaf = QString::fromUtf8(box->mb_name);
+        if (box->mb_delimiter)
+            leaf = leaf.section(QLatin1Char(box->mb_delimiter), -1);
+        if (named.isEmpty() &&
+            (leaf.compare(QLatin1String("Trash"), Qt::CaseInsensitive) == 0 ||
+             leaf.compare(QLatin1String("Deleted Items"), Qt::CaseInsensitive) == 0 ||
+             leaf.compare(QLatin1String("Deleted Messages"), Qt::CaseInsensitive) == 0))
+            named = QString::fromUtf8(box->mb_name);
+    }
+    mailimap_list_result_free(boxes);
+    // Names on the wire are kept as the server sent them.
+    if (!special.isEmpty()) {
+        trash_ = special;
+    } else if (!named.isEmpty()) {
+        trash_ = named;
+    } else {
+        rc = mailimap_create(imap_, "Trash");
         if (rc != MAILIMAP_NO_ERROR)
             return rc;
-        mailimap_flag_list* flags = mailimap_flag_list_new_empty();
-        mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
-        mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
-        rc = mailimap_uid_store(imap_, set.p, store);
-        mailimap_store_att_flags_free(store);
-        if (rc != MAILIMAP_NO_ERROR)
+        trash_ = QStringLiteral("Trash");
+    }
+    return MAILIMAP_NO_ERROR;
+}
+
+HRESULT ImapConnection::moveToTrash(uint32_t uidValidity, uint32_t uid, ImapMoved* moved) {
+    ImapMoved where;
+    const HRESULT hr = run(uidValidity, [&]() -> int {
+        if (const int rc = findTrash(); rc != MAILIMAP_NO_ERROR)
             return rc;
-        // Without UIDPLUS an EXPUNGE would remove every message marked
-        // deleted, also those another program marked: the mark stays.
-        if (mailimap_has_extension(imap_, "UIDPLUS"))
-            return mailimap_uid_expunge(imap_, set.p);
-        return MAILIMAP_NO_ERROR;
+        where.folder = *trash_;
+        return moveMessage(imap_, uid, trash_->toUtf8(), &where.uidValidity, &where.uid);
     });
+    if (moved)
+        *moved = Failed(hr) ? ImapMoved() : where;
+    return hr;
+}
+
+HRESULT ImapConnection::moveBack(const QString& folder, uint32_t folderValidity, uint32_t uid,
+                                 ImapMoved& moved) {
+    moved = ImapMoved();
+    const HRESULT hr = run(0, [&]() -> int {
+        int rc = mailimap_select(imap_, folder.toUtf8().constData());
+        // In a renumbered folder the UID names another message: nothing moves.
+        if (rc == MAILIMAP_NO_ERROR && imap_->imap_selection_info &&
+            imap_->imap_selection_info->sel_uidvalidity == folderValidity)
+            rc = moveMessage(imap_, uid, imapFolderName(address_.folder), &moved.uidValidity,
+                             &moved.uid);
+        // Back to the account's folder as connect() left it; a connection
+        // that cannot go back is dropped and made anew by the next call
+        // (a move that was made stays reported as made).
+        const QByteArray home = imapFolderName(address_.folder);
+        const int back = mailimap_has_condstore(imap_)
+                             ? mailimap_select_condstore(imap_, home.constData(), &highestModseq_)
+                             : mailimap_select(imap_, home.constData());
+        if (back != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
+            drop();
+            return rc;
+        }
+        uidValidity_ = imap_->imap_selection_info->sel_uidvalidity;
+        return rc;
+    });
+    if (Failed(hr))
+        return hr;
+    moved.folder = address_.folder;
+    return moved.uid ? S_OK : MAPI_E_NOT_FOUND;
 }
 
 namespace {

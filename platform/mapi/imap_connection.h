@@ -96,6 +96,14 @@ struct ImapTrial {
     QString fingerprint;  // of an untrusted certificate: SHA-256, "AB:CD:..."
 };
 
+// Where a message went: a folder of the account (its name on the wire), that
+// folder's UIDVALIDITY and the message's UID there (0 when not known).
+struct ImapMoved {
+    QString folder;
+    uint32_t uidValidity = 0;
+    uint32_t uid = 0;
+};
+
 class ImapConnection;
 // Connects, logs in with password and opens the folder as an account's
 // connection would, then closes; for a dialog that sets an account up or
@@ -137,8 +145,18 @@ public:
     HRESULT setSeen(uint32_t uidValidity, uint32_t uid, bool seen);
     // Moves the message to the Trash (the \Trash folder, else one named
     // Trash or Deleted Items/Messages, else a new "Trash"), by MOVE or by
-    // COPY, \Deleted and UID EXPUNGE of that message only.
-    HRESULT moveToTrash(uint32_t uidValidity, uint32_t uid);
+    // COPY, \Deleted and UID EXPUNGE of that message only. *moved (when not
+    // null) gets where it went; its uid stays 0 when the server does not
+    // tell (no UIDPLUS).
+    HRESULT moveToTrash(uint32_t uidValidity, uint32_t uid, ImapMoved* moved = nullptr);
+    // Moves a message of another folder of the account (a Trash message, by
+    // that folder's name on the wire as moveToTrash gave it) back into the
+    // account's folder, flags kept. The other folder is selected for this
+    // one exchange only. MAPI_E_NOT_FOUND when the message is no longer
+    // there, the folder was renumbered, or the server does not tell where it
+    // went (no UIDPLUS); moved gets where it went.
+    HRESULT moveBack(const QString& folder, uint32_t folderValidity, uint32_t uid,
+                     ImapMoved& moved);
 
     // For a connection of the caller's own, never one given to others
     // (ImapWatch). Without a connection, makes one and returns S_OK at once
@@ -161,6 +179,7 @@ private:
     HRESULT failed(HRESULT hr, const QString& why);
     template <typename Op>
     HRESULT run(uint32_t uidValidity, Op op);
+    int findTrash();  // trash_ learnt (or made); lock held
 
     QString account_;
     ImapAddress address_;

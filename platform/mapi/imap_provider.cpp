@@ -49,6 +49,12 @@ QByteArray messageId(const ImapConnection& c, uint32_t uidValidity, uint32_t uid
         'M', {c.account(), c.address().folder, QString::number(uidValidity), QString::number(uid)});
 }
 
+// A message's id in another folder of the account (the Trash).
+QByteArray otherMessageId(const ImapConnection& c, const ImapMoved& moved) {
+    return makeId('M', {c.account(), moved.folder, QString::number(moved.uidValidity),
+                        QString::number(moved.uid)});
+}
+
 // ---------------------------------------------------------------- parts
 
 // A part's transfer encoding undone (and nothing else) by the MIME parser
@@ -637,6 +643,28 @@ public:
         return hr;
     }
 
+    // Tells each message's id in the Trash when the server does (UIDPLUS).
+    HRESULT MoveToWastebasket(const std::vector<QByteArray>& entryIds,
+                              std::vector<QByteArray>& trashIds) override {
+        trashIds.assign(entryIds.size(), QByteArray());
+        HRESULT hr = S_OK;
+        for (size_t i = 0; i < entryIds.size(); ++i) {
+            uint32_t uidValidity = 0, uid = 0;
+            if (!parseMessage(entryIds[i], uidValidity, uid)) {
+                hr = MAPI_E_INVALID_ENTRYID;
+                continue;
+            }
+            ImapMoved moved;
+            if (const HRESULT one = c_->moveToTrash(uidValidity, uid, &moved); Failed(one))
+                hr = one;
+            else if (moved.uid)
+                trashIds[i] = otherMessageId(*c_, moved);
+        }
+        return hr;
+    }
+
+    const std::shared_ptr<ImapConnection>& connection() const { return c_; }
+
     HRESULT OpenEntry(const QByteArray& entryId, uint32_t, uint32_t* objType,
                       std::unique_ptr<IMAPIProp>& object) override {
         uint32_t uidValidity = 0, uid = 0;
@@ -690,6 +718,109 @@ private:
     std::mutex mutex_;  // OpenEntry runs on several threads at once
     uint32_t uidValidity_ = 0;
     std::shared_ptr<const std::vector<ImapListed>> listed_;  // in UID order
+};
+
+// A message of another folder of the account than its own (one in the
+// Trash): enough to find its folder and move it back, nothing of its
+// content. Opening it costs nothing; whether it is still there shows when
+// it is moved.
+class CImapOtherMessage final : public IMessage {
+public:
+    CImapOtherMessage(QString account, QByteArray id, QString folder)
+        : account_(std::move(account)), id_(std::move(id)), folder_(std::move(folder)) {}
+
+    HRESULT GetAttachmentTable(uint32_t, std::unique_ptr<IMAPITable>& table) override {
+        table = std::make_unique<CRowTable>(SRowSet());
+        return S_OK;
+    }
+    HRESULT OpenAttach(uint32_t, uint32_t, std::unique_ptr<IAttach>&) override {
+        return MAPI_E_NOT_FOUND;
+    }
+
+protected:
+    SPropValue getProp(uint32_t tag) override {
+        if (tag == PR_ENTRYID)
+            return binProp(tag, id_);
+        if (tag == PR_PARENT_ENTRYID)
+            return binProp(tag, makeId('F', {account_, folder_}));
+        return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+    }
+
+private:
+    QString account_;
+    QByteArray id_;
+    QString folder_;
+};
+
+// Another folder of the account (the Trash): its messages move back into
+// the account's own folder (CopyMessages with MESSAGE_MOVE); nothing else.
+class CImapOtherFolder final : public IMAPIFolder {
+public:
+    CImapOtherFolder(std::shared_ptr<ImapConnection> c, QString folder)
+        : c_(std::move(c)), folder_(std::move(folder)) {}
+
+    HRESULT GetContentsTable(uint32_t, std::unique_ptr<IMAPITable>&) override {
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT DeleteMessages(const std::vector<QByteArray>&, uint32_t) override {
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT OpenEntry(const QByteArray& entryId, uint32_t, uint32_t* objType,
+                      std::unique_ptr<IMAPIProp>& object) override {
+        uint32_t uidValidity = 0, uid = 0;
+        if (!parseMessage(entryId, uidValidity, uid))
+            return MAPI_E_INVALID_ENTRYID;
+        object = std::make_unique<CImapOtherMessage>(c_->account(), entryId, folder_);
+        if (objType)
+            *objType = MAPI_MESSAGE;
+        return S_OK;
+    }
+
+    HRESULT CopyMessages(const std::vector<QByteArray>& entryIds, IMAPIFolder* destination,
+                         uint32_t flags, std::vector<QByteArray>* newIds) override {
+        if (newIds)
+            newIds->assign(entryIds.size(), QByteArray());
+        auto* home = dynamic_cast<CImapFolder*>(destination);
+        if (!(flags & MESSAGE_MOVE) || !home || home->connection() != c_)
+            return MAPI_E_NO_SUPPORT;
+        HRESULT hr = S_OK;
+        for (size_t i = 0; i < entryIds.size(); ++i) {
+            uint32_t uidValidity = 0, uid = 0;
+            if (!parseMessage(entryIds[i], uidValidity, uid)) {
+                hr = MAPI_E_INVALID_ENTRYID;
+                continue;
+            }
+            ImapMoved moved;
+            if (const HRESULT one = c_->moveBack(folder_, uidValidity, uid, moved); Failed(one))
+                hr = one;
+            else if (newIds)
+                (*newIds)[i] = messageId(*c_, moved.uidValidity, moved.uid);
+        }
+        return hr;
+    }
+
+protected:
+    SPropValue getProp(uint32_t tag) override {
+        if (tag == PR_ENTRYID)
+            return binProp(tag, makeId('F', {c_->account(), folder_}));
+        if (tag == PR_DISPLAY_NAME_W)
+            return strProp(tag, folder_);
+        return SPropValue::error(tag, MAPI_E_NOT_FOUND);
+    }
+
+private:
+    bool parseMessage(const QByteArray& id, uint32_t& uidValidity, uint32_t& uid) const {
+        QStringList f;
+        if (!parseId(id, 'M', 4, f) || f[0] != c_->account() || f[1] != folder_)
+            return false;
+        bool ok1 = false, ok2 = false;
+        uidValidity = f[2].toUInt(&ok1);
+        uid = f[3].toUInt(&ok2);
+        return ok1 && ok2 && uid != 0;
+    }
+
+    std::shared_ptr<ImapConnection> c_;
+    QString folder_;  // its name on the wire
 };
 
 // The connection of a named account; null (with a line on standard error)
@@ -777,10 +908,21 @@ HRESULT imapOpenEntry(const std::vector<ImapAccount>& accounts, const QByteArray
             *objType = MAPI_FOLDER;
         return S_OK;
     }
+    if (parseId(entryId, 'F', 2, f)) {
+        auto c = connectionFor(accounts, f[0]);
+        if (!c)
+            return MAPI_E_NOT_FOUND;
+        object = std::make_unique<CImapOtherFolder>(std::move(c), f[1]);
+        if (objType)
+            *objType = MAPI_FOLDER;
+        return S_OK;
+    }
     if (parseId(entryId, 'M', 4, f)) {
         auto c = connectionFor(accounts, f[0]);
         if (!c)
             return MAPI_E_NOT_FOUND;
+        if (f[1] != c->address().folder)
+            return CImapOtherFolder(std::move(c), f[1]).OpenEntry(entryId, 0, objType, object);
         CImapFolder folder(std::move(c));
         return folder.OpenEntry(entryId, 0, objType, object);
     }

@@ -10,6 +10,9 @@
 //   a message's content never changes under its id, so the id alone
 //   identifies what a cache keeps of it. A changed UIDVALIDITY makes every old
 //   id not found.
+//   Another folder of the account (the Trash) is 'F' with two fields
+//   (account, the folder's name on the wire), its messages 'M' with that
+//   name as the folder.
 // - The store's receive folder is the address's folder.
 // - The contents table lists the folder with one UID FETCH of flags, internal
 //   date, RFC822.SIZE and BODYSTRUCTURE (later listings on the connection:
@@ -32,7 +35,12 @@
 //   and base64 with uneven lines, whole when first read.
 // - SetProps of the read bit is UID STORE +/-FLAGS.SILENT (\Seen). Deleting
 //   moves to the Trash (ImapConnection::moveToTrash); S_OK only when the
-//   server confirmed.
+//   server confirmed. MoveToWastebasket tells the message's id in the Trash
+//   from the server's COPYUID answer (UIDPLUS; none without). Opening that
+//   id costs nothing and gives PR_ENTRYID and PR_PARENT_ENTRYID only; the
+//   Trash folder it names moves messages back into the account's folder
+//   (CopyMessages with MESSAGE_MOVE: ImapConnection::moveBack) and does
+//   nothing else.
 // - Failures (no connection, login refused, UIDVALIDITY changed) make the
 //   calls fail: no table, no message. The reason is printed once on standard
 //   error and kept in the connection's lastError().

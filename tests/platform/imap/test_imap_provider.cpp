@@ -12,10 +12,12 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "audio/decode/wave_decoder.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
+#include "store/deleted_messages.h"
 #include "tests/platform/imap/dovecot_fixture.h"
 
 using namespace lyb::mapi;
@@ -346,6 +348,70 @@ TEST_F(ImapAccount, MarksAndDeletesOnTheServer) {
     EXPECT_EQ(entryIds(*folder).size(), ids.size() - 1);
     std::unique_ptr<IMAPIProp> gone;
     EXPECT_NE(session->OpenEntry(id, 0, nullptr, gone), S_OK);
+}
+
+// `lybtool list`'s lines by entry id, each without its id: what a second
+// client sees of the folder.
+std::map<QByteArray, QString> linesById(const QString& account) {
+    const ToolRun r = lybtool({QStringLiteral("list"), account});
+    EXPECT_EQ(r.status, 0) << r.output.toStdString();
+    std::map<QByteArray, QString> lines;
+    for (const QString& line : QString::fromUtf8(r.output).split(u'\n', Qt::SkipEmptyParts)) {
+        QStringList f = line.split(u'\t');
+        if (f.size() <= 6)
+            continue;
+        const QByteArray id = QByteArray::fromHex(std::exchange(f[6], QString()).toLatin1());
+        lines[id] = f.join(u'\t');
+    }
+    return lines;
+}
+
+// A read and an unread voicemail deleted and taken back, one in the process
+// and one by lybtool from the remembered delete: a second client lists each
+// again, read as it was, and the Trash is as before; a second undo finds
+// nothing to move.
+TEST_F(ImapAccount, UndoMovesDeletesBackFromTheTrash) {
+    namespace st = lyb::store;
+    st::CMapiSession session;
+    ASSERT_TRUE(st::logon(session));
+    auto store = st::open_store_by_name(session, QStringLiteral("Remote"));
+    ASSERT_TRUE(store);
+    auto inbox = st::open_inbox(*store);
+    ASSERT_TRUE(inbox && inbox->folder);
+    const std::map<QByteArray, QString> before = linesById(QStringLiteral("Remote"));
+    std::map<bool, QByteArray> byRead;  // one message of each kind
+    for (const QByteArray& id : entryIds(*inbox->folder)) {
+        if (before.count(id))  // a voicemail
+            byRead.emplace(before.at(id).section(u'\t', 4, 4) == u"1", id);
+    }
+    ASSERT_EQ(byRead.size(), 2u);
+    const qsizetype trashBefore = server->trashFiles().size();
+
+    std::map<bool, st::CDeletedMessage> deleted;
+    for (const auto& [read, id] : byRead) {  // unread first: read is the last delete
+        ASSERT_TRUE(st::delete_to_trash(*inbox, id, &deleted[read]));
+        EXPECT_FALSE(deleted[read].trash_id.isEmpty());
+    }
+    EXPECT_EQ(server->trashFiles().size(), trashBefore + 2);
+    std::map<bool, QByteArray> back;
+    back[false] = st::undelete(session, deleted[false]);
+    const ToolRun tool = lybtool({QStringLiteral("undelete"), QStringLiteral("Remote")});
+    EXPECT_EQ(tool.status, 0) << tool.output.toStdString() << server->log().toStdString();
+    back[true] = QByteArray::fromHex(tool.output.trimmed());
+
+    const std::map<QByteArray, QString> after = linesById(QStringLiteral("Remote"));
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(server->trashFiles().size(), trashBefore);
+    for (bool read : {true, false}) {
+        SCOPED_TRACE(read);
+        ASSERT_TRUE(after.count(back[read]));
+        EXPECT_EQ(after.at(back[read]), before.at(byRead[read]));
+        EXPECT_EQ(after.count(byRead[read]), 0u);
+        EXPECT_TRUE(st::undelete(session, deleted[read]).isEmpty());
+    }
+    const std::vector<QByteArray> listed = entryIds(*inbox->folder);  // this process's connection
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), back[false]), 1);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), back[true]), 1);
 }
 
 TEST_F(ImapAccount, FailuresSayWhatWentWrong) {
