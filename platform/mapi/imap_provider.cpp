@@ -171,9 +171,16 @@ public:
                 }
             }
             if (!segment) {
-                if (!fetchRange(position_, count - done))
-                    break;
-                continue;
+                if (fetchRange(position_, count - done))
+                    continue;
+                // A fetch that failed is an error, never the end of the
+                // recording: bytes read before it are handed out first.
+                if (done == 0) {
+                    if (read)
+                        *read = 0;
+                    return E_FAIL;
+                }
+                break;
             }
             const uint64_t offset = position_ - start;
             const uint32_t n = static_cast<uint32_t>(

@@ -10,6 +10,7 @@
 
 #include <grp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -25,6 +26,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -168,16 +170,27 @@ public:
             {QStringLiteral("-F"), QStringLiteral("-c"), dir + QStringLiteral("/dovecot.conf")});
         if (!process_.waitForStarted())
             throw std::runtime_error("dovecot did not start");
-        // Ready when the port takes connections.
+        // Ready when every port it listens on takes connections.
         for (int i = 0; i < 200; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(imapPort));
-            const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            ::close(fd);
-            if (up)
+            // greets: the plain port answers with its "* OK" greeting, so a
+            // login process of this server is up, not only a socket.
+            const auto takes = [](int port, bool greets) {
+                const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in a{};
+                a.sin_family = AF_INET;
+                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                a.sin_port = htons(static_cast<uint16_t>(port));
+                bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+                if (up && greets) {
+                    pollfd p{fd, POLLIN, 0};
+                    char greeting[4] = {};
+                    up = ::poll(&p, 1, 2000) == 1 && ::recv(fd, greeting, 4, 0) == 4 &&
+                         std::memcmp(greeting, "* OK", 4) == 0;
+                }
+                ::close(fd);
+                return up;
+            };
+            if (takes(imapPort, true) && (!tls_ || takes(imapsPort, false)))
                 return;
             if (process_.state() != QProcess::Running)
                 break;
