@@ -212,6 +212,12 @@ public:
             ::kill(child, SIGKILL);
         ::kill(master, SIGKILL);
         process_.waitForFinished();
+        // A process killed while it held a mail folder's lock leaves the lock
+        // file: the next server would wait minutes for it to go stale.
+        QDirIterator locks(mailRoot, {QStringLiteral("*.lock")}, QDir::Files | QDir::Hidden,
+                           QDirIterator::Subdirectories);
+        while (locks.hasNext())
+            QFile::remove(locks.next());
     }
 
     QByteArray log() const {
