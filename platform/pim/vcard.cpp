@@ -318,7 +318,10 @@ std::optional<QString> decodeText(const QByteArray& bytes, const QString& charse
                                   bool* unknown) {
     const QString cs = charset.toLower();
     if (cs.isEmpty() || cs == QLatin1String("utf-8") || cs == QLatin1String("utf8")) {
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        // A value is a piece of a line: a U+FEFF at its start is text, not a
+        // byte order mark (the file's own mark is skipped before the first line).
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
         QString text = utf8(bytes);
         if (!utf8.hasError())
             return text;

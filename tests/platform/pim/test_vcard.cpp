@@ -149,7 +149,7 @@ TEST(VCardRead, ReportsTextOutsideCardsOnce) {
 TEST(VCardWrite, WritesVersion4AndReadsBackEveryProperty) {
     const Card in = only(
         "BEGIN:VCARD\nVERSION:2.1\nFN:Anna\nX-UNUSED;FOO=bar,baz:keep me, please\n"
-        "X-QUOTED;P=\"a:b\":v\nNOTE:" +
+        "X-QUOTED;P=\"a:b\":v\nX-MARK:\xEF\xBB\xBFkept\nNOTE:" +
         QByteArray(200, 'x') + "\xC3\xA9" + QByteArray(100, 'y') + "\nEND:VCARD\n");
     const QByteArray bytes = write(in);
     EXPECT_TRUE(bytes.startsWith("BEGIN:VCARD\r\nVERSION:4.0\r\n"));
@@ -165,4 +165,6 @@ TEST(VCardWrite, WritesVersion4AndReadsBackEveryProperty) {
         EXPECT_EQ(out.properties[i].paramValues("P"), in.properties[i].paramValues("P"));
     }
     EXPECT_EQ(valueOf(out, "X-UNUSED"), "keep me, please");
+    EXPECT_EQ(valueOf(out, "X-MARK"),
+              QChar(0xFEFF) + QStringLiteral("kept"));  // text, not a file's mark
 }
