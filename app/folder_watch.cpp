@@ -9,7 +9,11 @@
 #include "ui/voicemail_list.h"
 
 #include <QFileSystemWatcher>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
@@ -49,7 +53,8 @@ CFolderWatch::CFolderWatch(ui::CVoiceMailList* list, std::function<bool()> canUp
       list_(list),
       canUpdate_(std::move(canUpdate)),
       watcher_(new QFileSystemWatcher(this)),
-      settle_(new QTimer(this)) {
+      settle_(new QTimer(this)),
+      serverNews_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     settle_->setSingleShot(true);
     settle_->setInterval(kSettleMs);
     connect(settle_, &QTimer::timeout, this, &CFolderWatch::update);
@@ -57,9 +62,21 @@ CFolderWatch::CFolderWatch(ui::CVoiceMailList* list, std::function<bool()> canUp
     // followed every kSettleMs.
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &CFolderWatch::changed);
     connect(list_->model(), &QAbstractItemModel::modelReset, this, &CFolderWatch::follow);
+    if (serverNews_ >= 0) {
+        auto* notifier = new QSocketNotifier(serverNews_, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            uint64_t count = 0;
+            if (::read(serverNews_, &count, sizeof count) > 0)
+                changed();
+        });
+    }
 }
 
-CFolderWatch::~CFolderWatch() = default;
+CFolderWatch::~CFolderWatch() {
+    imap_.reset();  // no news comes after this
+    if (serverNews_ >= 0)
+        ::close(serverNews_);
+}
 
 void CFolderWatch::changed() {
     if (!settle_->isActive())
@@ -76,10 +93,12 @@ void CFolderWatch::follow() {
     folder_ = account.isEmpty() ? QString() : store::account_folder(account);
     mapi::ImapAddress address;
     if (folder_.isEmpty() && !account.isEmpty() && imapAddressOf(account, address)) {
-        // Called on the watch's thread; the watch goes before this object.
-        if (!imap_ || imapAccount_ != account)
-            imap_ = std::make_unique<mapi::ImapWatch>(account, address, [this] {
-                QMetaObject::invokeMethod(this, &CFolderWatch::changed, Qt::QueuedConnection);
+        // The watch's thread only counts up serverNews_: it touches no Qt
+        // object, and the count wakes this thread's event loop.
+        if (serverNews_ >= 0 && (!imap_ || imapAccount_ != account))
+            imap_ = std::make_unique<mapi::ImapWatch>(account, address, [fd = serverNews_] {
+                const uint64_t one = 1;
+                [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
             });
         imapAccount_ = account;
     } else {

@@ -74,6 +74,7 @@ private:
     QFileSystemWatcher* watcher_;
     QTimer* settle_;
     QString folder_;
+    int serverNews_;  // eventfd the IMAP watch counts its news into
     std::unique_ptr<mapi::ImapWatch> imap_;
     QString imapAccount_;
     QSet<QByteArray> known_;  // entry ids of every message already looked at
