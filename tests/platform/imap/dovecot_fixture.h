@@ -152,6 +152,14 @@ public:
         }
     }
 
+    // Adds settings to the end of the server's configuration; call
+    // before start().
+    void addConfig(const QByteArray& lines) {
+        QFile f(dir + QStringLiteral("/dovecot.conf"));
+        if (f.open(QIODevice::Append))
+            f.write(lines);
+    }
+
     void start() {
         // The mail processes run as dovecot and own the mail.
         const passwd* pw = ::getpwnam("dovecot");
