@@ -200,6 +200,7 @@ protected:
         keyring = new Keyring;
         server = new DovecotServer(true);
         server->addMaildir(demo);
+        server->addMaildir(demo, QStringLiteral("Archive.Voicemail"));
         server->start();
         plain = new DovecotServer(false);
         plain->start();
@@ -217,6 +218,9 @@ protected:
         QString accounts = QStringLiteral("Local = %1\n").arg(demo);
         accounts += QStringLiteral("Remote = %1\n").arg(server->address());
         accounts += QStringLiteral("Starttls = %1\n").arg(server->address(false));
+        accounts += QStringLiteral("Archived = %1\n")
+                        .arg(server->address().replace(QStringLiteral("/INBOX?"),
+                                                       QStringLiteral("/Archive/Voicemail?")));
         accounts += QStringLiteral("NoIdle = %1\n").arg(noIdle->address());
         accounts += QStringLiteral("Untrusted = %1\n").arg(server->address(true, false));
         accounts += QStringLiteral("WrongPassword = %1\n").arg(server->address());
@@ -228,7 +232,7 @@ protected:
         ASSERT_TRUE(lyb::testing::writeFile(file, accounts.toUtf8()));
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
         for (const char* name :
-             {"Remote", "Starttls", "NoIdle", "Untrusted", "NoStarttls", "Closed"}) {
+             {"Remote", "Starttls", "Archived", "NoIdle", "Untrusted", "NoStarttls", "Closed"}) {
             const ToolRun r = lybtool(
                 {QStringLiteral("account"), QStringLiteral("password"), QLatin1String(name)},
                 QByteArray(DovecotServer::kPassword) + "\n");
@@ -262,7 +266,8 @@ TEST_F(ImapAccount, ListsWhatTheMaildirListsAndMarksNothingRead) {
     const QStringList seenBefore = seenNames(server->inboxFiles());
     const QStringList local = listing(QStringLiteral("Local"));
     ASSERT_FALSE(local.isEmpty());
-    for (const char* account : {"Remote", "Starttls"}) {
+    // Archived: the folder Archive/Voicemail, Archive.Voicemail on this server.
+    for (const char* account : {"Remote", "Starttls", "Archived"}) {
         SCOPED_TRACE(account);
         EXPECT_EQ(listing(QLatin1String(account)), local) << server->log().toStdString();
     }
