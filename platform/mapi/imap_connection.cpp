@@ -152,11 +152,28 @@ int64_t& loginRefusedAt(const QString& account) {
     return (*refused)[account];
 }
 
+// The server's hierarchy separator, as LIST "" "" tells it; '/' when it
+// tells none (a flat namespace) or the command fails.
+char hierarchySeparator(mailimap* imap) {
+    clist* boxes = nullptr;
+    char separator = '/';
+    if (mailimap_list(imap, "", "", &boxes) == MAILIMAP_NO_ERROR && boxes) {
+        if (clistiter* first = clist_begin(boxes)) {
+            const auto* box = static_cast<mailimap_mailbox_list*>(clist_content(first));
+            if (box->mb_delimiter)
+                separator = box->mb_delimiter;
+        }
+    }
+    if (boxes)
+        mailimap_list_result_free(boxes);
+    return separator;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- names
 
-QByteArray imapFolderName(const QString& name) {
+QByteArray imapFolderName(const QString& name, char separator) {
     QByteArray out;
     QByteArray pending;  // UTF-16BE of a run of non-ASCII characters
     auto flush = [&] {
@@ -169,7 +186,10 @@ QByteArray imapFolderName(const QString& name) {
     };
     for (QChar c : name) {
         const char16_t u = c.unicode();
-        if (u >= 0x20 && u <= 0x7E) {
+        if (u == u'/' && separator && separator != '/') {
+            flush();
+            out += separator;
+        } else if (u >= 0x20 && u <= 0x7E) {
             flush();
             out += u == '&' ? QByteArray("&-") : QByteArray(1, static_cast<char>(u));
         } else {
@@ -344,12 +364,16 @@ HRESULT ImapConnection::connect() {
     mailimap_capability_data* caps = nullptr;
     if (mailimap_capability(imap_, &caps) == MAILIMAP_NO_ERROR && caps)
         mailimap_capability_data_free(caps);
-    const QByteArray folder = imapFolderName(address_.folder);
+    // The address writes '/' between levels; the server names its own
+    // separator. INBOX and other names of one level need not ask.
+    folder_ = imapFolderName(address_.folder, address_.folder.contains(QLatin1Char('/'))
+                                                  ? hierarchySeparator(imap_)
+                                                  : '/');
     highestModseq_ = 0;
     if (mailimap_has_condstore(imap_)) {
-        rc = mailimap_select_condstore(imap_, folder.constData(), &highestModseq_);
+        rc = mailimap_select_condstore(imap_, folder_.constData(), &highestModseq_);
     } else {
-        rc = mailimap_select(imap_, folder.constData());
+        rc = mailimap_select(imap_, folder_.constData());
     }
     if (rc != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
         const QString said = responseText(imap_);
@@ -860,15 +884,14 @@ HRESULT ImapConnection::moveBack(const QString& folder, uint32_t folderValidity,
         // In a renumbered folder the UID names another message: nothing moves.
         if (rc == MAILIMAP_NO_ERROR && imap_->imap_selection_info &&
             imap_->imap_selection_info->sel_uidvalidity == folderValidity)
-            rc = moveMessage(imap_, uid, imapFolderName(address_.folder), &moved.uidValidity,
-                             &moved.uid);
+            rc = moveMessage(imap_, uid, folder_, &moved.uidValidity, &moved.uid);
         // Back to the account's folder as connect() left it; a connection
         // that cannot go back is dropped and made anew by the next call
         // (a move that was made stays reported as made).
-        const QByteArray home = imapFolderName(address_.folder);
-        const int back = mailimap_has_condstore(imap_)
-                             ? mailimap_select_condstore(imap_, home.constData(), &highestModseq_)
-                             : mailimap_select(imap_, home.constData());
+        const int back =
+            mailimap_has_condstore(imap_)
+                ? mailimap_select_condstore(imap_, folder_.constData(), &highestModseq_)
+                : mailimap_select(imap_, folder_.constData());
         if (back != MAILIMAP_NO_ERROR || !imap_->imap_selection_info) {
             drop();
             return rc;

@@ -96,8 +96,9 @@ struct ImapTrial {
     QString fingerprint;  // of an untrusted certificate: SHA-256, "AB:CD:..."
 };
 
-// Where a message went: a folder of the account (its name on the wire), that
-// folder's UIDVALIDITY and the message's UID there (0 when not known).
+// Where a message went: a folder of the account (another folder by its name
+// on the wire, the account's own as its address writes it), that folder's
+// UIDVALIDITY and the message's UID there (0 when not known).
 struct ImapMoved {
     QString folder;
     uint32_t uidValidity = 0;
@@ -186,6 +187,7 @@ private:
     mutable std::mutex mutex_;
     mailimap* imap_ = nullptr;
     uint32_t uidValidity_ = 0;
+    QByteArray folder_;  // the account's folder on the wire (connect())
     QString lastError_;
     bool reported_ = false;
     std::optional<QString> trash_;
@@ -207,7 +209,10 @@ private:
     uint64_t snapshotModseq_ = 0;
 };
 
-// Folder names on the wire (modified UTF-7).
-QByteArray imapFolderName(const QString& name);
+// A folder's name on the wire: modified UTF-7, each '/' (what the address
+// writes between levels) replaced by the server's separator when that is
+// another character. The server's separator written in a name goes as it is
+// (on a server that uses '.', "Old/v1.2" is three levels).
+QByteArray imapFolderName(const QString& name, char separator = '/');
 
 }  // namespace lyb::mapi

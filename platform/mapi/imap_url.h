@@ -7,8 +7,11 @@
 // port 143 and must switch to TLS with STARTTLS before anything else is sent.
 // USER, FOLDER and the CA path are percent-decoded as UTF-8 ("me%40example.com").
 // HOST is a name, an IPv4 address or an IPv6 address in brackets. An empty
-// FOLDER is INBOX. The only option is ca=, an absolute path of a PEM file of
-// certificate authorities trusted besides the system's.
+// FOLDER is INBOX. FOLDER writes '/' (or %2F) between the levels of folders
+// whatever the server's own separator: Archive/Voicemail is opened as
+// Archive.Voicemail on a server that separates with '.'. The only option is
+// ca=, an absolute path of a PEM file of certificate authorities trusted
+// besides the system's.
 #pragma once
 
 #include <QString>

@@ -140,16 +140,29 @@ public:
     ~DovecotServer() { stop(); }
 
     // Copies the messages of a Maildir (cur/ and new/, names kept) into the
-    // user's Inbox; call before start().
-    void addMaildir(const QString& maildir) {
+    // user's Inbox, or into a folder by its Maildir++ name ("Archive.Voicemail",
+    // made when missing); call before start().
+    void addMaildir(const QString& maildir, const QString& folder = {}) {
+        const QString to = folder.isEmpty() ? mailRoot : mailRoot + QStringLiteral("/.") + folder;
+        for (const char* sub : {"cur", "new", "tmp"})
+            QDir(to).mkpath(QLatin1String(sub));
+        if (!folder.isEmpty())
+            writeFile(to + QStringLiteral("/maildirfolder"), {});
         for (const char* sub : {"cur", "new"}) {
             const QString from = maildir + QLatin1Char('/') + QLatin1String(sub);
             for (const QString& name : QDir(from).entryList(QDir::Files)) {
-                QFile::copy(
-                    from + QLatin1Char('/') + name,
-                    mailRoot + QLatin1Char('/') + QLatin1String(sub) + QLatin1Char('/') + name);
+                QFile::copy(from + QLatin1Char('/') + name,
+                            to + QLatin1Char('/') + QLatin1String(sub) + QLatin1Char('/') + name);
             }
         }
+    }
+
+    // Adds settings to the end of the server's configuration; call
+    // before start().
+    void addConfig(const QByteArray& lines) {
+        QFile f(dir + QStringLiteral("/dovecot.conf"));
+        if (f.open(QIODevice::Append))
+            f.write(lines);
     }
 
     void start() {

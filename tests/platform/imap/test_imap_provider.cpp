@@ -3,18 +3,22 @@
 // listings, content, recordings and what they decode to.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/eventfd.h>
 
 #include <QCryptographicHash>
 #include <QFile>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "audio/decode/wave_decoder.h"
+#include "platform/mapi/imap_connection.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
 #include "store/deleted_messages.h"
@@ -196,12 +200,28 @@ protected:
         keyring = new Keyring;
         server = new DovecotServer(true);
         server->addMaildir(demo);
+        server->addMaildir(demo, QStringLiteral("Archive.Voicemail"));
         server->start();
         plain = new DovecotServer(false);
         plain->start();
+        // A server that does not announce IDLE, its sessions written down
+        // as they came (rawlog) to show what the client sent.
+        noIdle = new DovecotServer(true);
+        const QString rawlog = noIdle->dir + QStringLiteral("/rawlog");
+        QDir().mkpath(rawlog);
+        ::chmod(QFile::encodeName(rawlog).constData(), 0777);  // written by the mail process
+        noIdle->addConfig(
+            "imap_capability = IMAP4rev1 LITERAL+ SASL-IR ID ENABLE NAMESPACE "
+            "UIDPLUS MOVE CONDSTORE SPECIAL-USE\nrawlog_dir = " +
+            rawlog.toUtf8() + "\n");
+        noIdle->start();
         QString accounts = QStringLiteral("Local = %1\n").arg(demo);
         accounts += QStringLiteral("Remote = %1\n").arg(server->address());
         accounts += QStringLiteral("Starttls = %1\n").arg(server->address(false));
+        accounts += QStringLiteral("Archived = %1\n")
+                        .arg(server->address().replace(QStringLiteral("/INBOX?"),
+                                                       QStringLiteral("/Archive/Voicemail?")));
+        accounts += QStringLiteral("NoIdle = %1\n").arg(noIdle->address());
         accounts += QStringLiteral("Untrusted = %1\n").arg(server->address(true, false));
         accounts += QStringLiteral("WrongPassword = %1\n").arg(server->address());
         accounts += QStringLiteral("NoPassword = %1\n").arg(server->address());
@@ -211,7 +231,8 @@ protected:
         const QString file = QString::fromLocal8Bit(qgetenv("LYRABELL_ACCOUNTS"));
         ASSERT_TRUE(lyb::testing::writeFile(file, accounts.toUtf8()));
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
-        for (const char* name : {"Remote", "Starttls", "Untrusted", "NoStarttls", "Closed"}) {
+        for (const char* name :
+             {"Remote", "Starttls", "Archived", "NoIdle", "Untrusted", "NoStarttls", "Closed"}) {
             const ToolRun r = lybtool(
                 {QStringLiteral("account"), QStringLiteral("password"), QLatin1String(name)},
                 QByteArray(DovecotServer::kPassword) + "\n");
@@ -224,6 +245,7 @@ protected:
                   0);
     }
     static void TearDownTestSuite() {
+        delete noIdle;
         delete plain;
         delete server;
         delete keyring;
@@ -232,17 +254,20 @@ protected:
     static Keyring* keyring;
     static DovecotServer* server;
     static DovecotServer* plain;
+    static DovecotServer* noIdle;
 };
 
 Keyring* ImapAccount::keyring = nullptr;
 DovecotServer* ImapAccount::server = nullptr;
 DovecotServer* ImapAccount::plain = nullptr;
+DovecotServer* ImapAccount::noIdle = nullptr;
 
 TEST_F(ImapAccount, ListsWhatTheMaildirListsAndMarksNothingRead) {
     const QStringList seenBefore = seenNames(server->inboxFiles());
     const QStringList local = listing(QStringLiteral("Local"));
     ASSERT_FALSE(local.isEmpty());
-    for (const char* account : {"Remote", "Starttls"}) {
+    // Archived: the folder Archive/Voicemail, Archive.Voicemail on this server.
+    for (const char* account : {"Remote", "Starttls", "Archived"}) {
         SCOPED_TRACE(account);
         EXPECT_EQ(listing(QLatin1String(account)), local) << server->log().toStdString();
     }
@@ -584,6 +609,110 @@ TEST_F(ImapAccount, AKeptListingThatCannotBeUsedIsMadeAgain) {
         EXPECT_EQ(fullListing(QStringLiteral("Remote"), &said), fresh);
         EXPECT_TRUE(said.isEmpty()) << said.join(QLatin1Char('\n')).toStdString();
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Another client's session on the server's plain port (from 127.0.0.1,
+// where Dovecot takes the password without TLS): the user logs in, selects
+// the Inbox, sends `commands` and logs out; what the server answered.
+QByteArray otherClient(const DovecotServer& s, const QByteArray& commands) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(s.imapPort));
+    QByteArray answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const QByteArray all = QByteArray("a LOGIN ") + DovecotServer::kUser + ' ' +
+                               DovecotServer::kPassword + "\r\nb SELECT INBOX\r\n" + commands +
+                               "z LOGOUT\r\n";
+        if (::send(fd, all.constData(), size_t(all.size()), MSG_NOSIGNAL) == all.size()) {
+            char buffer[4096];
+            pollfd p{fd, POLLIN, 0};
+            while (::poll(&p, 1, 10000) == 1) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    break;
+                answer.append(buffer, n);
+            }
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+// On a server without IDLE the wait asks with NOOP every pollSeconds: it
+// tells of messages another client added and of flags it changed, tells of
+// nothing when nothing changed, and ends when woken; IDLE is never sent.
+TEST_F(ImapAccount, WaitingWithoutIdleAsksWithNoop) {
+    ImapAddress address;
+    ASSERT_TRUE(parseImapAddress(noIdle->address(), address));
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    {
+        ImapConnection connection(QStringLiteral("NoIdle"), address);
+        ASSERT_EQ(connection.waitForChange(wake, 1, 1), S_OK) << "the connection is made";
+        const QByteArray message = "From: <caller@example.com>\r\nSubject: Voicemail\r\n\r\nHi\r\n";
+        const struct {
+            const char* what;
+            QByteArray commands;  // of another client
+            bool woken;
+            HRESULT expected;
+        } cases[] = {
+            {"a message appended",
+             "c APPEND INBOX {" + QByteArray::number(message.size()) + "+}\r\n" + message + "\r\n",
+             false, S_OK},
+            {"a flag set", "c STORE 1 +FLAGS (\\Flagged)\r\n", false, S_OK},
+            {"nothing", {}, false, S_FALSE},
+            {"woken", {}, true, S_FALSE},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            if (!c.commands.isEmpty()) {
+                const QByteArray said = otherClient(*noIdle, c.commands);
+                ASSERT_TRUE(said.contains("c OK")) << said.toStdString();
+            }
+            std::thread waker;
+            if (c.woken) {
+                waker = std::thread([wake] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    const uint64_t one = 1;
+                    [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+                });
+            }
+            const auto start = std::chrono::steady_clock::now();
+            // Woken, the wait ends long before its NOOP would be due.
+            EXPECT_EQ(connection.waitForChange(wake, 1, c.woken ? 60 : 1), c.expected)
+                << noIdle->log().toStdString();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+            if (waker.joinable())
+                waker.join();
+            uint64_t drained;
+            [[maybe_unused]] const ssize_t n = ::read(wake, &drained, sizeof drained);
+        }
+    }  // logged out: the server closes its session's raw log
+    ::close(wake);
+
+    // What every client sent, each session's commands in a file of its own;
+    // read once this client's session (the one that sent NOOP) ended.
+    QByteArray sent;
+    const QString rawlog = noIdle->dir + QStringLiteral("/rawlog");
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        if (i)
+            QThread::msleep(50);
+        sent.clear();
+        for (const QString& name : QDir(rawlog).entryList({QStringLiteral("*.in")}, QDir::Files)) {
+            QFile f(rawlog + QLatin1Char('/') + name);
+            const QByteArray session = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            ended = ended || (session.contains(" NOOP\r\n") && session.contains(" LOGOUT\r\n"));
+            sent += session;
+        }
+    }
+    EXPECT_TRUE(ended) << sent.toStdString();
+    EXPECT_FALSE(sent.contains(" IDLE\r\n")) << sent.toStdString();
 }
 
 }  // namespace
