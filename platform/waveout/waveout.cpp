@@ -175,10 +175,11 @@ private:
                 lock.lock();
                 continue;
             }
-            if (head_) {
+            if (head_ && !paused_) {
                 cv_.wait_for(lock, kPoll);
             } else {
-                cv_.wait(lock);  // a write, restart, reset or close wakes it
+                // Nothing moves while paused: a write, restart, reset or close wakes it.
+                cv_.wait(lock);
             }
         }
         threadEnded_ = true;
