@@ -113,7 +113,9 @@ void CFolderWatch::update() {
     store::CMessageFolder* folder = model->folder();
     if (!folder || (folder_.isEmpty() && !imap_))
         return;
-    if (canUpdate_ && !canUpdate_()) {
+    // A warm-up holds the account's connection: the listing below would
+    // wait for it here, on the window's thread.
+    if ((canUpdate_ && !canUpdate_()) || (warmUp_ && !warmUp_->done())) {
         settle_->start();
         return;
     }

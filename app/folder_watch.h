@@ -17,7 +17,8 @@
 // file system, and the rows brought in line with a listing of the folder.
 // After each listing the account's connection is readied for reading on a
 // thread of its own (mapi::ImapWarmUp), so that the first tap does not wait
-// for work the server does at a session's first reading of a message.
+// for work the server does at a session's first reading of a message; an
+// update waits for the warm-up's end rather than for the connection.
 //
 // While the window waits inside a piece of work (a box, a dialog, a refresh)
 // the update waits too: a row index held by that work stays true.
