@@ -1,6 +1,7 @@
 #include "app/folder_watch.h"
 
 #include "contacts/voicemail_listing.h"
+#include "platform/mapi/imap_connection.h"
 #include "platform/mapi/imap_watch.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
@@ -35,12 +36,15 @@ bool readFlags(store::CMessageFolder& folder, std::map<QByteArray, bool>& flags)
     return true;
 }
 
-// The address of an IMAP account (by name, any case, the first listed);
-// false when the account is not an IMAP one.
-bool imapAddressOf(const QString& account, mapi::ImapAddress& address) {
+// The address of an IMAP account (by name, any case, the first listed) and
+// its name as the accounts file spells it; false when the account is not an
+// IMAP one.
+bool imapAddressOf(const QString& account, mapi::ImapAddress& address, QString& name) {
     for (const mapi::Account& a : mapi::loadAccounts()) {
-        if (a.displayName.compare(account, Qt::CaseInsensitive) == 0)
-            return !a.imapAddress.isEmpty() && mapi::parseImapAddress(a.imapAddress, address);
+        if (a.displayName.compare(account, Qt::CaseInsensitive) != 0)
+            continue;
+        name = a.displayName;
+        return !a.imapAddress.isEmpty() && mapi::parseImapAddress(a.imapAddress, address);
     }
     return false;
 }
@@ -92,17 +96,25 @@ void CFolderWatch::follow() {
     const QString account = model->folder() ? model->open_account_name() : QString();
     folder_ = account.isEmpty() ? QString() : store::account_folder(account);
     mapi::ImapAddress address;
-    if (folder_.isEmpty() && !account.isEmpty() && imapAddressOf(account, address)) {
+    QString name;
+    if (folder_.isEmpty() && !account.isEmpty() && imapAddressOf(account, address, name)) {
+        const bool other = !imap_ || imapAccount_ != account;
         // The watch's thread only counts up serverNews_: it touches no Qt
         // object, and the count wakes this thread's event loop.
-        if (serverNews_ >= 0 && (!imap_ || imapAccount_ != account))
+        if (serverNews_ >= 0 && other)
             imap_ = std::make_unique<mapi::ImapWatch>(account, address, [fd = serverNews_] {
                 const uint64_t one = 1;
                 [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
             });
         imapAccount_ = account;
+        // While the list is read, the server readies the session the list was
+        // made on for the tap that follows (a no-op once it is ready).
+        if (other || !warmUp_ || warmUp_->done())
+            warmUp_ =
+                std::make_unique<mapi::ImapWarmUp>(mapi::ImapConnection::forAccount(name, address));
     } else {
         imap_.reset();
+        warmUp_.reset();
     }
     if (folder_.isEmpty() && !imap_)
         return;
@@ -120,7 +132,9 @@ void CFolderWatch::update() {
     store::CMessageFolder* folder = model->folder();
     if (!folder || (folder_.isEmpty() && !imap_))
         return;
-    if (canUpdate_ && !canUpdate_()) {
+    // A warm-up holds the account's connection: the listing below would
+    // wait for it here, on the window's thread.
+    if ((canUpdate_ && !canUpdate_()) || (warmUp_ && !warmUp_->done())) {
         settle_->start();
         return;
     }

@@ -15,6 +15,10 @@
 // An IMAP account is followed the same way, its news coming from the
 // server (mapi::ImapWatch: IDLE on a connection of its own) instead of the
 // file system, and the rows brought in line with a listing of the folder.
+// After each listing the account's connection is readied for reading on a
+// thread of its own (mapi::ImapWarmUp), so that the first tap does not wait
+// for work the server does at a session's first reading of a message; an
+// update waits for the warm-up's end rather than for the connection.
 //
 // While the window waits inside a piece of work (a box, a dialog, a refresh)
 // the update waits too: a row index held by that work stays true.
@@ -32,8 +36,9 @@ class QFileSystemWatcher;
 class QTimer;
 
 namespace lyb::mapi {
+class ImapWarmUp;
 class ImapWatch;
-}
+}  // namespace lyb::mapi
 namespace lyb::ui {
 class CVoiceMailList;
 }
@@ -77,6 +82,9 @@ private:
     int serverNews_;  // eventfd the IMAP watch counts its news into
     std::unique_ptr<mapi::ImapWatch> imap_;
     QString imapAccount_;
+    // Readies the account's connection for reading after each listing; its
+    // end (the window's) interrupts it, never waiting for the server.
+    std::unique_ptr<mapi::ImapWarmUp> warmUp_;
     QSet<QByteArray> known_;  // entry ids of every message already looked at
 };
 

@@ -239,10 +239,15 @@ QString ImapConnection::lastError() const {
 }
 
 void ImapConnection::drop() {
+    {
+        std::lock_guard lock(socketMutex_);
+        socket_ = -1;
+    }
     if (imap_)
         mailimap_free(imap_);
     imap_ = nullptr;
     uidValidity_ = 0;
+    contentRead_ = false;
 }
 
 HRESULT ImapConnection::failed(HRESULT hr, const QString& why) {
@@ -386,6 +391,10 @@ HRESULT ImapConnection::connect() {
     }
     uidValidity_ = imap_->imap_selection_info->sel_uidvalidity;
     failure_ = ImapFailure::None;
+    if (mailstream_low* low = mailstream_get_low(imap_->imap_stream)) {
+        std::lock_guard lock(socketMutex_);
+        socket_ = mailstream_low_get_fd(low);
+    }
     return S_OK;
 }
 
@@ -711,6 +720,10 @@ HRESULT ImapConnection::fetch(uint32_t uidValidity, uint32_t uid,
         mailimap_fetch_type_free(type);
         if (rc != MAILIMAP_NO_ERROR)
             return rc;
+        // Header fields a server may give from its cache, without the message.
+        contentRead_ =
+            contentRead_ || std::any_of(sections.begin(), sections.end(),
+                                        [](const ImapSection& s) { return s.section != "HF"; });
         for (clistiter* it = clist_begin(result.p); it; it = clist_next(it)) {
             auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
             ImapListed which;
@@ -897,12 +910,69 @@ HRESULT ImapConnection::moveBack(const QString& folder, uint32_t folderValidity,
             return rc;
         }
         uidValidity_ = imap_->imap_selection_info->sel_uidvalidity;
+        contentRead_ = false;  // the folder opened anew
         return rc;
     });
     if (Failed(hr))
         return hr;
     moved.folder = address_.folder;
     return moved.uid ? S_OK : MAPI_E_NOT_FOUND;
+}
+
+HRESULT ImapConnection::warmUp(const std::atomic<bool>& stop) {
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock() || !imap_ || contentRead_ || known_.empty() ||
+        knownValidity_ != uidValidity_)
+        return S_FALSE;
+    {
+        // Either interruptWarmUp() sees warming_ or this sees stop.
+        std::lock_guard socket(socketMutex_);
+        if (stop)
+            return S_FALSE;
+        warming_ = true;
+    }
+    Set set(mailimap_set_new_single(known_.rbegin()->first));
+    mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
+    mailimap_fetch_type_new_fetch_att_list_add(
+        type, mailimap_fetch_att_new_body_peek_section_partial(makeSection({}), 0, 1));
+    FetchList result;
+    const int rc = mailimap_uid_fetch(imap_, set.p, type, &result.p);
+    mailimap_fetch_type_free(type);
+    {
+        std::lock_guard socket(socketMutex_);
+        warming_ = false;
+    }
+    if (rc == MAILIMAP_ERROR_STREAM) {
+        drop();
+        // Interrupted: the program ends, which is nothing to tell.
+        return stop ? MAPI_E_NOT_FOUND
+                    : failed(MAPI_E_NOT_FOUND,
+                             QStringLiteral("the connection to the server was lost"));
+    }
+    // Refused (the message went meanwhile, say): the next reading does the work.
+    if (rc != MAILIMAP_NO_ERROR)
+        return S_FALSE;
+    contentRead_ = true;
+    return S_OK;
+}
+
+void ImapConnection::interruptWarmUp() {
+    std::lock_guard lock(socketMutex_);
+    if (warming_ && socket_ >= 0)
+        ::shutdown(socket_, SHUT_RDWR);
+}
+
+ImapWarmUp::ImapWarmUp(std::shared_ptr<ImapConnection> connection)
+    : connection_(std::move(connection)), thread_([this] {
+          connection_->warmUp(stop_);
+          done_ = true;
+      }) {}
+
+ImapWarmUp::~ImapWarmUp() {
+    stop_ = true;
+    connection_->interruptWarmUp();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 namespace {

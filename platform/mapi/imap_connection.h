@@ -21,11 +21,13 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/mapi/imap_url.h"
@@ -170,6 +172,23 @@ public:
     // dropped).
     HRESULT waitForChange(int wakeFd, int idleSeconds, int pollSeconds);
 
+    // Readies the session for reading messages. Some servers do costly work
+    // at a session's first reading of any message's content: Dovecot's
+    // Maildir storage, for one, then reads the whole folder to find the
+    // files (about half a second at 10,000 messages), in every session anew.
+    // A listing from the kept state reads no content, so a tap after it
+    // would wait for that work; this reads the first byte of the newest
+    // listed message (BODY.PEEK[]<0.1>: a byte of its header, never of a
+    // recording; \Seen stays as it was) so that the server does it now.
+    // Once per session: S_FALSE, nothing sent, when the session already read
+    // a message's content, has nothing listed, has no connection (this never
+    // connects), when another call holds the connection, or when stop is
+    // set. A broken connection is dropped, not made anew.
+    HRESULT warmUp(const std::atomic<bool>& stop);
+    // Makes a warm-up's wait for the server end at once (the connection is
+    // dropped, the next call makes a new one); any other call is left alone.
+    void interruptWarmUp();
+
     QString lastError() const;
 
 private:
@@ -187,7 +206,13 @@ private:
     mutable std::mutex mutex_;
     mailimap* imap_ = nullptr;
     uint32_t uidValidity_ = 0;
-    QByteArray folder_;  // the account's folder on the wire (connect())
+    QByteArray folder_;         // the account's folder on the wire (connect())
+    bool contentRead_ = false;  // some message's content, in this session
+    // The connected socket and whether a warm-up waits on it, for
+    // interruptWarmUp() (which does not take mutex_).
+    std::mutex socketMutex_;
+    int socket_ = -1;
+    bool warming_ = false;
     QString lastError_;
     bool reported_ = false;
     std::optional<QString> trash_;
@@ -207,6 +232,29 @@ private:
     std::shared_ptr<const std::vector<ImapListed>> snapshot_;
     uint32_t snapshotValidity_ = 0;
     uint64_t snapshotModseq_ = 0;
+};
+
+// A warm-up (ImapConnection::warmUp) of a connection on a thread of its
+// own, for a program that shows a list and plays what is tapped: started
+// right after a listing, it is done by the time a person has read the list
+// and tapped (a tap meanwhile waits for it on the connection's lock). The
+// destructor ends a warm-up still waiting for the server at once and joins
+// the thread: no thread is left inside the network libraries when the
+// program ends, and the end never waits for the server.
+class ImapWarmUp {
+public:
+    explicit ImapWarmUp(std::shared_ptr<ImapConnection> connection);
+    ~ImapWarmUp();
+    ImapWarmUp(const ImapWarmUp&) = delete;
+    ImapWarmUp& operator=(const ImapWarmUp&) = delete;
+
+    bool done() const { return done_; }
+
+private:
+    std::shared_ptr<ImapConnection> connection_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::thread thread_;  // last: starts when the rest is made
 };
 
 // A folder's name on the wire: modified UTF-7, each '/' (what the address

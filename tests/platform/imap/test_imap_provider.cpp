@@ -7,8 +7,11 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -609,6 +612,55 @@ TEST_F(ImapAccount, AKeptListingThatCannotBeUsedIsMadeAgain) {
         EXPECT_EQ(fullListing(QStringLiteral("Remote"), &said), fresh);
         EXPECT_TRUE(said.isEmpty()) << said.join(QLatin1Char('\n')).toStdString();
     }
+}
+
+// The counts Dovecot logs at a session's logout: content bytes it sent,
+// message headers and bodies together; -1 before the next logout is logged.
+qint64 contentBytesOfNextLogout(const DovecotServer& server, qsizetype loggedBefore) {
+    static const QRegularExpression counts(
+        QStringLiteral("Logged out .* hdr_bytes=(\\d+) body_count=\\d+ body_bytes=(\\d+)"));
+    for (int i = 0; i < 200; ++i) {
+        const QList<QByteArray> lines = server.log().split('\n');
+        qsizetype seen = 0;
+        for (const QByteArray& line : lines) {
+            if (!line.contains("Logged out") || ++seen <= loggedBefore)
+                continue;
+            const QRegularExpressionMatch m = counts.match(QString::fromUtf8(line));
+            return m.hasMatch() ? m.captured(1).toLongLong() + m.captured(2).toLongLong() : -1;
+        }
+        QThread::msleep(50);
+    }
+    return -1;
+}
+
+TEST_F(ImapAccount, AWarmUpReadsOneByteOncePerSessionAndMarksNothingRead) {
+    std::unique_ptr<IMAPISession> session;  // the libraries' set-up
+    ASSERT_EQ(MAPILogonEx(0, session), S_OK);
+    ImapAddress address;
+    ASSERT_TRUE(parseImapAddress(server->address(), address));
+    const qsizetype loggedOut = server->log().count("Logged out");
+    const qsizetype logins = server->log().count("Login:");
+    auto connection = std::make_shared<ImapConnection>(QStringLiteral("Remote"), address);
+    const std::atomic<bool> stop{false};
+    EXPECT_EQ(connection->warmUp(stop), S_FALSE);  // no connection: none made
+    EXPECT_EQ(server->log().count("Login:"), logins);
+
+    // The newest message, the one warmed up on, unread.
+    const QString demo = QStringLiteral(LYB_BINARY_DIR "/bin/demo/Maildir/cur");
+    server->deliver(demo + QLatin1Char('/') + QDir(demo).entryList(QDir::Files).first(),
+                    QStringLiteral("1800000003.M3P3.warm"));
+    std::vector<ImapListed> before, after;
+    uint32_t validity = 0;
+    ASSERT_EQ(connection->list(before, &validity), S_OK);
+    ASSERT_FALSE(before.empty() || before.back().seen);
+    EXPECT_EQ(connection->warmUp(stop), S_OK);
+    EXPECT_EQ(connection->warmUp(stop), S_FALSE);
+    ASSERT_EQ(connection->list(after, &validity), S_OK);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(after[i].seen, before[i].seen) << before[i].uid;
+    connection.reset();  // logs out
+    EXPECT_EQ(contentBytesOfNextLogout(*server, loggedOut), 1) << server->log().toStdString();
 }
 
 }  // namespace
