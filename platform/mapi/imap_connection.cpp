@@ -225,12 +225,17 @@ ImapConnection::ImapConnection(QString account, ImapAddress address)
 
 ImapConnection::~ImapConnection() {
     std::lock_guard lock(mutex_);
-    if (imap_) {
+    bool interrupted;
+    {
+        std::lock_guard socket(socketMutex_);
+        interrupted = interrupted_;
+    }
+    if (imap_ && !interrupted) {
         // A server that stopped answering does not hold the program up long.
         mailimap_set_timeout(imap_, 2);
         mailimap_logout(imap_);
-        drop();
     }
+    drop();
 }
 
 QString ImapConnection::lastError() const {
@@ -960,6 +965,15 @@ void ImapConnection::interruptWarmUp() {
     std::lock_guard lock(socketMutex_);
     if (warming_ && socket_ >= 0)
         ::shutdown(socket_, SHUT_RDWR);
+}
+
+void ImapConnection::interrupt() {
+    std::lock_guard lock(socketMutex_);
+    // Reading ends at once; a write that follows (IDLE's DONE) still goes
+    // out rather than raise SIGPIPE.
+    if (socket_ >= 0)
+        ::shutdown(socket_, SHUT_RD);
+    interrupted_ = true;
 }
 
 ImapWarmUp::ImapWarmUp(std::shared_ptr<ImapConnection> connection)

@@ -188,6 +188,10 @@ public:
     // Makes a warm-up's wait for the server end at once (the connection is
     // dropped, the next call makes a new one); any other call is left alone.
     void interruptWarmUp();
+    // Ends whatever waits for the server on this connection at once, by
+    // shutting its socket down (the connection is dropped, and no LOGOUT
+    // is sent). For a connection of the caller's own (ImapWatch).
+    void interrupt();
 
     QString lastError() const;
 
@@ -213,6 +217,7 @@ private:
     std::mutex socketMutex_;
     int socket_ = -1;
     bool warming_ = false;
+    bool interrupted_ = false;  // no LOGOUT at the end (interrupt())
     QString lastError_;
     bool reported_ = false;
     std::optional<QString> trash_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -36,17 +37,27 @@ struct ImapWatch::Follower {
         ::poll(&fd, 1, seconds * 1000);
         return !stopping;
     }
+    // Ends the thread's wait at once, without a word to the server.
     void stop() {
         stopping = true;
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+        connection.interrupt();
     }
+
+    // Told when the thread has ended and the follower is gone.
+    struct Ending {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool ended = false;
+    };
 
     ImapConnection connection;
     int wake;
     std::atomic<bool> stopping{false};
     std::mutex mutex;  // listeners
     std::map<int, std::function<void()>> listeners;
+    const std::shared_ptr<Ending> ending = std::make_shared<Ending>();
 };
 
 void ImapWatch::Follower::run() {
@@ -98,22 +109,42 @@ ImapWatch::ImapWatch(const QString& account, const ImapAddress& address,
     if (!follower_ || follower_->stopping) {
         follower_ = std::make_shared<Follower>(account, address);
         slot = follower_;
-        std::thread([f = follower_] { f->run(); }).detach();
+        std::thread([f = follower_, ending = follower_->ending]() mutable {
+            f->run();
+            f.reset();
+            std::lock_guard lock(ending->mutex);
+            ending->ended = true;
+            ending->done.notify_all();
+        }).detach();
     }
     std::lock_guard listeners(follower_->mutex);
     follower_->listeners[id_] = std::move(changed);
 }
 
 ImapWatch::~ImapWatch() {
-    std::lock_guard lock(registryMutex());
-    bool last = false;
+    std::shared_ptr<Follower::Ending> ending;
     {
-        std::lock_guard listeners(follower_->mutex);
-        follower_->listeners.erase(id_);
-        last = follower_->listeners.empty();
+        std::lock_guard lock(registryMutex());
+        bool last = false;
+        {
+            std::lock_guard listeners(follower_->mutex);
+            follower_->listeners.erase(id_);
+            last = follower_->listeners.empty();
+        }
+        if (last) {
+            follower_->stop();
+            ending = follower_->ending;
+        }
+        follower_.reset();
     }
-    if (last)
-        follower_->stop();
+    // The thread needs no network to end; waiting for it keeps it out of the
+    // network libraries while the program ends. Only a connection still
+    // being made keeps it longer, and then it ends on its own.
+    if (ending) {
+        std::unique_lock lock(ending->mutex);
+        ending->done.wait_for(lock, std::chrono::seconds(kImapStopWaitSeconds),
+                              [&] { return ending->ended; });
+    }
 }
 
 int ImapWatch::followedAccounts() {

@@ -27,14 +27,16 @@ namespace lyb::mapi {
 constexpr int kImapPollSeconds = 60;
 constexpr int kImapIdleSeconds = 20 * 60;  // IDLE is renewed before servers end it
 constexpr int kImapRetryMaxSeconds = 120;
+constexpr int kImapStopWaitSeconds = 2;  // the longest a watch's end waits for its thread
 
 class ImapWatch {
 public:
     // changed runs on the watch's thread; it must be quick (post to the
     // thread that lists, for instance).
     ImapWatch(const QString& account, const ImapAddress& address, std::function<void()> changed);
-    // After it returns, changed is never called again. Does not wait for the
-    // network: the thread ends on its own.
+    // After it returns, changed is never called again. The last watch of an
+    // account ends its thread and waits for it (at once unless a connection
+    // is still being made, and then at most kImapStopWaitSeconds).
     ~ImapWatch();
     ImapWatch(const ImapWatch&) = delete;
     ImapWatch& operator=(const ImapWatch&) = delete;
