@@ -257,7 +257,13 @@ void ImapConnection::drop() {
 
 HRESULT ImapConnection::failed(HRESULT hr, const QString& why) {
     lastError_ = why;
-    if (!reported_) {
+    bool interrupted;
+    {
+        std::lock_guard lock(socketMutex_);
+        interrupted = interrupted_;
+    }
+    // A connection ended on purpose (interrupt()) is nothing to tell.
+    if (!reported_ && !interrupted) {
         std::fprintf(stderr, "lyrabell: IMAP account \"%s\": %s\n", account_.toUtf8().constData(),
                      why.toUtf8().constData());
         reported_ = true;

@@ -22,6 +22,7 @@
 
 #include "audio/decode/wave_decoder.h"
 #include "platform/mapi/imap_connection.h"
+#include "platform/mapi/imap_watch.h"
 #include "platform/mapi/maildir_provider.h"
 #include "platform/mapi/mapi.h"
 #include "store/deleted_messages.h"
@@ -765,6 +766,25 @@ TEST_F(ImapAccount, WaitingWithoutIdleAsksWithNoop) {
     }
     EXPECT_TRUE(ended) << sent.toStdString();
     EXPECT_FALSE(sent.contains(" IDLE\r\n")) << sent.toStdString();
+}
+
+// A watch ends when its last holder goes, its thread with it, without a
+// word on standard error (its connection was ended on purpose).
+TEST_F(ImapAccount, AWatchEndsQuietly) {
+    ImapAddress address;
+    ASSERT_TRUE(parseImapAddress(server->address(), address));
+    std::atomic<int> told{0};
+    ::testing::internal::CaptureStderr();
+    {
+        ImapWatch watch(QStringLiteral("Remote"), address, [&] { ++told; });
+        for (int i = 0; i < 200 && told == 0; ++i)
+            QThread::msleep(50);  // told once the connection is made
+        QThread::msleep(200);     // in IDLE
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_GE(told, 1);
+    EXPECT_EQ(ImapWatch::followedAccounts(), 0);
+    EXPECT_EQ(said, "");
 }
 
 }  // namespace
