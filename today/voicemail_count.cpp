@@ -84,6 +84,23 @@ std::optional<QString> chosenAccount() {
     return account;
 }
 
+// Whether a contents row whose first two columns are PR_ENTRYID and
+// PR_MESSAGE_FLAGS is an unread message.
+bool isUnreadRow(const SRow& row) {
+    return hasValue(row, 0, PR_ENTRYID) && hasValue(row, 1, PR_MESSAGE_FLAGS) &&
+           (row[1].l & MSGFLAG_READ) == 0;
+}
+
+// Whether the message with this entry id opens and is a voicemail.
+bool opensAsVoicemail(IMAPIFolder& inbox, const QByteArray& entryId) {
+    std::unique_ptr<IMAPIProp> object;
+    uint32_t type = 0;
+    if (Failed(inbox.OpenEntry(entryId, 0, &type, object)))
+        return false;
+    const auto message = entry_cast<IMessage>(std::move(object));
+    return message && store::is_voicemail(*message);
+}
+
 std::unique_ptr<IMAPIFolder> openChosenInbox(const QString& account) {
     std::unique_ptr<IMAPISession> session;
     if (Failed(MAPILogonEx(0, session)) || !session)
@@ -168,15 +185,9 @@ long countNewVoicemails() {
     SRowSet rows;
     while (!Failed(contents->QueryRows(kRowsPerQuery, 0, rows)) && !rows.empty()) {
         for (const SRow& row : rows) {
-            if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
-                (row[1].l & MSGFLAG_READ) != 0)
+            if (!isUnreadRow(row))
                 continue;
-            std::unique_ptr<IMAPIProp> object;
-            uint32_t type = 0;
-            if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
-                continue;
-            if (auto message = entry_cast<IMessage>(std::move(object));
-                message && store::is_voicemail(*message))
+            if (opensAsVoicemail(*inbox, row[0].bin))
                 ++count;
         }
     }
@@ -194,18 +205,12 @@ std::optional<QByteArray> newestNewVoicemail() {
     uint64_t newestTime = 0;
     SRow row;
     while (nextRow(*contents, row)) {
-        if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
-            (row[1].l & MSGFLAG_READ) != 0)
+        if (!isUnreadRow(row))
             continue;
         const uint64_t time = hasValue(row, 2, PR_MESSAGE_DELIVERY_TIME) ? row[2].ft : 0;
         if (newest && time <= newestTime)
             continue;
-        std::unique_ptr<IMAPIProp> object;
-        uint32_t type = 0;
-        if (Failed(inbox->OpenEntry(row[0].bin, 0, &type, object)))
-            continue;
-        if (auto message = entry_cast<IMessage>(std::move(object));
-            message && store::is_voicemail(*message)) {
+        if (opensAsVoicemail(*inbox, row[0].bin)) {
             newest = row[0].bin;
             newestTime = time;
         }
@@ -279,8 +284,7 @@ long CVoicemailCounter::listAndCount(const QString& account, const QString& mail
         for (const SRow& row : rows) {
             if (stop && stop->load())
                 return count;
-            if (!hasValue(row, 0, PR_ENTRYID) || !hasValue(row, 1, PR_MESSAGE_FLAGS) ||
-                (row[1].l & MSGFLAG_READ) != 0)
+            if (!isUnreadRow(row))
                 continue;
             // A message file replaced under its unique name with one of another
             // size (one delivered in part, then whole) is opened again.
