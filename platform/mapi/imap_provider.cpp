@@ -49,6 +49,35 @@ QByteArray messageId(const ImapConnection& c, uint32_t uidValidity, uint32_t uid
         'M', {c.account(), c.address().folder, QString::number(uidValidity), QString::number(uid)});
 }
 
+// Reads the UIDVALIDITY and UID of a message id of the account's folder
+// `folder` (as the account's address writes it); false for any other id.
+bool parseMessageId(const QByteArray& id, const ImapConnection& c, const QString& folder,
+                    uint32_t& uidValidity, uint32_t& uid) {
+    QStringList f;
+    if (!parseId(id, 'M', 4, f) || f[0] != c.account() || f[1] != folder)
+        return false;
+    bool ok1 = false, ok2 = false;
+    uidValidity = f[2].toUInt(&ok1);
+    uid = f[3].toUInt(&ok2);
+    return ok1 && ok2 && uid != 0;
+}
+
+// Runs act(index, uidValidity, uid) for each message id of `folder`; the
+// result is the last failure, an id of anything else counting as one.
+template <typename Act>
+HRESULT forEachMessage(const std::vector<QByteArray>& ids, const ImapConnection& c,
+                       const QString& folder, Act act) {
+    HRESULT hr = S_OK;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        uint32_t uidValidity = 0, uid = 0;
+        if (!parseMessageId(ids[i], c, folder, uidValidity, uid))
+            hr = MAPI_E_INVALID_ENTRYID;
+        else if (const HRESULT one = act(i, uidValidity, uid); Failed(one))
+            hr = one;
+    }
+    return hr;
+}
+
 // A message's id in another folder of the account (the Trash).
 QByteArray otherMessageId(const ImapConnection& c, const ImapMoved& moved) {
     return makeId('M', {c.account(), moved.folder, QString::number(moved.uidValidity),
@@ -636,38 +665,24 @@ public:
     }
 
     HRESULT DeleteMessages(const std::vector<QByteArray>& entryIds, uint32_t) override {
-        HRESULT hr = S_OK;
-        for (const QByteArray& id : entryIds) {
-            uint32_t uidValidity = 0, uid = 0;
-            if (!parseMessage(id, uidValidity, uid)) {
-                hr = MAPI_E_INVALID_ENTRYID;
-                continue;
-            }
-            const HRESULT one = c_->moveToTrash(uidValidity, uid);
-            if (Failed(one))
-                hr = one;
-        }
-        return hr;
+        return forEachMessage(entryIds, *c_, c_->address().folder,
+                              [&](size_t, uint32_t uidValidity, uint32_t uid) {
+                                  return c_->moveToTrash(uidValidity, uid);
+                              });
     }
 
     // Tells each message's id in the Trash when the server does (UIDPLUS).
     HRESULT MoveToWastebasket(const std::vector<QByteArray>& entryIds,
                               std::vector<QByteArray>& trashIds) override {
         trashIds.assign(entryIds.size(), QByteArray());
-        HRESULT hr = S_OK;
-        for (size_t i = 0; i < entryIds.size(); ++i) {
-            uint32_t uidValidity = 0, uid = 0;
-            if (!parseMessage(entryIds[i], uidValidity, uid)) {
-                hr = MAPI_E_INVALID_ENTRYID;
-                continue;
-            }
-            ImapMoved moved;
-            if (const HRESULT one = c_->moveToTrash(uidValidity, uid, &moved); Failed(one))
-                hr = one;
-            else if (moved.uid)
-                trashIds[i] = otherMessageId(*c_, moved);
-        }
-        return hr;
+        return forEachMessage(entryIds, *c_, c_->address().folder,
+                              [&](size_t i, uint32_t uidValidity, uint32_t uid) {
+                                  ImapMoved moved;
+                                  const HRESULT hr = c_->moveToTrash(uidValidity, uid, &moved);
+                                  if (!Failed(hr) && moved.uid)
+                                      trashIds[i] = otherMessageId(*c_, moved);
+                                  return hr;
+                              });
     }
 
     const std::shared_ptr<ImapConnection>& connection() const { return c_; }
@@ -675,7 +690,7 @@ public:
     HRESULT OpenEntry(const QByteArray& entryId, uint32_t, uint32_t* objType,
                       std::unique_ptr<IMAPIProp>& object) override {
         uint32_t uidValidity = 0, uid = 0;
-        if (!parseMessage(entryId, uidValidity, uid))
+        if (!parseMessageId(entryId, *c_, c_->address().folder, uidValidity, uid))
             return MAPI_E_INVALID_ENTRYID;
         ImapListed m;
         bool known = false;
@@ -711,16 +726,6 @@ protected:
     }
 
 private:
-    bool parseMessage(const QByteArray& id, uint32_t& uidValidity, uint32_t& uid) const {
-        QStringList f;
-        if (!parseId(id, 'M', 4, f) || f[0] != c_->account() || f[1] != c_->address().folder)
-            return false;
-        bool ok1 = false, ok2 = false;
-        uidValidity = f[2].toUInt(&ok1);
-        uid = f[3].toUInt(&ok2);
-        return ok1 && ok2 && uid != 0;
-    }
-
     std::shared_ptr<ImapConnection> c_;
     std::mutex mutex_;  // OpenEntry runs on several threads at once
     uint32_t uidValidity_ = 0;
@@ -775,7 +780,7 @@ public:
     HRESULT OpenEntry(const QByteArray& entryId, uint32_t, uint32_t* objType,
                       std::unique_ptr<IMAPIProp>& object) override {
         uint32_t uidValidity = 0, uid = 0;
-        if (!parseMessage(entryId, uidValidity, uid))
+        if (!parseMessageId(entryId, *c_, folder_, uidValidity, uid))
             return MAPI_E_INVALID_ENTRYID;
         object = std::make_unique<CImapOtherMessage>(c_->account(), entryId, folder_);
         if (objType)
@@ -790,20 +795,14 @@ public:
         auto* home = dynamic_cast<CImapFolder*>(destination);
         if (!(flags & MESSAGE_MOVE) || !home || home->connection() != c_)
             return MAPI_E_NO_SUPPORT;
-        HRESULT hr = S_OK;
-        for (size_t i = 0; i < entryIds.size(); ++i) {
-            uint32_t uidValidity = 0, uid = 0;
-            if (!parseMessage(entryIds[i], uidValidity, uid)) {
-                hr = MAPI_E_INVALID_ENTRYID;
-                continue;
-            }
-            ImapMoved moved;
-            if (const HRESULT one = c_->moveBack(folder_, uidValidity, uid, moved); Failed(one))
-                hr = one;
-            else if (newIds)
-                (*newIds)[i] = messageId(*c_, moved.uidValidity, moved.uid);
-        }
-        return hr;
+        return forEachMessage(entryIds, *c_, folder_,
+                              [&](size_t i, uint32_t uidValidity, uint32_t uid) {
+                                  ImapMoved moved;
+                                  const HRESULT hr = c_->moveBack(folder_, uidValidity, uid, moved);
+                                  if (!Failed(hr) && newIds)
+                                      (*newIds)[i] = messageId(*c_, moved.uidValidity, moved.uid);
+                                  return hr;
+                              });
     }
 
 protected:
@@ -816,16 +815,6 @@ protected:
     }
 
 private:
-    bool parseMessage(const QByteArray& id, uint32_t& uidValidity, uint32_t& uid) const {
-        QStringList f;
-        if (!parseId(id, 'M', 4, f) || f[0] != c_->account() || f[1] != folder_)
-            return false;
-        bool ok1 = false, ok2 = false;
-        uidValidity = f[2].toUInt(&ok1);
-        uid = f[3].toUInt(&ok2);
-        return ok1 && ok2 && uid != 0;
-    }
-
     std::shared_ptr<ImapConnection> c_;
     QString folder_;  // its name on the wire
 };
